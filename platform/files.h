@@ -1,0 +1,68 @@
+#pragma once
+// The working directory as the program sees it: the few file operations that
+// source loading, identification and the backup need, behind one interface so
+// that a test or the simulator can make a disk fill up or a read come back short.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvel {
+
+enum class FileError {
+  None,
+  NotFound,      // no such file
+  AccessDenied,  // exists, but may not be opened
+  NotRegular,    // a directory or a device
+  Exists,        // exclusive creation found a name already there (or a link)
+  NoSpace,       // the disk is full
+  Io,            // any other input/output failure
+};
+
+// One line of text for the operator, in English ("file not found", ...).
+const char* FileErrorText(FileError e);
+
+using FileHandle = int;  // -1 = none
+inline constexpr FileHandle kNoFile = -1;
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Opens `name`, relative to the working directory, for reading.
+  // Returns a handle, or kNoFile with the reason in *err.
+  virtual FileHandle OpenRead(std::string_view name, FileError* err) = 0;
+  // Length in bytes of an open file, or -1 when its status cannot be read.
+  virtual std::int64_t Length(FileHandle h) = 0;
+  // Reads up to out.size() bytes at `offset`; returns the bytes read (0 at or
+  // past the end), or -1 on an input/output error.
+  virtual std::int64_t ReadAt(FileHandle h, std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+  virtual void Close(FileHandle h) = 0;
+
+  // Creates `name` for writing only if no file, directory or link of that name
+  // exists; never follows a symbolic link. kNoFile with *err on failure.
+  virtual FileHandle CreateExclusive(std::string_view name, FileError* err) = 0;
+  // Writes all of `data` at the current end; false with *err if any byte is not written.
+  virtual bool WriteAll(FileHandle h, std::span<const std::uint8_t> data, FileError* err) = 0;
+  // Flushes the written bytes to the disk and closes the handle (always closed
+  // afterwards); false with *err if either step failed.
+  virtual bool SyncAndClose(FileHandle h, FileError* err) = 0;
+  // Removes `name`; false when it could not be removed.
+  virtual bool Remove(std::string_view name) = 0;
+
+  // Names (no path) of the regular files of the working directory whose name
+  // matches `pattern` ("*.kvf"; '*' and '?' wildcards) without regard to case.
+  // Order is unspecified.
+  virtual std::vector<std::string> ListRegularFiles(std::string_view pattern) = 0;
+};
+
+// The real file system, rooted at a working directory ("." by default).
+std::unique_ptr<FileSystem> MakePosixFileSystem(std::string workingDirectory = ".");
+
+// Case-insensitive wildcard match of a bare file name ('*' and '?').
+bool MatchesPattern(std::string_view name, std::string_view pattern);
+
+}  // namespace orvel

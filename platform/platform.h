@@ -1,0 +1,96 @@
+#pragma once
+// The operating system as the transport and the update procedure see it: the
+// platform id, the ASPI library, events with a bounded wait, device names with
+// the pass-through call, and sleeping. The transport builds the very request
+// blocks it would hand to the system; a backend carries them out
+// (platform/linux: SG_IO on real drives; sim/: simulated machine and drives).
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+
+namespace orvel {
+
+// Platform ids as the version query reports them.
+inline constexpr std::uint32_t kPlatformWin32s = 0;
+inline constexpr std::uint32_t kPlatformWindows = 1;  // 95/98/Me: ASPI
+inline constexpr std::uint32_t kPlatformNt = 2;       // NT family: pass-through
+
+// The route of every command, chosen once at start-up.
+enum class TransportMode : std::uint8_t { Aspi = 0, DriveLetter = 1, CdromDevice = 2 };
+
+// An ASPI for Win32 library as loaded at run time.
+class AspiLibrary {
+ public:
+  virtual ~AspiLibrary() = default;
+  // Whether the named entry point ("GetASPI32SupportInfo", "SendASPI32Command") resolves.
+  virtual bool HasEntryPoint(std::string_view name) = 0;
+  // Bits 8..15 status (1 = SS_COMP), bits 0..7 host adapter count.
+  virtual std::uint32_t GetASPI32SupportInfo() = 0;
+  // Starts the request held in the 80-byte SRB_ExecSCSICmd block. The block's
+  // 32-bit pointer fields hold handles: SRB_BufPointer one from
+  // Platform::RegisterBuffer, SRB_PostProc one from Platform::CreateEvent.
+  // Sets SRB_Status to SS_PENDING while the request runs, then to its final
+  // status, signalling the event when it is finished.
+  virtual void SendASPI32Command(std::span<std::uint8_t> srb) = 0;
+};
+
+enum class WaitResult { Signalled, TimedOut };
+
+// Outcome of the pass-through control call itself (not of the SCSI command).
+enum class PassThroughResult {
+  Done,      // the call returned; ScsiStatus and sense are in the block
+  Failed,    // the call failed; ScsiStatus left as it was
+  TimedOut,  // the device time-out passed; ScsiStatus left as it was
+};
+
+using EventHandle = std::uint32_t;  // 0 = none
+using DeviceHandle = int;           // -1 = none
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // The platform id of the version query (kPlatformWindows, kPlatformNt, or other).
+  virtual std::uint32_t PlatformId() = 0;
+
+  // Loads the named library; nullptr when it does not load. The library stays
+  // valid until FreeLibrary, or until the platform is destroyed.
+  virtual AspiLibrary* LoadLibrary(std::string_view name) = 0;
+  virtual void FreeLibrary(AspiLibrary* lib) = 0;
+
+  // A 32-bit handle standing for `buffer` in a request block's pointer field.
+  virtual std::uint32_t RegisterBuffer(std::span<std::uint8_t> buffer) = 0;
+
+  // Auto-reset events, created not signalled; 0 when none can be created.
+  virtual EventHandle CreateEvent() = 0;
+  // Waits at most `milliseconds` for the event.
+  virtual WaitResult WaitEvent(EventHandle ev, std::uint32_t milliseconds) = 0;
+  virtual void ResetEvent(EventHandle ev) = 0;
+  virtual void CloseEvent(EventHandle ev) = 0;
+
+  // The device name of a pass-through mode and number 0..9.
+  virtual std::string DeviceName(TransportMode mode, std::uint8_t number) = 0;
+  // Opens a device name for reading and writing; -1 when it does not open.
+  virtual DeviceHandle OpenDevice(std::string_view name) = 0;
+  // Carries out the pass-through block (44-byte header, sense at 48, data at
+  // 80; block.size() is 80 + transfer length). Writes ScsiStatus, the sense
+  // area and DataTransferLength (the bytes that really moved) back into it.
+  virtual PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) = 0;
+  virtual void CloseDevice(DeviceHandle dev) = 0;
+
+  // Pauses the caller (the simulator advances its virtual clock instead).
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+
+  // The working directory.
+  virtual FileSystem& Files() = 0;
+
+  // A message for the operator when drives exist that the system does not let
+  // this user reach (empty when there is nothing to say).
+  virtual std::string AccessProblem() { return {}; }
+};
+
+}  // namespace orvel

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests, the fuzzers and the GUI need.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+pkgs=(
+  cmake ninja-build g++ make pkg-config
+  qt6-base-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsgutils2-dev
+  libcli11-dev nlohmann-json3-dev
+  clang libclang-rt-14-dev
+  fonts-ipafont-gothic
+)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,101 @@
+#pragma once
+// The update procedure: update-mode entry, transfer and rewrite, firmware
+// backup, source-file identification, and the update attempt that the Start
+// button and the command line share. Holds the state of one run.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "drive/drive_commands.h"
+#include "firmware/identify.h"
+#include "firmware/image_file.h"
+#include "transport/scsi_transport.h"
+#include "update/update_host.h"
+#include "update/wizard_page.h"
+
+namespace orvel {
+
+inline constexpr std::uint32_t kModePauseMs = 200;   // after each update-mode command, before transfer and backup
+inline constexpr std::uint32_t kPollPauseMs = 580;   // top of every poll cycle
+inline constexpr int kProgressMax = 120;
+inline constexpr int kPollsPerCycle = 10;
+inline constexpr int kMaxChunkResends = 50;          // 0x3A answers to one chunk before giving up
+inline constexpr int kMaxPollCycles = 1100;          // about ten and a half minutes of rewrite
+inline constexpr int kBackupNameCount = 10;
+
+// The one rule that differs between the two programs.
+struct VariantRules {
+  bool barLoaderOnDirectFamily5 = true;  // Orvel: true; Orvelin: false
+};
+
+// What one attempt came to, for the command line and tests.
+struct AttemptReport {
+  int switchResult = 0;          // 1, -2 or 0 (or not run)
+  bool switchRan = false;
+  bool typeCodeAccepted = false;
+  bool backupRequested = false;
+  bool backupSkipped = false;    // alternate read form: backup not possible
+  bool backupWritten = false;
+  std::string backupFile;
+  int finalPage = NoPage;
+  int finalProgress = 0;
+  std::string detail;            // why it stopped, for people (English)
+};
+
+class UpdateProcedure : public UpdateLoaderQuery {
+ public:
+  UpdateProcedure(ScsiTransport& transport, UpdateHost& host, VariantRules rules = {});
+
+  // 1: known loader; -2: known loader with blank flash; 0: not in update mode.
+  int SwitchDriveToUpdateMode();
+  // 1 when the drive signalled the end of the rewrite; 0 on any failure.
+  int RunFirmwareUpdate();
+  // 1 when the backup file has been written completely; 0 otherwise (no file left behind).
+  int BackUpFirmware();
+  // Picks the first free CDRWFW00..09 name (or clears the box and shows NoBackupFileName).
+  void ChooseBackupFileName();
+  // Identifies the selected source file and updates the members.
+  void IdentifySourceFile();
+  // The type-code decision on the current members and the host's Pass Type state.
+  bool CheckTypeCodeNow();
+
+  // Steps 4..11 of the Next / Start handler on the confirmation pages: address
+  // (stored address when given, else from the label), update-mode entry,
+  // type-code decision, backup or its notice, update. Returns the page to show.
+  int RunUpdateAttempt(std::string_view driveLabel, const DriveAddress* storedAddress);
+
+  int UpdateLoaderState() override;
+
+  // --- state of the run ---
+  int driveFamily = 0;
+  TypeCode driveTypeCode{};
+  int loaderUpdateForced = 0;
+  int loaderUpdateBarred = 0;
+  int alternateReadForm = 0;
+  int progressPos = 0;
+  std::unique_ptr<ImageBuffer> imageBuffer;  // released by the owner's window destruction
+
+  TypeCode sourceTypeCode{};
+  std::string sourceDescription;
+  PassKey typePassKey{};
+  int sourceEntryIndex = 0;
+  std::uint8_t sourceFamily = 0;
+  std::string backupFileName;
+
+  // The file that was last identified, and whether the current selection is it.
+  std::string identifiedName;
+  bool selectionIdentified = false;
+
+  AttemptReport lastAttempt;
+
+  ScsiTransport& Transport() { return transport_; }
+
+ private:
+  ScsiTransport& transport_;
+  UpdateHost& host_;
+  VariantRules rules_;
+};
+
+}  // namespace orvel
