@@ -114,6 +114,7 @@ class ScsiTransport {
   alignas(8) std::array<std::uint8_t, spt::kBlockSize> passThrough_{};
   ScsiRequest request_;
   CommandObserver* observer_ = nullptr;
+  CommandOutcome outcome_ = CommandOutcome::Failed;  // of the command in progress, for Notify
 };
 
 }  // namespace orvel

@@ -1,0 +1,257 @@
+#include "transport/scsi_transport.h"
+
+#include <algorithm>
+
+namespace orvel {
+
+namespace {
+
+constexpr std::string_view kAspiLibraryName = "WNASPI32.DLL";
+constexpr std::string_view kSupportInfoEntry = "GetASPI32SupportInfo";
+constexpr std::string_view kSendCommandEntry = "SendASPI32Command";
+
+constexpr std::string_view kMsgNoLibrary = "Not found 'ASPI32.DLL'";
+constexpr std::string_view kMsgNoEntryPoint = "ASPI Function Error 'ASPI32.DLL'";
+constexpr std::string_view kMsgNoManager = "Not found ASPI MANAGER";
+constexpr std::string_view kMsgLoadErrPrefix = "ASPI:LoadErr [";
+constexpr std::string_view kMsgLoadErrSuffix = "]";
+
+constexpr std::uint32_t kSupportStatusShift = 8;
+constexpr std::uint32_t kByteMask = 0xFF;
+
+constexpr std::uint8_t kLogicalUnit = 0;
+constexpr std::size_t kSenseAscIndex = 12;
+constexpr std::size_t kSenseAscqIndex = 13;
+constexpr std::size_t kMaxCdbLength = 16;
+constexpr std::uint8_t kCdromNumbers = 10;
+
+}  // namespace
+
+ScsiTransport::ScsiTransport(Platform& platform)
+    : platform_(platform),
+      request_{{}, 0, DataNone,
+               std::span<std::uint8_t, kDataBufferSize>(passThrough_.data() + spt::kDataArea, kDataBufferSize)} {
+  bufferHandle_ = platform_.RegisterBuffer(request_.dataBuffer);
+}
+
+ScsiTransport::~ScsiTransport() {
+  // A request still held by the ASPI layer keeps its event; anything else is released.
+  if (heldEvent_ != 0 && srb_[srb::kStatus] != srb::SS_PENDING) {
+    platform_.CloseEvent(heldEvent_);
+  }
+}
+
+bool ScsiTransport::SelectTransport(TransportMessage* message) {
+  auto fail = [message](std::string_view text, MessageIcon icon) {
+    if (message != nullptr) {
+      message->text = text;
+      message->icon = icon;
+    }
+    return false;
+  };
+
+  mode = TransportMode::Aspi;
+  const std::uint32_t id = platform_.PlatformId();
+  if (id == kPlatformNt) {
+    mode = ProbeCdromDevices() ? TransportMode::CdromDevice : TransportMode::DriveLetter;
+    return true;
+  }
+  if (id != kPlatformWindows) {
+    std::string text(kMsgLoadErrPrefix);
+    text += std::to_string(id);
+    text += kMsgLoadErrSuffix;
+    return fail(text, MessageIcon::Exclamation);
+  }
+
+  AspiLibrary* lib = platform_.LoadLibrary(kAspiLibraryName);
+  if (lib == nullptr) {
+    return fail(kMsgNoLibrary, MessageIcon::Stop);
+  }
+  if (!lib->HasEntryPoint(kSupportInfoEntry) || !lib->HasEntryPoint(kSendCommandEntry)) {
+    platform_.FreeLibrary(lib);
+    return fail(kMsgNoEntryPoint, MessageIcon::Stop);
+  }
+  const std::uint32_t info = lib->GetASPI32SupportInfo();
+  if (((info >> kSupportStatusShift) & kByteMask) != srb::SS_COMP) {
+    // The library stays loaded until exit, as it would on a successful start.
+    aspi_ = lib;
+    return fail(kMsgNoManager, MessageIcon::Stop);
+  }
+  adapterCount = static_cast<std::uint16_t>(info & kByteMask);
+  aspi_ = lib;
+  return true;
+}
+
+int ScsiTransport::ExecuteCommand(std::uint32_t length) {
+  lastTransferred = 0;
+  outcome_ = CommandOutcome::Failed;
+  int result = 0;
+  // Out-of-range requests never reach a block: they would run past the buffer.
+  if (length <= kDataBufferSize && request_.cdbLength != 0 && request_.cdbLength <= kMaxCdbLength) {
+    result = mode == TransportMode::Aspi ? ExecuteAspi(length) : ExecutePassThrough(length);
+  }
+  Notify(length, outcome_, result);
+  return result;
+}
+
+int ScsiTransport::ExecuteAspi(std::uint32_t length) {
+  outcome_ = CommandOutcome::Failed;
+  if (aspi_ == nullptr || length > kDataBufferSize) {
+    return 0;
+  }
+  std::span<std::uint8_t> block(srb_);
+
+  // A timed-out request may still be owned by the ASPI layer; the block must
+  // not be touched until the layer has let it go.
+  if (heldEvent_ != 0) {
+    if (block[srb::kStatus] == srb::SS_PENDING) {
+      platform_.WaitEvent(heldEvent_, kAspiWaitMs);
+    }
+    if (block[srb::kStatus] == srb::SS_PENDING) {
+      outcome_ = CommandOutcome::Timeout;
+      return 0;
+    }
+    platform_.CloseEvent(heldEvent_);
+    heldEvent_ = 0;
+  }
+
+  const EventHandle ev = platform_.CreateEvent();
+  if (ev == 0) {
+    return 0;
+  }
+
+  block[srb::kCmd] = srb::SC_EXEC_SCSI_CMD;
+  block[srb::kStatus] = srb::SS_PENDING;
+  block[srb::kHaId] = address.adapterId;
+  block[srb::kFlags] = static_cast<std::uint8_t>(request_.direction | srb::SRB_EVENT_NOTIFY);
+  block[srb::kTarget] = address.targetId;
+  block[srb::kLun] = kLogicalUnit;
+  PutLe32(block, srb::kBufLen, length);
+  PutLe32(block, srb::kBufPointer, bufferHandle_);
+  block[srb::kSenseLen] = static_cast<std::uint8_t>(srb::kSenseAreaSize);
+  block[srb::kCdbLen] = request_.cdbLength;
+  PutLe32(block, srb::kPostProc, ev);
+  std::copy(request_.cdb.begin(), request_.cdb.end(), block.begin() + srb::kCdbByte);
+
+  aspi_->SendASPI32Command(block);
+
+  if (block[srb::kStatus] == srb::SS_PENDING &&
+      platform_.WaitEvent(ev, kAspiWaitMs) == WaitResult::TimedOut) {
+    platform_.ResetEvent(ev);
+    if (block[srb::kStatus] == srb::SS_PENDING) {
+      heldEvent_ = ev;  // released once the layer finishes it
+    } else {
+      platform_.CloseEvent(ev);
+    }
+    outcome_ = CommandOutcome::Timeout;
+    return 0;
+  }
+  platform_.CloseEvent(ev);
+
+  lastAsc = 0;
+  lastAscq = 0;
+  const std::uint8_t status = block[srb::kStatus];
+  if (status == srb::SS_ERR) {
+    lastAsc = block[srb::kSenseArea + kSenseAscIndex];
+    lastAscq = block[srb::kSenseArea + kSenseAscqIndex];
+    outcome_ = CommandOutcome::CheckCondition;
+    return 0;
+  }
+  if (status == srb::SS_COMP) {
+    lastTransferred = length;  // ASPI reports no residual count
+    outcome_ = CommandOutcome::Good;
+    return 1;
+  }
+  return 0;
+}
+
+int ScsiTransport::ExecutePassThrough(std::uint32_t length) {
+  outcome_ = CommandOutcome::Failed;
+  if (length > kDataBufferSize) {
+    return 0;
+  }
+  std::span<std::uint8_t> block = std::span<std::uint8_t>(passThrough_).first(spt::kDataArea + length);
+
+  PutLe16(block, spt::kLength, static_cast<std::uint16_t>(spt::kHeaderSize));
+  block[spt::kScsiStatus] = kStatusNotSet;
+  block[spt::kPathId] = 0;
+  block[spt::kTargetId] = 0;
+  block[spt::kLun] = kLogicalUnit;
+  block[spt::kCdbLength] = request_.cdbLength;
+  block[spt::kSenseInfoLength] = spt::kSenseRequested;
+  block[spt::kDataIn] = request_.direction == DataOut  ? spt::SCSI_IOCTL_DATA_OUT
+                        : request_.direction == DataIn ? spt::SCSI_IOCTL_DATA_IN
+                                                       : spt::SCSI_IOCTL_DATA_UNSPECIFIED;
+  PutLe32(block, spt::kDataTransferLength, length);
+  PutLe32(block, spt::kTimeOutValue, spt::kTimeOutSeconds);
+  PutLe32(block, spt::kDataBufferOffset, static_cast<std::uint32_t>(spt::kDataArea));
+  PutLe32(block, spt::kSenseInfoOffset, static_cast<std::uint32_t>(spt::kSenseArea));
+  // Bytes past the command's length are zero (the commands use at most 12).
+  for (std::size_t i = 0; i < kMaxCdbLength; ++i) {
+    block[spt::kCdb + i] = i < request_.cdbLength ? request_.cdb[i] : 0;
+  }
+
+  const std::string name = platform_.DeviceName(mode, address.deviceNumber);
+  const DeviceHandle dev = platform_.OpenDevice(name);
+  if (dev < 0) {
+    lastAsc = 0;
+    lastAscq = 0;
+    return 0;
+  }
+  const PassThroughResult call = platform_.PassThrough(dev, block);
+  platform_.CloseDevice(dev);
+
+  lastAsc = 0;
+  lastAscq = 0;
+  if (call == PassThroughResult::TimedOut) {
+    outcome_ = CommandOutcome::Timeout;
+    return 0;
+  }
+  if (call != PassThroughResult::Done) {
+    return 0;
+  }
+  const std::uint8_t status = block[spt::kScsiStatus];
+  if (status == kStatusCheckCondition) {
+    lastAsc = block[spt::kSenseArea + kSenseAscIndex];
+    lastAscq = block[spt::kSenseArea + kSenseAscqIndex];
+    outcome_ = CommandOutcome::CheckCondition;
+    return 0;
+  }
+  if (status != kStatusGood) {
+    return 0;
+  }
+  lastTransferred = std::min(GetLe32(block, spt::kDataTransferLength), length);
+  outcome_ = CommandOutcome::Good;
+  return 1;
+}
+
+bool ScsiTransport::ProbeCdromDevices() {
+  bool any = false;
+  for (std::uint8_t n = 0; n < kCdromNumbers; ++n) {
+    const DeviceHandle dev = platform_.OpenDevice(platform_.DeviceName(TransportMode::CdromDevice, n));
+    if (dev >= 0) {
+      platform_.CloseDevice(dev);
+      any = true;
+    }
+  }
+  return any;
+}
+
+void ScsiTransport::Notify(std::uint32_t length, CommandOutcome outcome, int result) {
+  if (observer_ == nullptr) {
+    return;
+  }
+  CommandRecord record;
+  record.cdb = std::span<const std::uint8_t>(request_.cdb).first(std::min<std::size_t>(request_.cdbLength, kMaxCdbLength));
+  record.direction = request_.direction;
+  record.length = length;
+  record.outcome = outcome;
+  if (outcome == CommandOutcome::CheckCondition) {
+    record.asc = lastAsc;
+    record.ascq = lastAscq;
+  }
+  record.result = result;
+  observer_->OnCommand(record);
+}
+
+}  // namespace orvel
