@@ -1,0 +1,260 @@
+// The working directory on a POSIX system. Every name is resolved against one
+// directory descriptor, so a later chdir of the process cannot redirect it.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <set>
+#include <string>
+
+#include "platform/files.h"
+
+namespace orvel {
+namespace {
+
+constexpr mode_t kCreateMode = 0644;
+
+FileError ErrorFromErrno(int e) {
+  switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return FileError::NotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return FileError::AccessDenied;
+    case EISDIR:
+      return FileError::NotRegular;
+    case EEXIST:
+    case ELOOP:  // O_NOFOLLOW met a symbolic link
+      return FileError::Exists;
+    case ENOSPC:
+    case EDQUOT:
+      return FileError::NoSpace;
+    default:
+      return FileError::Io;
+  }
+}
+
+void SetError(FileError* err, FileError value) {
+  if (err != nullptr) *err = value;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  explicit PosixFileSystem(const std::string& workingDirectory)
+      : dirFd_(::open(workingDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+  ~PosixFileSystem() override {
+    for (int fd : open_) ::close(fd);
+    if (dirFd_ >= 0) ::close(dirFd_);
+  }
+
+  PosixFileSystem(const PosixFileSystem&) = delete;
+  PosixFileSystem& operator=(const PosixFileSystem&) = delete;
+
+  FileHandle OpenRead(std::string_view name, FileError* err) override {
+    const std::string path(name);
+    if (path.empty()) {
+      SetError(err, FileError::NotFound);
+      return kNoFile;
+    }
+    // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below.
+    const int fd = ::openat(dirFd_, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+      SetError(err, ErrorFromErrno(errno));
+      return kNoFile;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      const int e = errno;
+      ::close(fd);
+      SetError(err, ErrorFromErrno(e));
+      return kNoFile;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd);
+      SetError(err, FileError::NotRegular);
+      return kNoFile;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    open_.insert(fd);
+    SetError(err, FileError::None);
+    return fd;
+  }
+
+  std::int64_t Length(FileHandle h) override {
+    if (!IsOpen(h)) return -1;
+    struct stat st {};
+    if (::fstat(h, &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+  }
+
+  std::int64_t ReadAt(FileHandle h, std::uint64_t offset, std::span<std::uint8_t> out) override {
+    if (!IsOpen(h)) return -1;
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t got =
+          ::pread(h, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+      if (got == 0) break;  // end of file
+      done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+  }
+
+  void Close(FileHandle h) override {
+    if (open_.erase(h) != 0) ::close(h);
+  }
+
+  FileHandle CreateExclusive(std::string_view name, FileError* err) override {
+    const std::string path(name);
+    if (path.empty()) {
+      SetError(err, FileError::NotFound);
+      return kNoFile;
+    }
+    const int fd =
+        ::openat(dirFd_, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kCreateMode);
+    if (fd < 0) {
+      SetError(err, ErrorFromErrno(errno));
+      return kNoFile;
+    }
+    open_.insert(fd);
+    SetError(err, FileError::None);
+    return fd;
+  }
+
+  bool WriteAll(FileHandle h, std::span<const std::uint8_t> data, FileError* err) override {
+    if (!IsOpen(h)) {
+      SetError(err, FileError::Io);
+      return false;
+    }
+    std::size_t done = 0;
+    while (done < data.size()) {
+      const ssize_t put = ::write(h, data.data() + done, data.size() - done);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        SetError(err, ErrorFromErrno(errno));
+        return false;
+      }
+      if (put == 0) {  // no progress and no reason: call it a full disk
+        SetError(err, FileError::NoSpace);
+        return false;
+      }
+      done += static_cast<std::size_t>(put);
+    }
+    SetError(err, FileError::None);
+    return true;
+  }
+
+  bool SyncAndClose(FileHandle h, FileError* err) override {
+    if (open_.erase(h) == 0) {
+      SetError(err, FileError::Io);
+      return false;
+    }
+    FileError result = FileError::None;
+    if (::fsync(h) != 0) result = ErrorFromErrno(errno);
+    // The descriptor is gone after close() even when it reports an error: never retry.
+    if (::close(h) != 0 && result == FileError::None) result = ErrorFromErrno(errno);
+    SetError(err, result);
+    return result == FileError::None;
+  }
+
+  bool Remove(std::string_view name) override {
+    const std::string path(name);
+    return !path.empty() && ::unlinkat(dirFd_, path.c_str(), 0) == 0;
+  }
+
+  std::vector<std::string> ListRegularFiles(std::string_view pattern) override {
+    std::vector<std::string> names;
+    if (dirFd_ < 0) return names;
+    const int listFd = ::openat(dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return names;
+    DIR* dir = ::fdopendir(listFd);
+    if (dir == nullptr) {
+      ::close(listFd);
+      return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string_view entryName(entry->d_name);
+      if (entryName == "." || entryName == ".." || !MatchesPattern(entryName, pattern)) continue;
+      // Follows links: a link to a regular file is listed, one to a directory is not.
+      struct stat st {};
+      if (::fstatat(dirFd_, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+      names.emplace_back(entryName);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  bool IsOpen(FileHandle h) const { return open_.count(h) != 0; }
+
+  int dirFd_;
+  std::set<int> open_;  // only these are ever closed or read
+};
+
+}  // namespace
+
+const char* FileErrorText(FileError e) {
+  switch (e) {
+    case FileError::None:
+      return "no error";
+    case FileError::NotFound:
+      return "file not found";
+    case FileError::AccessDenied:
+      return "access denied";
+    case FileError::NotRegular:
+      return "not a regular file";
+    case FileError::Exists:
+      return "file already exists";
+    case FileError::NoSpace:
+      return "disk full";
+    case FileError::Io:
+      return "input/output error";
+  }
+  return "unknown file error";
+}
+
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  // Greedy wildcard match with one backtrack point for the last '*'.
+  std::size_t n = 0;
+  std::size_t p = 0;
+  std::size_t starP = std::string_view::npos;
+  std::size_t starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::unique_ptr<FileSystem> MakePosixFileSystem(std::string workingDirectory) {
+  return std::make_unique<PosixFileSystem>(workingDirectory);
+}
+
+}  // namespace orvel
