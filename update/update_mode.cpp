@@ -1,0 +1,88 @@
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "drive/drive_commands.h"
+#include "firmware/catalogue.h"
+#include "update/update_procedure.h"
+#include "update/update_steps.h"
+
+namespace orvel {
+namespace {
+
+constexpr int kLoaderFlagOn = 1;
+constexpr std::size_t kProductIdOffset = 16;   // INQUIRY bytes 16..31
+constexpr std::size_t kBlankCheckLength = 8;   // an erased flash reads 0xFF here
+constexpr std::uint8_t kErasedByte = 0xFF;
+constexpr int kFamilyKeptInLoaderArea = 1;
+constexpr int kFamilyByteKeyed = 5;
+// A family-1 image keeps its identification block at 0x7FF04, which is this far
+// into the 16 KiB read from the loader row's address 0x7C004.
+constexpr std::size_t kFamily1TypeCodeOffset = 0x3F00;
+
+}  // namespace
+
+int UpdateProcedure::SwitchDriveToUpdateMode() {
+  Platform& platform = transport_.GetPlatform();
+  // The drive needs a moment after each request; its answers are judged by the INQUIRY.
+  EnterUpdateMode(transport_, kLoaderFlagOn);
+  platform.Sleep(kModePauseMs);
+  EnterUpdateMode(transport_, kLoaderFlagOn);
+  platform.Sleep(kModePauseMs);
+
+  if (Inquiry(transport_) == 0) {
+    lastAttempt.detail = "INQUIRY after the update-mode request failed: sense " +
+                         update_steps::SenseText(transport_.lastAsc, transport_.lastAscq);
+    return 0;
+  }
+  // Copied out: the block read below reuses the data buffer.
+  std::array<std::uint8_t, kProductIdLength> productId{};
+  const auto data = transport_.DataBuffer();
+  std::copy_n(data.begin() + kProductIdOffset, kProductIdLength, productId.begin());
+
+  int entryIndex = FindLoaderEntry(productId, -1);
+  if (entryIndex < 0) {
+    lastAttempt.detail = "the drive reports \"" + std::string(productId.begin(), productId.end()) +
+                         "\", not a known loader";
+    return 0;
+  }
+  while (entryIndex >= 0) {
+    const LoaderEntry& entry = LoaderRow(entryIndex);
+    driveFamily = entry.family;
+    if (ReadFirmwareBlock(transport_, entry.idAddress, alternateReadForm) == 0) {
+      lastAttempt.detail = "reading the identification block failed: sense " +
+                           update_steps::SenseText(transport_.lastAsc, transport_.lastAscq);
+      return 0;
+    }
+    const std::span<const std::uint8_t> block = transport_.DataBuffer();
+    const bool blank = std::all_of(block.begin(), block.begin() + kBlankCheckLength,
+                                   [](std::uint8_t b) { return b == kErasedByte; });
+    if (blank) {
+      std::fill_n(driveTypeCode.begin(), kTypeCodeLength, static_cast<char>(kErasedByte));
+      driveTypeCode[kTypeCodeLength] = '\0';
+      return -2;
+    }
+    const auto match = FindDriveFamily(block);
+    if (match) {
+      driveFamily = match->family;
+      if (match->raised) loaderUpdateForced = 1;
+      if (!match->raised && match->family == kFamilyByteKeyed && rules_.barLoaderOnDirectFamily5) {
+        loaderUpdateBarred = 1;
+      }
+      const std::size_t codeOffset =
+          (!match->raised && match->family == kFamilyKeptInLoaderArea) ? kFamily1TypeCodeOffset : 0;
+      for (std::size_t i = 0; i < kTypeCodeLength; ++i) {
+        driveTypeCode[i] = static_cast<char>(block[codeOffset + i]);
+      }
+      driveTypeCode[kTypeCodeLength] = '\0';
+      return 1;
+    }
+    entryIndex = FindLoaderEntry(productId, entryIndex);
+  }
+  lastAttempt.detail = "the drive's identification block matches no type code";
+  return 0;
+}
+
+}  // namespace orvel
