@@ -98,6 +98,10 @@ class CDialog : public DialogEvents {
   // Creates the window, runs OnInitDialog (focus goes to the first tab stop
   // when it returns true), then runs modally. Returns the modal result.
   int DoModal();
+  // Creates the window and runs OnInitDialog with the same focus rule, but no
+  // modal run: lets a test drive the dialog step by step. Returns what
+  // OnInitDialog returned (false also when the window could not be built).
+  bool Create();
   void EndDialog(int result);
 
   virtual bool OnInitDialog();                   // base: UpdateData(false)
