@@ -19,6 +19,9 @@ inline constexpr std::size_t kDescriptionLength = 30;
 inline constexpr std::size_t kProductIdLength = 16;
 inline constexpr std::size_t kProductIdRowSize = 17;
 inline constexpr int kEndFamily = -1;
+inline constexpr int kLastFamily = 8;
+inline constexpr int kByteKeyedFamily = 5;    // ".KVF" files in the byte-keyed form
+inline constexpr int kFirstPackedFamily = 6;  // ".KVF" files in the packed form, 6..8
 
 struct TypeCodeEntry {
   std::int32_t family;
@@ -68,6 +71,7 @@ std::optional<DriveFamilyMatch> FindDriveFamily(std::span<const std::uint8_t> bl
 // idOffset of the family's first row when that row is encoded, else -1.
 std::int64_t FindIdBlockOffset(int family);
 
+// Any index outside the table gives the end row.
 const TypeCodeEntry& TypeCodeRow(int index);  // index 0..45 (45 is the end row)
 const LoaderEntry& LoaderRow(int index);      // index 0..10
 
