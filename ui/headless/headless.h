@@ -102,6 +102,13 @@ class HeadlessWindow final : public DialogWindow {
   DialogWindow* Owner() const { return owner_; }
   const DialogTemplate& Template() const { return tmpl_; }
 
+  // The client area in pixels: the template size at fixed base units
+  // (kBaseUnitX x kBaseUnitY, a 9-point font at 96 dpi); the same when minimised.
+  static constexpr int kBaseUnitX = 6;
+  static constexpr int kBaseUnitY = 12;
+  int ClientWidth() const;
+  int ClientHeight() const;
+
   // ---- what the program drew ----
   int UpdateWindowCount() const { return updateWindowCount_; }
   int PaintCount() const { return paintCount_; }   // every paint, UpdateWindow's included
@@ -181,8 +188,10 @@ class HeadlessWindow final : public DialogWindow {
   int paintCount_ = 0;
   std::vector<PaintOp> paintLog_;
   std::vector<PaintOp> lastPaint_;
+  std::map<int, Bitmap> pictures_;
 };
 
+// Must outlive every window it created.
 class HeadlessWindowSystem final : public WindowSystem {
  public:
   using ModalScript = std::function<void(HeadlessWindow&)>;
