@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include "tests/transport/fake_platform.h"
+#include "transport/scsi_transport.h"
+
+namespace orvel {
+namespace {
+
+using test::AspiStep;
+using test::FakePlatform;
+using test::RecordingObserver;
+
+class AspiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    p.platformId = kPlatformWindows;
+    p.supportInfo = 0x0102;
+    TransportMessage msg;
+    ASSERT_TRUE(t.SelectTransport(&msg));
+    t.SetObserver(&obs);
+    t.address = DriveAddress{1, 5, 0};
+  }
+  // A 6-byte command with the given direction.
+  int Send(std::uint8_t opcode, std::uint8_t direction, std::uint32_t length) {
+    t.Request().cdb.fill(0);
+    t.Request().cdb[0] = opcode;
+    t.Request().cdb[4] = 0x24;
+    t.Request().cdbLength = 6;
+    t.Request().direction = direction;
+    return t.ExecuteCommand(length);
+  }
+  AspiStep Pending(bool finishesInWait, std::uint8_t status = srb::SS_COMP) {
+    AspiStep s;
+    s.finishesAtOnce = false;
+    s.finishesInWait = finishesInWait;
+    s.finalStatus = status;
+    return s;
+  }
+  AspiStep Err(std::uint8_t asc, std::uint8_t ascq) {
+    AspiStep s;
+    s.finalStatus = srb::SS_ERR;
+    s.asc = asc;
+    s.ascq = ascq;
+    return s;
+  }
+
+  FakePlatform p;
+  ScsiTransport t{p};
+  RecordingObserver obs;
+};
+
+TEST_F(AspiTest, RequestBlockCarriesEveryFieldOfTheCommand) {
+  p.aspiSteps.push_back({});
+  ASSERT_EQ(Send(0x12, DataIn, 36), 1);
+  ASSERT_EQ(p.sentSrbs.size(), 1u);
+  const auto& b = p.sentSrbs[0];
+  ASSERT_EQ(b.size(), srb::kSize);
+  EXPECT_EQ(b[srb::kCmd], srb::SC_EXEC_SCSI_CMD);
+  EXPECT_EQ(b[srb::kStatus], srb::SS_PENDING);
+  EXPECT_EQ(b[srb::kHaId], 1);
+  EXPECT_EQ(b[srb::kFlags], 0x48);
+  EXPECT_EQ(b[srb::kTarget], 5);
+  EXPECT_EQ(b[srb::kLun], 0);
+  EXPECT_EQ(GetLe32(b, srb::kBufLen), 36u);
+  EXPECT_EQ(GetLe32(b, srb::kBufPointer), 0x5A17u);
+  EXPECT_EQ(b[srb::kSenseLen], 16);
+  EXPECT_EQ(b[srb::kCdbLen], 6);
+  EXPECT_NE(GetLe32(b, srb::kPostProc), 0u);
+  EXPECT_EQ(b[srb::kCdbByte], 0x12);
+  EXPECT_EQ(b[srb::kCdbByte + 4], 0x24);
+  // The registered buffer is the transport's data buffer.
+  EXPECT_EQ(p.RegisteredBuffer().data(), t.DataBuffer().data());
+  EXPECT_EQ(p.RegisteredBuffer().size(), kDataBufferSize);
+
+  p.aspiSteps.push_back({});
+  p.aspiSteps.push_back({});
+  Send(0xAA, DataOut, 16384);
+  Send(0x00, DataNone, 0);
+  EXPECT_EQ(p.sentSrbs[1][srb::kFlags], 0x50);
+  EXPECT_EQ(GetLe32(p.sentSrbs[1], srb::kBufLen), 16384u);
+  EXPECT_EQ(p.sentSrbs[2][srb::kFlags], 0x40);
+  EXPECT_EQ(GetLe32(p.sentSrbs[2], srb::kBufPointer), 0x5A17u);
+}
+
+TEST_F(AspiTest, FinishedAtOnceIsEvaluatedWithoutWaitingAndDataArrives) {
+  AspiStep s;
+  s.data = {0x05, 0x80, 0x00, 0x02};
+  p.aspiSteps.push_back(s);
+  EXPECT_EQ(Send(0x12, DataIn, 36), 1);
+  EXPECT_TRUE(p.waits.empty());
+  EXPECT_EQ(t.DataBuffer()[1], 0x80);
+  EXPECT_EQ(t.lastTransferred, 36u);
+  EXPECT_TRUE(p.liveEvents.empty()) << "the finished request's event must be released";
+  ASSERT_EQ(obs.seen.size(), 1u);
+  EXPECT_EQ(obs.seen[0].outcome, CommandOutcome::Good);
+  EXPECT_EQ(obs.seen[0].cdb.size(), 6u);
+  EXPECT_EQ(obs.seen[0].length, 36u);
+}
+
+TEST_F(AspiTest, PendingRequestIsAwaitedForAtMostFiveSeconds) {
+  p.aspiSteps.push_back(Pending(true));
+  EXPECT_EQ(Send(0x00, DataNone, 0), 1);
+  ASSERT_EQ(p.waits.size(), 1u);
+  EXPECT_EQ(p.waits[0].second, 5000u);
+  EXPECT_EQ(p.waits[0].first, GetLe32(p.sentSrbs[0], srb::kPostProc));
+  EXPECT_TRUE(p.liveEvents.empty());
+}
+
+TEST_F(AspiTest, SenseCodesFollowEachOutcome) {
+  p.aspiSteps.push_back(Err(0x20, 0x00));
+  EXPECT_EQ(Send(0xE3, DataIn, 16384), 0);
+  EXPECT_EQ(t.lastAsc, 0x20);
+  EXPECT_EQ(t.lastAscq, 0x00);
+  EXPECT_EQ(obs.seen.back().outcome, CommandOutcome::CheckCondition);
+  EXPECT_EQ(obs.seen.back().asc, 0x20);
+
+  p.aspiSteps.push_back(Err(0x3A, 0x01));
+  EXPECT_EQ(Send(0x00, DataNone, 0), 0);
+  EXPECT_EQ(t.lastAsc, 0x3A);
+  EXPECT_EQ(t.lastAscq, 0x01);
+
+  p.aspiSteps.push_back({});
+  EXPECT_EQ(Send(0x00, DataNone, 0), 1);
+  EXPECT_EQ(t.lastAsc, 0);
+  EXPECT_EQ(t.lastAscq, 0);
+
+  // An aborted request fails with no sense, even though the sense area holds old bytes.
+  p.aspiSteps.push_back(Err(0x3A, 0x02));
+  Send(0x00, DataNone, 0);
+  AspiStep aborted;
+  aborted.finalStatus = srb::SS_ABORTED;
+  p.aspiSteps.push_back(aborted);
+  EXPECT_EQ(Send(0x00, DataNone, 0), 0);
+  EXPECT_EQ(t.lastAsc, 0);
+  EXPECT_EQ(t.lastAscq, 0);
+  EXPECT_EQ(obs.seen.back().outcome, CommandOutcome::Failed);
+  EXPECT_EQ(t.lastTransferred, 0u);
+}
+
+TEST_F(AspiTest, TimeOutKeepsEarlierSenseAndResetsTheEvent) {
+  p.aspiSteps.push_back(Err(0xF7, 0x01));
+  Send(0x00, DataNone, 0);
+  p.aspiSteps.push_back(Pending(false));
+  EXPECT_EQ(Send(0x00, DataNone, 0), 0);
+  EXPECT_EQ(t.lastAsc, 0xF7);
+  EXPECT_EQ(t.lastAscq, 0x01);
+  EXPECT_EQ(p.waitedMs, 5000u);
+  const EventHandle ev = GetLe32(p.sentSrbs.back(), srb::kPostProc);
+  ASSERT_EQ(p.resetEvents.size(), 1u);
+  EXPECT_EQ(p.resetEvents[0], ev);
+  EXPECT_EQ(p.liveEvents.count(ev), 1u) << "the layer may still signal it";
+  EXPECT_EQ(obs.seen.back().outcome, CommandOutcome::Timeout);
+}
+
+TEST_F(AspiTest, HeldRequestBlocksTheNextCommandUntilTheLayerLetsGo) {
+  p.aspiSteps.push_back(Pending(false));
+  EXPECT_EQ(Send(0xE1, DataNone, 0), 0);
+  const EventHandle held = GetLe32(p.sentSrbs.back(), srb::kPostProc);
+  ASSERT_TRUE(p.HoldsRequest());
+  const std::vector<std::uint8_t> before(t.AspiBlock().begin(), t.AspiBlock().end());
+
+  // Still held after a bounded wait: fails, sends nothing, leaves the block alone.
+  p.aspiSteps.push_back({});
+  t.lastAsc = 0x11;
+  EXPECT_EQ(Send(0x12, DataIn, 36), 0);
+  EXPECT_EQ(p.sentSrbs.size(), 1u);
+  EXPECT_EQ(p.waits.back().first, held);
+  EXPECT_EQ(p.waits.back().second, 5000u);
+  EXPECT_EQ(std::vector<std::uint8_t>(t.AspiBlock().begin(), t.AspiBlock().end()), before);
+  EXPECT_EQ(t.lastAsc, 0x11);
+  EXPECT_EQ(obs.seen.back().outcome, CommandOutcome::Timeout);
+
+  // Once the layer has finished it, the next command goes out and the old event is released.
+  p.FinishHeldRequest();
+  EXPECT_EQ(Send(0x12, DataIn, 36), 1);
+  EXPECT_EQ(p.sentSrbs.size(), 2u);
+  EXPECT_EQ(p.sentSrbs[1][srb::kCdbByte], 0x12);
+  EXPECT_EQ(p.liveEvents.count(held), 0u);
+  EXPECT_TRUE(p.liveEvents.empty());
+}
+
+TEST_F(AspiTest, NoEventMeansNothingIsSent) {
+  p.aspiSteps.push_back(Err(0x3A, 0x00));
+  Send(0x00, DataNone, 0);
+  p.failCreateEvent = true;
+  p.aspiSteps.push_back({});
+  EXPECT_EQ(Send(0x00, DataNone, 0), 0);
+  EXPECT_EQ(p.sentSrbs.size(), 1u);
+  EXPECT_EQ(t.lastAsc, 0x3A);
+}
+
+TEST_F(AspiTest, OversizedTransferIsRefusedBeforeAnyBlockIsFilled) {
+  p.aspiSteps.push_back({});
+  EXPECT_EQ(Send(0xE3, DataIn, kDataBufferSize + 1), 0);
+  EXPECT_TRUE(p.sentSrbs.empty());
+  ASSERT_EQ(obs.seen.size(), 1u);
+  EXPECT_EQ(obs.seen[0].outcome, CommandOutcome::Failed);
+}
+
+}  // namespace
+}  // namespace orvel
