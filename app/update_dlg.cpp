@@ -1,0 +1,272 @@
+#include "app/update_dlg.h"
+
+#include "app/password_dlg.h"
+#include "firmware/image_file.h"
+#include "resources/resources.h"
+#include "update/page_texts.h"
+
+namespace orvel {
+namespace {
+
+constexpr unsigned kOrdinaryFiles = 0;
+constexpr std::string_view kEncodedPattern = "*.kvf";
+constexpr std::string_view kPlainPattern = "*.bin";
+
+ui::MessageBoxIcon ToBoxIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Stop: return ui::MessageBoxIcon::Stop;
+    case MessageIcon::Exclamation: return ui::MessageBoxIcon::Exclamation;
+    case MessageIcon::Information: return ui::MessageBoxIcon::Information;
+  }
+  return ui::MessageBoxIcon::Stop;
+}
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(ui::WindowSystem& ws, Platform& platform, const Variant& variant, ui::CDialog* parent)
+    : ui::CDialog(UpdateDialogTemplate(), ws, parent),
+      appIcon(LoadResourceBitmap(kAppIconId)),
+      platform_(platform),
+      variant_(variant),
+      transport_(platform),
+      procedure_(transport_, *this, variant.rules) {
+  procedure_.alternateReadForm = 0;
+  OnClicked(kIdEnglishRadio, [this] { ApplyEnglishCaptions(); });
+  OnClicked(kIdJapaneseRadio, [this] { ApplyJapaneseCaptions(); });
+  OnClicked(kIdNextButton, [this] { OnNextClicked(); });
+  OnSelChange(kIdSourceList, [this] { IdentifySourceFile(); });
+  OnClicked(kIdBackupCheck, [this] { ChooseBackupFileName(); });
+  OnClicked(kIdBackButton, [this] { OnBackClicked(); });
+  OnClicked(kIdPassTypeCheck, [this] { OnPassTypeClicked(); });
+}
+
+CUpdateDlg::~CUpdateDlg() = default;
+
+void CUpdateDlg::DoDataExchange(ui::DataExchange& dx) {
+  dx.Control(kIdBackupCheck, backupCheck);
+  dx.Control(kIdDriveList, driveList);
+  dx.Control(kIdSourceList, sourceList);
+  dx.Control(kIdPassTypeCheck, passTypeCheck);
+  dx.Control(kIdTitleEdit, titleEdit);
+  dx.Control(kIdMakerText, makerText);
+  dx.Control(kIdLogoPicture, logoPicture);
+  dx.Control(kIdBackButton, backButton);
+  dx.Control(kIdUpdateLoaderCheck, updateLoaderCheck);
+  dx.Control(kIdCloseButton, closeButton);
+  dx.Control(kIdNextButton, nextButton);
+  dx.Control(kIdProgressBar, progressBar);
+
+  dx.Text(kIdDriveCaption, driveCaption);
+  dx.Text(kIdSourceCaption, sourceCaption);
+  dx.Text(kIdInfoCaption, infoCaption);
+  dx.Text(kIdProgressCaption, progressCaption);
+  dx.Text(kIdInfoText, infoText);
+  dx.Text(kIdBackupFileName, procedure_.backupFileName);
+  dx.Text(kIdSourceDescription, procedure_.sourceDescription);
+
+  dx.Check(kIdUpdateLoaderCheck, updateLoader);
+}
+
+bool CUpdateDlg::OnInitDialog() {
+  ui::CDialog::OnInitDialog();
+  SetIcon(appIcon, true);
+  SetIcon(appIcon, false);
+
+  TransportMessage message;
+  if (!transport_.SelectTransport(&message)) {
+    MessageBox(message.text, variant_.title, ToBoxIcon(message.icon));
+    EndDialog(0);
+    return false;
+  }
+
+  titleEdit.SetWindowText(kTitleText);
+  SetWindowText(variant_.title);
+
+  procedure_.progressPos = 0;
+  progressBar.SetRange(0, kProgressMax);
+
+  Window()->SetCheck(kIdEnglishRadio, 1);
+  ApplyEnglishCaptions();
+
+  page = Searching;
+  procedure_.imageBuffer.reset();
+  procedure_.loaderUpdateForced = 0;
+  procedure_.loaderUpdateBarred = 0;
+  RefreshScreenTexts();
+
+  driveList.ResetContent();
+  sourceList.ResetContent();
+  sourceList.Dir(kOrdinaryFiles, kEncodedPattern, platform_.Files());
+  sourceList.Dir(kOrdinaryFiles, kPlainPattern, platform_.Files());
+
+  passTypeCheck.ShowWindow(false);
+  updateLoaderCheck.ShowWindow(false);
+
+  drives_ = DiscoverDrives(transport_);
+  for (const DriveEntry& drive : drives_) driveList.AddString(drive.label);
+
+  page = SelectDriveAndFile;
+  RefreshScreenTexts();
+
+  if (driveList.GetCount() > 0) driveList.SetCurSel(0);
+  sourceList.SetCurSel(0);
+
+  // A selection made by the program sends no notification.
+  IdentifySourceFile();
+
+  // Drives the user may not reach would otherwise just be missing from the list.
+  if (drives_.empty()) {
+    const std::string problem = platform_.AccessProblem();
+    if (!problem.empty()) MessageBox(problem, variant_.title, ui::MessageBoxIcon::Exclamation);
+  }
+  return true;
+}
+
+void CUpdateDlg::OnPaint(ui::PaintContext& pc) {
+  if (pc.Minimized()) {
+    pc.EraseIconBackground();
+    const int x = (pc.ClientWidth() - System().IconWidth() + 1) / 2;
+    const int y = (pc.ClientHeight() - System().IconHeight() + 1) / 2;
+    pc.DrawIcon(x, y, appIcon);
+    return;
+  }
+  const ui::Bitmap& logo = LoadResourceBitmap(variant_.logoId);
+  if (variant_.hideMakerName) makerText.ShowWindow(false);
+  if (!logo.empty()) pc.BlitToControl(kIdLogoPicture, logo, kLogoWidth, kLogoHeight);
+  ui::CDialog::OnPaint(pc);
+}
+
+void CUpdateDlg::DestroyWindow() {
+  if (procedure_.imageBuffer != nullptr) {
+    procedure_.imageBuffer.reset();
+    ++imageBufferReleases_;
+  }
+  ui::CDialog::DestroyWindow();
+}
+
+void CUpdateDlg::ApplyCaptions(int lang) {
+  const CaptionTexts& texts = Captions(lang);
+  driveCaption = texts.driveCaption;
+  sourceCaption = texts.sourceCaption;
+  infoCaption = texts.infoCaption;
+  progressCaption = texts.progressCaption;
+  backupCheck.SetWindowText(texts.backupCheck);
+  closeButton.SetWindowText(texts.closeButton);
+  nextButton.SetWindowText(texts.nextButton);
+  backButton.SetWindowText(texts.backButton);
+  language = lang;
+  RefreshScreenTexts();
+}
+
+void CUpdateDlg::ApplyEnglishCaptions() { ApplyCaptions(English); }
+void CUpdateDlg::ApplyJapaneseCaptions() { ApplyCaptions(Japanese); }
+
+void CUpdateDlg::RefreshScreenTexts() {
+  infoText.clear();
+  backButton.EnableWindow(false);
+  const PageRow row = PageTextRow(page, language);
+  if (row.present) {
+    infoText = InformationText(page, language, backupCheck.GetCheck() == 1);
+    if (!row.nextCaption.empty()) nextButton.SetWindowText(row.nextCaption);
+    if (row.backEnabled) backButton.EnableWindow(true);
+  }
+  UpdateData(false);
+  UpdateWindow();
+}
+
+void CUpdateDlg::OnNextClicked() {
+  UpdateData(true);
+  if (page < ReadyToStart) {
+    page = page + 1;
+  } else if (page >= TypeCodeMismatch) {
+    page = SelectDriveAndFile;
+  } else {
+    RunAttempt();
+  }
+  RefreshScreenTexts();
+}
+
+void CUpdateDlg::RunAttempt() {
+  const std::string label = driveList.GetWindowText();
+  const int selected = driveList.GetCurSel();
+  // The address kept beside the entry reaches adapters the label's single digit cannot.
+  const DriveAddress* stored = nullptr;
+  if (selected >= 0 && static_cast<std::size_t>(selected) < drives_.size() &&
+      drives_[static_cast<std::size_t>(selected)].label == label) {
+    stored = &drives_[static_cast<std::size_t>(selected)].address;
+  }
+  SetBusy(true);
+  page = procedure_.RunUpdateAttempt(label, stored);
+  SetBusy(false);
+}
+
+void CUpdateDlg::OnBackClicked() {
+  passTypeCheck.SetCheck(0);
+  updateLoaderCheck.SetCheck(0);
+  passTypeCheck.ShowWindow(false);
+  updateLoaderCheck.ShowWindow(false);
+  page = SelectDriveAndFile;
+  RefreshScreenTexts();
+}
+
+void CUpdateDlg::OnPassTypeClicked() {
+  if (passTypeCheck.GetCheck() != 1) return;
+  CPasswordDlg prompt(System());
+  prompt.DoModal();
+  passwordEntry = prompt.passwordText;
+  if (!PassKeyMatches(passwordEntry, procedure_.typePassKey)) {
+    passTypeCheck.SetCheck(0);
+    UpdateData(false);
+  }
+}
+
+void CUpdateDlg::SetBusy(bool busy) {
+  if (Window() != nullptr) Window()->SetBusy(busy);
+}
+
+// --- UpdateHost ---
+
+std::string CUpdateDlg::SelectedSourceName() { return sourceList.GetWindowText(); }
+int CUpdateDlg::BackupCheckState() { return backupCheck.GetCheck(); }
+
+int CUpdateDlg::UpdateLoaderState() {
+  UpdateData(true);
+  return updateLoader;
+}
+
+int CUpdateDlg::PassTypeCheckState() { return passTypeCheck.GetCheck(); }
+std::string CUpdateDlg::PasswordEntry() { return passwordEntry; }
+
+void CUpdateDlg::SetPage(int value) {
+  page = value;
+  RefreshScreenTexts();
+}
+
+void CUpdateDlg::SetProgress(int position) { progressBar.SetPos(position); }
+void CUpdateDlg::SetBackupCheckState(int state) { backupCheck.SetCheck(state); }
+void CUpdateDlg::PushMembers() { UpdateData(false); }
+
+void CUpdateDlg::UpdateStarted() {
+  nextButton.EnableWindow(false);
+  closeButton.EnableWindow(false);
+}
+
+void CUpdateDlg::CloseAllowed() { closeButton.EnableWindow(true); }
+
+void CUpdateDlg::ShowBackupNotPossible() {
+  MessageBox(kBackupNotPossibleText, kBackupNotPossibleCaption, ui::MessageBoxIcon::Information);
+}
+
+void CUpdateDlg::ShowFileError(std::string_view name, FileError error) {
+  std::string text(name);
+  if (error == FileError::NotFound) {
+    text += language == Japanese ? " が見つかりませんでした。" : " was not found.";
+  } else {
+    text += language == Japanese ? " を開けませんでした。(" : " could not be opened (";
+    text += FileErrorText(error);
+    text += ")";
+  }
+  MessageBox(text, variant_.title, ui::MessageBoxIcon::Exclamation);
+}
+
+}  // namespace orvel
