@@ -1,0 +1,94 @@
+#include "cli/cli_context.h"
+
+#include <charconv>
+#include <filesystem>
+
+namespace orvel {
+
+void CliContext::PrintJson(const nlohmann::json& document) {
+  // Drive and file texts are raw bytes; anything that is not UTF-8 is replaced.
+  constexpr int kIndent = 2;
+  out << document.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
+int CliContext::Fail(int status, const std::string& message) {
+  err << "orvel-cli: " << message << '\n';
+  return status;
+}
+
+std::string CliContext::PathOf(const std::string& name) const {
+  const std::filesystem::path path(name);
+  if (path.is_absolute()) return name;
+  return (std::filesystem::path(options.workingDirectory) / path).string();
+}
+
+int OpenFilePlatform(CliContext& ctx, std::unique_ptr<Platform>& platform) {
+  if (!ctx.env.makePlatform) return ctx.Fail(kExitNoSuchDriveOrFile, "no platform to reach drives with");
+  PlatformRequest request;
+  request.simulate = ctx.options.simulate;
+  request.scenario = ctx.options.scenario;
+  request.workingDirectory = ctx.options.workingDirectory;
+  request.realTime = !ctx.options.fast;
+  std::string error;
+  platform = ctx.env.makePlatform(request, &error);
+  // A scenario text that does not parse is a usage error.
+  if (!platform) return ctx.Fail(ctx.options.simulate ? kExitUsage : kExitNoSuchDriveOrFile, error);
+  return kExitOk;
+}
+
+int OpenDriveSession(CliContext& ctx, DriveSession& session) {
+  const int opened = OpenFilePlatform(ctx, session.platform);
+  if (opened != kExitOk) return opened;
+
+  session.transport = std::make_unique<ScsiTransport>(*session.platform);
+  if (ctx.options.trace) {
+    session.trace = std::make_unique<TraceObserver>(ctx.err);
+    session.transport->SetObserver(session.trace.get());
+  }
+  TransportMessage message;
+  if (!session.transport->SelectTransport(&message)) return ctx.Fail(kExitNoSuchDriveOrFile, message.text);
+  const std::string problem = session.platform->AccessProblem();
+  if (!problem.empty()) ctx.err << "orvel-cli: " << problem << '\n';
+  session.drives = DiscoverDrives(*session.transport);
+  return kExitOk;
+}
+
+std::string AddressPart(TransportMode mode, const DriveAddress& address) {
+  switch (mode) {
+    case TransportMode::CdromDevice:
+      return "cdrom" + std::to_string(address.deviceNumber);
+    case TransportMode::DriveLetter:
+      return "drive" + std::to_string(address.deviceNumber);
+    case TransportMode::Aspi:
+      break;
+  }
+  return "HA:" + std::to_string(address.adapterId) + " ID:" + std::to_string(address.targetId);
+}
+
+std::optional<std::size_t> FindDrive(const DriveSession& session, const std::string& which) {
+  std::size_t position = 0;
+  const char* end = which.data() + which.size();
+  const auto [ptr, ec] = std::from_chars(which.data(), end, position);
+  if (ec == std::errc() && ptr == end) {
+    if (position >= 1 && position <= session.drives.size()) return position - 1;
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < session.drives.size(); ++i) {
+    if (AddressPart(session.transport->mode, session.drives[i].address) == which) return i;
+  }
+  return std::nullopt;
+}
+
+nlohmann::json DriveJson(const DriveSession& session, std::size_t index) {
+  const DriveEntry& drive = session.drives[index];
+  return {
+      {"index", index + 1},
+      {"label", drive.label},
+      {"address", AddressPart(session.transport->mode, drive.address)},
+      {"vendor", drive.vendor},
+      {"product", drive.product},
+      {"revision", drive.revision},
+  };
+}
+
+}  // namespace orvel

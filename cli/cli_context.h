@@ -1,0 +1,93 @@
+#pragma once
+// What every command of the command line shares: the parsed global options,
+// the output streams, the environment, and opening the drives.
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/command_trace.h"
+#include "firmware/identify.h"
+#include "transport/discovery.h"
+#include "transport/scsi_transport.h"
+
+namespace orvel {
+
+struct GlobalOptions {
+  bool simulate = false;
+  std::string scenario;
+  bool trace = false;
+  bool json = false;
+  int language = 0;
+  std::string workingDirectory = ".";
+  bool fast = false;  // the simulator's virtual clock (tests)
+};
+
+struct CliContext {
+  std::ostream& out;
+  std::ostream& err;
+  const CliEnvironment& env;
+  GlobalOptions options;
+
+  // A line for people: on the output, or on standard error with --json.
+  std::ostream& text() { return options.json ? err : out; }
+  // The one document of a --json run.
+  void PrintJson(const nlohmann::json& document);
+  // "orvel-cli: <message>" on standard error; returns `status`.
+  int Fail(int status, const std::string& message);
+  // A working-directory name turned into a path.
+  std::string PathOf(const std::string& name) const;
+};
+
+// An open route to the drives: platform, transport, the trace on it, and the
+// discovered drives.
+struct DriveSession {
+  std::unique_ptr<Platform> platform;
+  std::unique_ptr<ScsiTransport> transport;
+  std::unique_ptr<TraceObserver> trace;
+  std::vector<DriveEntry> drives;
+};
+
+// Only the platform (for its working directory); exit status.
+int OpenFilePlatform(CliContext& ctx, std::unique_ptr<Platform>& platform);
+
+// Opens the platform, chooses the route and discovers the drives; exit status
+// (kExitOk when the session is ready).
+int OpenDriveSession(CliContext& ctx, DriveSession& session);
+
+// "cdrom0", "drive2", "HA:0 ID:3": the address part of a drive's label.
+std::string AddressPart(TransportMode mode, const DriveAddress& address);
+
+// The drive named by WHICH (1-based position or address part), or nothing.
+std::optional<std::size_t> FindDrive(const DriveSession& session, const std::string& which);
+
+nlohmann::json DriveJson(const DriveSession& session, std::size_t index);
+
+// A file's identification, for people and for --json.
+std::string IdentifyReason(const SourceIdentification& id);
+std::string FormName(FileForm form);
+// Bytes outside printable ASCII written as \xNN.
+std::string Printable(std::string_view bytes);
+std::string TypeCodeText(const TypeCode& code);
+void PrintIdentification(std::ostream& out, const std::string& name, const SourceIdentification& id);
+nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id);
+
+// The commands; each returns its exit status.
+int CommandDrives(CliContext& ctx);
+int CommandIdentify(CliContext& ctx, const std::vector<std::string>& files);
+struct UpdateArgs {
+  std::string file;
+  std::string drive;
+  bool backup = false;
+  bool yes = false;
+};
+int CommandUpdate(CliContext& ctx, const UpdateArgs& args);
+int CommandBackup(CliContext& ctx, const std::string& drive);
+int CommandConvert(CliContext& ctx, const std::string& input, const std::string& output);
+int CommandMakeSamples(CliContext& ctx, const std::string& directory);
+
+}  // namespace orvel

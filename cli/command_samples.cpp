@@ -1,0 +1,26 @@
+#include <filesystem>
+
+#include "cli/cli_context.h"
+#include "sim/scenarios.h"
+
+namespace orvel {
+
+// Sample firmware files for the simulator's default drives (the demo's).
+int CommandMakeSamples(CliContext& ctx, const std::string& directory) {
+  const std::string path = ctx.PathOf(directory);
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  if (!std::filesystem::is_directory(path, ec)) return ctx.Fail(kExitNoSuchDriveOrFile, directory + ": not a directory");
+  std::unique_ptr<FileSystem> fs = MakePosixFileSystem(path);
+  std::vector<std::string> written;
+  std::string error;
+  if (sim::WriteSampleFirmware(*fs, &written, &error) == 0) return ctx.Fail(kExitUpdateFailed, error);
+  if (ctx.options.json) {
+    ctx.PrintJson({{"command", "make-samples"}, {"directory", directory}, {"files", written}, {"exitStatus", kExitOk}});
+  } else {
+    for (const std::string& name : written) ctx.out << directory << '/' << name << '\n';
+  }
+  return kExitOk;
+}
+
+}  // namespace orvel

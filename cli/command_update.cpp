@@ -1,0 +1,217 @@
+#include <algorithm>
+
+#include "cli/cli_context.h"
+#include "cli/terminal_host.h"
+#include "firmware/catalogue.h"
+#include "update/page_texts.h"
+#include "update/update_procedure.h"
+
+namespace orvel {
+namespace {
+
+int ExitOfPage(int page) {
+  switch (page) {
+    case Completed:
+      return kExitOk;
+    case UpdateModeFailed:
+      return kExitNoUpdateMode;
+    case TypeCodeMismatch:
+      return kExitTypeCodeRefused;
+    case BackupFailed:
+    case NoBackupFileName:
+      return kExitBackupFailed;
+    default:
+      return kExitUpdateFailed;
+  }
+}
+
+TerminalHostOptions HostOptions(const CliContext& ctx) {
+  TerminalHostOptions options;
+  options.language = ctx.options.language;
+  options.redrawProgress = ctx.env.outputIsTerminal && !ctx.options.json;
+  options.quiet = ctx.options.json;
+  return options;
+}
+
+int Bar(int position) { return std::clamp(position, 0, kProgressMax); }
+
+// The result page as the information pane shows it (BackupFailed has no text of its own).
+void PrintResultPage(CliContext& ctx, int page, const std::string& detail) {
+  const std::string text = TerminalText(InformationText(page, ctx.options.language, false));
+  std::ostream& out = ctx.text();
+  if (!text.empty()) out << text << (text.back() == '\n' ? "" : "\n");
+  if (page == BackupFailed) out << "The backup failed.\n";
+  if (!detail.empty()) out << "(" << detail << ")\n";
+}
+
+nlohmann::json PageJson(int page) { return {{"number", page}, {"name", std::string(PageName(page))}}; }
+
+bool Confirmed(CliContext& ctx, const std::string& question) {
+  ctx.err << question << " [y/N] " << std::flush;
+  if (!ctx.env.readLine) return false;
+  const std::optional<std::string> answer = ctx.env.readLine();
+  return answer.has_value() && (*answer == "y" || *answer == "Y" || *answer == "yes");
+}
+
+// A session with the drive named by `which` resolved; exit status.
+int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& which, std::size_t* index) {
+  const int opened = OpenDriveSession(ctx, session);
+  if (opened != kExitOk) return opened;
+  const std::optional<std::size_t> found = FindDrive(session, which);
+  if (!found) {
+    return ctx.Fail(kExitNoSuchDriveOrFile, "no such drive: " + which + " (" +
+                                                std::to_string(session.drives.size()) + " listed by `drives`)");
+  }
+  *index = *found;
+  return kExitOk;
+}
+
+}  // namespace
+
+int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
+  DriveSession session;
+  std::size_t index = 0;
+  const int opened = OpenNamedDrive(ctx, session, args.drive, &index);
+  if (opened != kExitOk) return opened;
+  const DriveEntry& drive = session.drives[index];
+
+  nlohmann::json doc = {{"command", "update"}, {"drive", DriveJson(session, index)}};
+  auto finish = [&](int status) {
+    doc["exitStatus"] = status;
+    if (ctx.options.json) ctx.PrintJson(doc);
+    return status;
+  };
+
+  // What the dialog does on selecting the file, with the reason kept for the operator.
+  const SourceIdentification id = IdentifyFile(session.platform->Files(), args.file);
+  doc["file"] = IdentificationJson(args.file, id);
+  if (!ctx.options.json) PrintIdentification(ctx.out, args.file, id);
+  if (id.outcome == IdentifyOutcome::DidNotOpen) {
+    ctx.Fail(kExitNoSuchDriveOrFile, args.file + ": " + IdentifyReason(id));
+    return finish(kExitNoSuchDriveOrFile);
+  }
+  if (id.outcome != IdentifyOutcome::Identified) {
+    // Nothing could pass the type-code decision; the drive is left alone.
+    ctx.Fail(kExitTypeCodeRefused, args.file + " is not a firmware file of a supported drive: " +
+                                       IdentifyReason(id) + "; the drive was not touched");
+    return finish(kExitTypeCodeRefused);
+  }
+
+  TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
+  UpdateProcedure procedure(*session.transport, host);
+  host.SetSourceName(args.file);
+  host.RequestBackup(args.backup);
+  procedure.IdentifySourceFile();
+  if (args.backup && host.BackupCheckState() == 0) {
+    PrintResultPage(ctx, NoBackupFileName, {});
+    doc["outcome"] = {{"page", PageJson(NoBackupFileName)}, {"progress", 0}};
+    return finish(kExitBackupFailed);
+  }
+  if (args.backup) ctx.text() << "Backup file: " << procedure.backupFileName << '\n';
+
+  if (!args.yes) {
+    const std::string question = "Write " + args.file + " (" + Printable(TypeCodeText(id.typeCode)) + ") to " +
+                                 Printable(drive.label) + "?";
+    if (!Confirmed(ctx, question)) {
+      ctx.err << "Nothing was sent to the drive.\n";
+      return finish(kExitUsage);
+    }
+  }
+
+  const int page = procedure.RunUpdateAttempt(drive.label, &drive.address);
+  host.FinishProgressLine();
+  const AttemptReport& report = procedure.lastAttempt;
+  PrintResultPage(ctx, page, page == Completed ? std::string() : report.detail);
+  if (page == BackupFailed) ctx.text() << "The drive was not rewritten.\n";
+  if (report.backupWritten) ctx.text() << "Backup written to " << report.backupFile << '\n';
+
+  doc["outcome"] = {
+      {"page", PageJson(page)},
+      {"switchResult", report.switchResult},
+      {"typeCodeAccepted", report.typeCodeAccepted},
+      {"driveTypeCode", TypeCodeText(procedure.driveTypeCode)},
+      {"driveFamily", procedure.driveFamily},
+      {"backup",
+       {{"requested", report.backupRequested},
+        {"notPossible", report.backupSkipped},
+        {"written", report.backupWritten},
+        {"file", report.backupWritten ? nlohmann::json(report.backupFile) : nlohmann::json(nullptr)}}},
+      {"progress", Bar(report.finalProgress)},
+      {"detail", report.detail},
+  };
+  return finish(ExitOfPage(page));
+}
+
+int CommandBackup(CliContext& ctx, const std::string& which) {
+  DriveSession session;
+  std::size_t index = 0;
+  const int opened = OpenNamedDrive(ctx, session, which, &index);
+  if (opened != kExitOk) return opened;
+  const DriveEntry& drive = session.drives[index];
+
+  nlohmann::json doc = {{"command", "backup"}, {"drive", DriveJson(session, index)}};
+  TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
+  UpdateProcedure procedure(*session.transport, host);
+  auto finish = [&](int status, int page) {
+    host.FinishProgressLine();
+    ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
+    doc["page"] = PageJson(page);
+    doc["progress"] = Bar(procedure.progressPos);
+    doc["exitStatus"] = status;
+    if (ctx.options.json) ctx.PrintJson(doc);
+    return status;
+  };
+
+  session.transport->address = drive.address;
+  const int switched = procedure.SwitchDriveToUpdateMode();
+  doc["switchResult"] = switched;
+  if (switched == 0) {
+    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
+    doc["exitStatus"] = kExitNoUpdateMode;
+    doc["page"] = PageJson(UpdateModeFailed);
+    if (ctx.options.json) ctx.PrintJson(doc);
+    return kExitNoUpdateMode;
+  }
+  doc["driveFamily"] = procedure.driveFamily;
+  doc["driveTypeCode"] = TypeCodeText(procedure.driveTypeCode);
+  if (switched < 0) ctx.text() << "The drive's flash ROM is blank.\n";
+
+  // No source file to take the form from: the drive's own family decides it.
+  int row = -1;
+  for (int i = 0; TypeCodeRow(i).family != kEndFamily; ++i) {
+    if (TypeCodeRow(i).family == procedure.driveFamily) {
+      row = i;
+      break;
+    }
+  }
+  if (row < 0) {
+    ctx.Fail(kExitBackupFailed, "no file form is known for drive family " + std::to_string(procedure.driveFamily));
+    return finish(kExitBackupFailed, BackupFailed);
+  }
+  procedure.sourceEntryIndex = row;
+  procedure.sourceFamily = static_cast<std::uint8_t>(procedure.driveFamily);
+  doc["form"] = FormName(FormOfFamily(procedure.driveFamily));
+
+  host.RequestBackup(true);
+  procedure.ChooseBackupFileName();
+  if (host.BackupCheckState() == 0) {
+    PrintResultPage(ctx, NoBackupFileName, {});
+    return finish(kExitBackupFailed, NoBackupFileName);
+  }
+  if (procedure.alternateReadForm != 0) {
+    host.ShowBackupNotPossible();
+    return finish(kExitBackupFailed, BackupFailed);
+  }
+  ctx.text() << "Backup file: " << procedure.backupFileName << '\n';
+  if (procedure.BackUpFirmware() == 0) {
+    host.FinishProgressLine();
+    PrintResultPage(ctx, BackupFailed, procedure.lastAttempt.detail);
+    return finish(kExitBackupFailed, BackupFailed);
+  }
+  host.FinishProgressLine();
+  ctx.text() << "Backup written to " << procedure.backupFileName << '\n';
+  doc["backupFile"] = procedure.backupFileName;
+  return finish(kExitOk, BackingUp);
+}
+
+}  // namespace orvel

@@ -1,0 +1,129 @@
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/cli_context.h"
+#include "sim/scenarios.h"
+
+#ifndef ORVEL_VERSION
+#define ORVEL_VERSION "0.0.0"
+#endif
+
+namespace orvel {
+namespace {
+
+// CLI11 gives a bare --simulate this value; --simulate=NAME gives NAME.
+constexpr const char* kDefaultScenarioMark = "*";
+constexpr const char* kFastEnv = "ORVEL_SIM_FAST";
+
+bool EnvSaysFast(const CliEnvironment& env) {
+  if (!env.getEnv) return false;
+  const std::optional<std::string> value = env.getEnv(kFastEnv);
+  return value.has_value() && !value->empty() && *value != "0";
+}
+
+std::string ExitStatusHelp() {
+  return "Exit status:\n"
+         "  0  completed (or the command succeeded)\n"
+         "  1  usage error\n"
+         "  2  the drive did not enter update mode\n"
+         "  3  type-code refusal (also: a file that is not identified, or cannot be converted)\n"
+         "  4  backup failed or not possible to name\n"
+         "  5  update failed\n"
+         "  6  no such drive or file\n";
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
+  CLI::App app{"orvel-cli: firmware updates for CD-R/RW and DVD+RW drives from the command line.", "orvel-cli"};
+  app.set_version_flag("--version", std::string("orvel-cli ") + ORVEL_VERSION);
+  app.fallthrough();
+  app.require_subcommand(1);
+  app.footer("Simulator (--simulate=SCENARIO):\n" + sim::ScenarioHelp() + "\n" + ExitStatusHelp());
+
+  GlobalOptions options;
+  std::string simulate;
+  std::string lang = "en";
+  std::string workingDirectory;
+  app.add_flag(std::string("--simulate{") + kDefaultScenarioMark + "}", simulate,
+               "Use the drive simulator instead of real drives; --simulate=SCENARIO picks a scenario (see below)");
+  app.add_flag("--trace", options.trace, "Every SCSI command on standard error, one line each");
+  app.add_flag("--json", options.json, "One JSON document on standard output");
+  app.add_option("--lang", lang, "Language of the page texts")->check(CLI::IsMember({"en", "ja"}));
+  app.add_option("-C", workingDirectory, "Working directory (firmware and backup files)");
+  app.add_flag("--fast", options.fast, "Simulator pauses on the virtual clock")->group("");
+
+  CLI::App* drives = app.add_subcommand("drives", "List the supported drives");
+
+  std::vector<std::string> identifyFiles;
+  CLI::App* identify = app.add_subcommand("identify", "Identify firmware files");
+  identify->add_option("FILE", identifyFiles, "Firmware files")->required();
+
+  UpdateArgs update;
+  CLI::App* updateCmd = app.add_subcommand("update", "Update a drive's firmware from FILE, as the dialog's Start does");
+  updateCmd->add_option("FILE", update.file, "Firmware file")->required();
+  updateCmd->add_option("--drive", update.drive, "Drive: position in the drives list (from 1) or address (cdrom0)")
+      ->required();
+  updateCmd->add_flag("--backup", update.backup, "Back up the current firmware to CDRWFW00..09 first");
+  updateCmd->add_flag("--yes", update.yes, "Do not ask before writing (required without a terminal)");
+
+  std::string backupDrive;
+  CLI::App* backupCmd =
+      app.add_subcommand("backup", "Switch a drive to update mode and save its firmware to CDRWFW00..09");
+  backupCmd->add_option("--drive", backupDrive, "Drive: position in the drives list (from 1) or address")->required();
+
+  std::string convertIn;
+  std::string convertOut;
+  CLI::App* convert =
+      app.add_subcommand("convert", "Convert between an encoded file (.kvf) and its plain image (.bin)");
+  convert->add_option("IN", convertIn, "Input file")->required();
+  convert->add_option("OUT", convertOut, "Output file (never overwritten)")->required();
+
+  std::string samplesDir;
+  CLI::App* samples = app.add_subcommand("make-samples", "Write sample firmware files for the simulator's drives");
+  samples->group("");
+  samples->add_option("DIR", samplesDir)->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {  // --help, --version
+    app.exit(e, out, err);
+    return kExitOk;
+  } catch (const CLI::ParseError& e) {
+    app.exit(e, out, err);
+    return kExitUsage;
+  }
+
+  options.simulate = !simulate.empty();
+  options.scenario = simulate == kDefaultScenarioMark ? std::string() : simulate;
+  options.language = lang == "ja" ? 1 : 0;
+  options.fast = options.fast || EnvSaysFast(env);
+  if (!workingDirectory.empty()) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(workingDirectory, ec)) {
+      err << "orvel-cli: " << workingDirectory << ": no such directory\n";
+      return kExitNoSuchDriveOrFile;
+    }
+    options.workingDirectory = workingDirectory;
+  }
+
+  CliContext ctx{out, err, env, options};
+  if (drives->parsed()) return CommandDrives(ctx);
+  if (identify->parsed()) return CommandIdentify(ctx, identifyFiles);
+  if (updateCmd->parsed()) {
+    if (!update.yes && !env.inputIsTerminal) {
+      err << "orvel-cli: update writes to the drive: without a terminal to ask on, give --yes\n";
+      return kExitUsage;
+    }
+    return CommandUpdate(ctx, update);
+  }
+  if (backupCmd->parsed()) return CommandBackup(ctx, backupDrive);
+  if (convert->parsed()) return CommandConvert(ctx, convertIn, convertOut);
+  if (samples->parsed()) return CommandMakeSamples(ctx, samplesDir);
+  return kExitUsage;
+}
+
+}  // namespace orvel
