@@ -18,7 +18,7 @@
 //   disk-full=<bytes>                    writes fail with "disk full" after that many bytes
 //   sync-fails                           flushing a written file fails
 //   file-short=<offset>                  files read back as if they ended at that offset
-//   no-open=<device number>              that pass-through device (0..9) does not open
+//   no-open=<drive>                      the device name of that drive (index) does not open
 //   pending                              ASPI requests answer SS_PENDING first
 //   platform=<id>                        the platform id the version query reports
 // Example: "default,fault=e2:3:check:04/00" makes the third 0xE2 chunk fail
@@ -56,6 +56,8 @@
 //   no-open         cdrom1 exists but does not open
 //   loader-mode     cdrom0 is already in its update mode (loader identification)
 //   empty           NT with no drives
+//   aspi-empty      Windows 98 with ASPI, one adapter, no drives
+//   family-5        NT: cdrom0 family 5 (byte-keyed files, loader update forced)
 
 #include <cstdint>
 #include <memory>
@@ -80,7 +82,7 @@ struct ScenarioSpec {
   std::string name;
   std::vector<FaultRule> faults;
   FileFaults fileFaults;
-  std::vector<std::uint8_t> refuseOpen;  // device numbers
+  std::vector<std::size_t> refuseOpen;  // drive indexes
   bool pending = false;
   bool platformGiven = false;
   std::uint32_t platformId = 0;

@@ -1,0 +1,62 @@
+#include "sim/faults.h"
+
+#include <algorithm>
+
+namespace orvel::sim {
+
+FileHandle FaultyFileSystem::OpenRead(std::string_view name, FileError* err) { return inner_->OpenRead(name, err); }
+
+std::int64_t FaultyFileSystem::Length(FileHandle h) { return inner_->Length(h); }
+
+std::int64_t FaultyFileSystem::ReadAt(FileHandle h, std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (faults_.shortReadAt) {
+    const std::uint64_t end = *faults_.shortReadAt;
+    if (offset >= end) return 0;
+    out = out.first(static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), end - offset)));
+  }
+  return inner_->ReadAt(h, offset, out);
+}
+
+void FaultyFileSystem::Close(FileHandle h) { inner_->Close(h); }
+
+FileHandle FaultyFileSystem::CreateExclusive(std::string_view name, FileError* err) {
+  if (faults_.createFails) {
+    if (err != nullptr) *err = *faults_.createFails;
+    return kNoFile;
+  }
+  return inner_->CreateExclusive(name, err);
+}
+
+bool FaultyFileSystem::WriteAll(FileHandle h, std::span<const std::uint8_t> data, FileError* err) {
+  if (faults_.diskFullAfter) {
+    const std::uint64_t room = *faults_.diskFullAfter > written_ ? *faults_.diskFullAfter - written_ : 0;
+    if (data.size() > room) {
+      // What fits is written, as on a disk that fills up mid-write.
+      const auto part = data.first(static_cast<std::size_t>(room));
+      FileError ignored = FileError::None;
+      if (!part.empty() && inner_->WriteAll(h, part, &ignored)) written_ += part.size();
+      if (err != nullptr) *err = FileError::NoSpace;
+      return false;
+    }
+  }
+  if (!inner_->WriteAll(h, data, err)) return false;
+  written_ += data.size();
+  return true;
+}
+
+bool FaultyFileSystem::SyncAndClose(FileHandle h, FileError* err) {
+  const bool ok = inner_->SyncAndClose(h, err);
+  if (ok && faults_.syncFails) {
+    if (err != nullptr) *err = FileError::Io;
+    return false;
+  }
+  return ok;
+}
+
+bool FaultyFileSystem::Remove(std::string_view name) { return inner_->Remove(name); }
+
+std::vector<std::string> FaultyFileSystem::ListRegularFiles(std::string_view pattern) {
+  return inner_->ListRegularFiles(pattern);
+}
+
+}  // namespace orvel::sim

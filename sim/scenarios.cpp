@@ -1,0 +1,484 @@
+#include "sim/scenarios.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include "firmware/catalogue.h"
+#include "firmware/sample_firmware.h"
+#include "transport/request_blocks.h"
+
+namespace orvel::sim {
+namespace {
+
+constexpr std::array<SampleDrive, 3> kDefaultDrives{{
+    {6, "QDX72", "Tessaro CW-7240 Ver 1.10", "Tessaro CW-7240 Ver 1.32", "CW7240V132.KVF", 0x7240110, 0x7240132},
+    {4, "QDX51", "Tessaro CW-5160 Ver 2.02", "Tessaro CW-5160 Ver 2.15", "CW5160V215.BIN", 0x5160202, 0x5160215},
+    {2, "QDX41", "Tessaro CR-4120 Ver 3.00", "Tessaro CR-4120 Ver 3.04", "CR4120V304.BIN", 0x4120300, 0x4120304},
+}};
+// Which normal product identification each default drive reports.
+constexpr std::array<int, 3> kDefaultProductRows{0, 10, 20};
+constexpr int kMisfitFamily = 8;
+constexpr const char* kMisfitTypeCode = "KZTR9";
+constexpr const char* kMisfitDescription = "Kestrel DW-9000 Ver 2.00";
+constexpr std::uint32_t kMisfitSeed = 0x9000200;
+
+constexpr const char* kOtherVendor = "GENERIC ";
+constexpr const char* kOtherProduct = "DVD-ROM DR-1620 ";
+constexpr int kOtherFamily = 6;
+constexpr std::uint32_t kOtherSeed = 0x1620;
+constexpr const char* kUnknownTypeCode = "XYZ99";
+constexpr std::size_t kShortTypeCode = 4;
+constexpr std::uint8_t kErased = 0xFF;
+
+constexpr const char* kCdromPrefix = "\\\\.\\cdrom";
+
+constexpr std::array<ScenarioInfo, 31> kScenarios{{
+    {"default", "NT: cdrom0 family 6, cdrom1 family 4, cdrom2 family 2, cdrom3 unsupported; older firmware"},
+    {"aspi", "Windows 98 with ASPI: the default drives at HA 0 ID 0..3"},
+    {"aspi-pending", "as aspi; every request answers SS_PENDING before its final status"},
+    {"aspi-no-library", "Windows 98 without WNASPI32.DLL"},
+    {"aspi-no-entry", "WNASPI32.DLL without SendASPI32Command"},
+    {"aspi-no-manager", "ASPI support info with status 0xE8 (no adapters)"},
+    {"aspi-no-adapters", "ASPI support info SS_COMP with 0 host adapters"},
+    {"aspi-aborted", "as aspi; every INQUIRY ends with SS_ABORTED"},
+    {"drive-letter", "NT without cdrom names: drives at C:, E: and N: (only E: is reachable)"},
+    {"platform-0", "platform id 0 (Win32s)"},
+    {"blank-flash", "cdrom0 (family 6) has an erased flash"},
+    {"no-update-mode", "cdrom0 refuses to switch to update mode"},
+    {"unknown-type", "cdrom0's identification block holds an unknown type code"},
+    {"alt-read", "cdrom0 refuses the address read form 0xE3 (0xA8 works)"},
+    {"ten-byte-chunks", "cdrom0 refuses 12-byte chunks 0xAA with 5/24/00"},
+    {"finish-variant-2", "cdrom0 accepts only FinishTransfer variant 2"},
+    {"skip-phases", "cdrom0 reports only the erase and write phases"},
+    {"repeat-phase", "cdrom0 reports writing, checking, writing again, checking"},
+    {"busy-polls", "cdrom0 answers busy (CHECK 5/20/00) for 4 polls before the first phase"},
+    {"resend-chunk", "cdrom0 asks for its third chunk twice more (2/3A/00)"},
+    {"rewrite-fails", "cdrom0 fails the rewrite after erasing (3/0C/00); flash left erased"},
+    {"chunk-fails", "cdrom0 refuses 0xAA; its fifth 0xE2 chunk fails with 4/44/00"},
+    {"timeout-poll", "the third poll of cdrom0 outlasts the time-out"},
+    {"short-read", "cdrom0's address-form firmware reads deliver 8192 of 16384 bytes"},
+    {"disk-full", "the working directory fills up after 64 KiB written"},
+    {"sync-fails", "flushing a written file to disk fails"},
+    {"no-open", "cdrom1 exists but its device does not open"},
+    {"loader-mode", "cdrom0 is already in update mode (reports its loader identification)"},
+    {"empty", "NT with no drives"},
+    {"aspi-empty", "Windows 98 with ASPI and one adapter without drives"},
+    {"family-5", "NT: cdrom0 family 5 (byte-keyed files, loader update forced)"},
+}};
+
+std::uint32_t FamilyIdOffset(int family) {
+  for (std::size_t i = 0; i < kTypeCodeRows; ++i) {
+    const TypeCodeEntry& row = TypeCodeRow(static_cast<int>(i));
+    if (row.family == family) return row.idOffset;
+  }
+  return 0;
+}
+
+std::unique_ptr<SimDrive> MakeDefaultDrive(std::size_t index, DriveBehaviour behaviour = {}) {
+  const SampleDrive& d = kDefaultDrives[index];
+  DriveIdentity id;
+  id.product = NormalProductId(kDefaultProductRows[index]);
+  return std::make_unique<SimDrive>(d.family, id, MakeDriveImage(d.family, d.typeCode, d.installed, d.installedSeed),
+                                    std::move(behaviour));
+}
+
+std::unique_ptr<SimDrive> MakeOtherDevice() {
+  DriveIdentity id;
+  id.vendor = kOtherVendor;
+  id.product = kOtherProduct;
+  id.revision = "1.00";
+  DriveBehaviour b;
+  b.switchesToUpdateMode = false;
+  return std::make_unique<SimDrive>(kOtherFamily, id, std::vector<std::uint8_t>(PlainImageSize(kOtherFamily), kErased), b);
+}
+
+std::string CdromName(int n) { return kCdromPrefix + std::to_string(n); }
+
+// The default set of drives, addressed by cdrom names and by ASPI targets.
+void AddDefaultDrives(SimMachine& m) {
+  for (std::size_t i = 0; i < kDefaultDrives.size(); ++i) {
+    m.AddDrive(MakeDefaultDrive(i), Attachment{CdromName(static_cast<int>(i)), 0, static_cast<std::uint8_t>(i)});
+  }
+  m.AddDrive(MakeOtherDevice(), Attachment{CdromName(static_cast<int>(kDefaultDrives.size())), 0,
+                                           static_cast<std::uint8_t>(kDefaultDrives.size())});
+}
+
+bool ParseHex(std::string_view text, unsigned limit, unsigned* out) {
+  unsigned v = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), v, 16);
+  if (text.empty() || r.ec != std::errc{} || r.ptr != text.data() + text.size() || v > limit) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseDecimal(std::string_view text, std::uint64_t* out) {
+  std::uint64_t v = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), v, 10);
+  if (text.empty() || r.ec != std::errc{} || r.ptr != text.data() + text.size()) return false;
+  *out = v;
+  return true;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char sep) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t at = text.find(sep, start);
+    parts.push_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    if (at == std::string_view::npos) break;
+    start = at + 1;
+  }
+  return parts;
+}
+
+std::uint8_t DefaultKeyFor(std::uint8_t asc) {
+  constexpr std::uint8_t kAscNotReady = 0x04;
+  constexpr std::uint8_t kAscNoMedium = 0x3A;
+  constexpr std::uint8_t kAscPhase = 0xF7;
+  return asc == kAscNotReady || asc == kAscNoMedium || asc == kAscPhase ? kKeyNotReady : kKeyIllegalRequest;
+}
+
+constexpr unsigned kByteMax = 0xFF;
+constexpr unsigned kKeyMax = 0xF;
+
+bool ParseFault(std::string_view text, FaultRule* rule, std::string* error) {
+  const std::vector<std::string_view> parts = Split(text, ':');
+  const auto fail = [&](const char* why) {
+    if (error != nullptr) *error = std::string("fault \"") + std::string(text) + "\": " + why;
+    return false;
+  };
+  if (parts.size() < 3) return fail("expected <op>[@<drive>]:<n>[+]:<kind>");
+  std::string_view op = parts[0];
+  if (const std::size_t at = op.find('@'); at != std::string_view::npos) {
+    std::uint64_t drive = 0;
+    if (!ParseDecimal(op.substr(at + 1), &drive) || drive > kByteMax) return fail("bad drive index");
+    rule->drive = static_cast<int>(drive);
+    op = op.substr(0, at);
+  }
+  if (op == "any") {
+    rule->opcode = kAnyOpcode;
+  } else {
+    unsigned v = 0;
+    if (!ParseHex(op, kByteMax, &v)) return fail("bad opcode (hex, or \"any\")");
+    rule->opcode = static_cast<int>(v);
+  }
+  std::string_view n = parts[1];
+  if (!n.empty() && n.back() == '+') {
+    rule->onward = true;
+    n.remove_suffix(1);
+  }
+  std::uint64_t occurrence = 0;
+  if (!ParseDecimal(n, &occurrence) || occurrence == 0 || occurrence > UINT32_MAX) return fail("bad occurrence (1 or more)");
+  rule->occurrence = static_cast<std::uint32_t>(occurrence);
+
+  const std::string_view kind = parts[2];
+  if (kind == "check") {
+    if (parts.size() != 4) return fail("check needs <asc>/<ascq> or <key>/<asc>/<ascq>");
+    const std::vector<std::string_view> codes = Split(parts[3], '/');
+    unsigned key = 0, asc = 0, ascq = 0;
+    if (codes.size() == 2) {
+      if (!ParseHex(codes[0], kByteMax, &asc) || !ParseHex(codes[1], kByteMax, &ascq)) return fail("bad sense codes");
+      key = DefaultKeyFor(static_cast<std::uint8_t>(asc));
+    } else if (codes.size() == 3) {
+      if (!ParseHex(codes[0], kKeyMax, &key) || !ParseHex(codes[1], kByteMax, &asc) || !ParseHex(codes[2], kByteMax, &ascq)) {
+        return fail("bad sense codes");
+      }
+    } else {
+      return fail("check needs <asc>/<ascq> or <key>/<asc>/<ascq>");
+    }
+    rule->kind = FaultKind::Check;
+    rule->sense = Sense{static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(asc), static_cast<std::uint8_t>(ascq)};
+    return true;
+  }
+  if (kind == "short") {
+    std::uint64_t bytes = 0;
+    if (parts.size() != 4 || !ParseDecimal(parts[3], &bytes) || bytes > UINT32_MAX) return fail("short needs <bytes>");
+    rule->kind = FaultKind::ShortData;
+    rule->shortBytes = static_cast<std::uint32_t>(bytes);
+    return true;
+  }
+  if (parts.size() != 3) return fail("unexpected argument");
+  if (kind == "timeout") {
+    rule->kind = FaultKind::Timeout;
+  } else if (kind == "fail") {
+    rule->kind = FaultKind::Fail;
+  } else if (kind == "aborted") {
+    rule->kind = FaultKind::Aborted;
+  } else {
+    return fail("unknown kind (check, timeout, short, fail, aborted)");
+  }
+  return true;
+}
+
+FaultRule Rule(int opcode, int drive, std::uint32_t occurrence, bool onward, FaultKind kind, Sense sense = {},
+               std::uint32_t shortBytes = 0) {
+  FaultRule r;
+  r.opcode = opcode;
+  r.drive = drive;
+  r.occurrence = occurrence;
+  r.onward = onward;
+  r.kind = kind;
+  r.sense = sense;
+  r.shortBytes = shortBytes;
+  return r;
+}
+
+constexpr int kOpInquiry = 0x12;
+constexpr int kOpPoll = 0x00;
+constexpr int kOpChunk10 = 0xE2;
+constexpr int kOpReadAddress = 0xE3;
+constexpr std::uint32_t kHalfBlock = 8192;
+constexpr std::uint64_t kDiskFullBytes = 65536;
+constexpr std::uint32_t kResendChunk = 2;
+constexpr std::uint32_t kResendTimes = 2;
+constexpr std::uint32_t kBusyPolls = 4;
+constexpr std::uint32_t kFailingChunk = 5;
+constexpr std::uint32_t kTimedOutPoll = 3;
+constexpr std::uint8_t kFinishOnlyVariant2 = 0x04;
+constexpr std::size_t kFamily5Drive = 0;
+
+std::unique_ptr<SimMachine> Build(std::string_view name, std::string workingDirectory) {
+  const bool aspi = name.starts_with("aspi");
+  auto m = std::make_unique<SimMachine>(aspi ? kPlatformWindows : kPlatformNt, std::move(workingDirectory));
+  if (name == "empty") return m;
+  if (name == "aspi-empty") return m;
+  if (name == "drive-letter") {
+    m->AddDrive(MakeDefaultDrive(0), Attachment{"\\\\.\\e:", 0, 0});
+    m->AddDrive(MakeDefaultDrive(1), Attachment{"\\\\.\\c:", 0, 1});
+    m->AddDrive(MakeDefaultDrive(2), Attachment{"\\\\.\\n:", 0, 2});
+    m->AddDrive(MakeOtherDevice(), Attachment{"\\\\.\\f:", 0, 3});
+    return m;
+  }
+  if (name == "family-5") {
+    constexpr int kFamily = 5;
+    DriveIdentity id;
+    id.product = NormalProductId(kDefaultProductRows[kFamily5Drive]);
+    m->AddDrive(std::make_unique<SimDrive>(kFamily, id, MakeDriveImage(kFamily, "QDX55", "Tessaro CW-5520 Ver 1.00", 0x5520100)),
+                Attachment{CdromName(0), 0, 0});
+    return m;
+  }
+  AddDefaultDrives(*m);
+  SimDrive& first = m->Drive(0);
+  DriveBehaviour& b = first.Behaviour();
+  if (name == "default" || name == "aspi") {
+  } else if (name == "aspi-pending") {
+    m->Aspi().pending = true;
+  } else if (name == "aspi-no-library") {
+    m->Aspi().libraryPresent = false;
+  } else if (name == "aspi-no-entry") {
+    m->Aspi().hasSendCommand = false;
+  } else if (name == "aspi-no-manager") {
+    m->Aspi().supportStatus = srb::SS_NO_ADAPTERS;
+  } else if (name == "aspi-no-adapters") {
+    m->Aspi().adapterCount = 0;
+  } else if (name == "aspi-aborted") {
+    m->AddFault(Rule(kOpInquiry, kAnyDrive, 1, true, FaultKind::Aborted));
+  } else if (name == "platform-0") {
+    m->SetPlatformId(kPlatformWin32s);
+  } else if (name == "blank-flash") {
+    std::fill(first.MutableFlash().begin(), first.MutableFlash().end(), kErased);
+  } else if (name == "no-update-mode") {
+    b.switchesToUpdateMode = false;
+  } else if (name == "unknown-type") {
+    const SampleDrive& d = kDefaultDrives[0];
+    const std::vector<std::uint8_t> image = MakeDriveImage(d.family, kUnknownTypeCode, d.installed, d.installedSeed);
+    std::copy(image.begin(), image.end(), first.MutableFlash().begin());
+  } else if (name == "alt-read") {
+    b.refuseAddressRead = true;
+  } else if (name == "ten-byte-chunks") {
+    b.refuseTwelveByteChunks = true;
+    b.twelveByteRefusal = Sense{kKeyIllegalRequest, 0x24, 0x00};
+  } else if (name == "finish-variant-2") {
+    b.acceptedFinishVariants = kFinishOnlyVariant2;
+  } else if (name == "skip-phases") {
+    b.phaseScript = {{0x01, 3}, {0x02, 4}};
+  } else if (name == "repeat-phase") {
+    b.phaseScript = {{0x02, 3}, {0x03, 1}, {0x02, 2}, {0x03, 2}};
+  } else if (name == "busy-polls") {
+    b.busyPollsBefore = kBusyPolls;
+    b.busyAsCheck = true;
+  } else if (name == "resend-chunk") {
+    b.resendChunkIndex = kResendChunk;
+    b.resendTimes = kResendTimes;
+  } else if (name == "rewrite-fails") {
+    b.phaseScript = {{0x00, 2}, {0x01, 3}};
+    b.rewriteFails = true;
+  } else if (name == "chunk-fails") {
+    b.refuseTwelveByteChunks = true;
+    m->AddFault(Rule(kOpChunk10, 0, kFailingChunk, false, FaultKind::Check, Sense{0x4, 0x44, 0x00}));
+  } else if (name == "timeout-poll") {
+    m->AddFault(Rule(kOpPoll, 0, kTimedOutPoll, false, FaultKind::Timeout));
+  } else if (name == "short-read") {
+    m->AddFault(Rule(kOpReadAddress, 0, 1, true, FaultKind::ShortData, {}, kHalfBlock));
+  } else if (name == "disk-full") {
+    m->FileFaultSettings().diskFullAfter = kDiskFullBytes;
+  } else if (name == "sync-fails") {
+    m->FileFaultSettings().syncFails = true;
+  } else if (name == "no-open") {
+    m->RefuseOpen(CdromName(1));
+  } else if (name == "loader-mode") {
+    first.StartInUpdateMode();
+  } else {
+    return nullptr;
+  }
+  return m;
+}
+
+}  // namespace
+
+std::span<const ScenarioInfo> ScenarioList() { return kScenarios; }
+
+std::span<const SampleDrive> DefaultDrives() { return kDefaultDrives; }
+
+std::vector<std::uint8_t> MakeDriveImage(int family, std::string_view typeCode, std::string_view description,
+                                         std::uint32_t seed) {
+  std::vector<std::uint8_t> image = MakePlainImage(family, typeCode, description, seed);
+  if (typeCode.size() < kShortTypeCode) {
+    // A three-letter code stands alone: the loader lookup needs the NUL after it.
+    const std::size_t at = FamilyIdOffset(family);
+    for (std::size_t i = typeCode.size(); i < kTypeCodeLength && at + i < image.size(); ++i) image[at + i] = 0;
+  }
+  return image;
+}
+
+std::vector<std::uint8_t> SampleImage(std::size_t index) {
+  const SampleDrive& d = kDefaultDrives[index];
+  return MakeDriveImage(d.family, d.typeCode, d.newer, d.newerSeed);
+}
+
+int ParseScenario(std::string_view text, ScenarioSpec* spec, std::string* error) {
+  const auto fail = [&](std::string why) {
+    if (error != nullptr) *error = std::move(why);
+    return 0;
+  };
+  const std::vector<std::string_view> parts = Split(text, ',');
+  if (parts[0].empty() || parts[0].find('=') != std::string_view::npos) return fail("the scenario text must begin with a name");
+  ScenarioSpec s;
+  s.name = std::string(parts[0]);
+  const bool known = std::any_of(kScenarios.begin(), kScenarios.end(), [&](const ScenarioInfo& i) { return i.name == s.name; });
+  if (!known) return fail("unknown scenario \"" + s.name + "\" (see the scenario list)");
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    const std::string_view opt = parts[i];
+    const std::size_t eq = opt.find('=');
+    const std::string_view key = opt.substr(0, eq);
+    const std::string_view value = eq == std::string_view::npos ? std::string_view{} : opt.substr(eq + 1);
+    std::uint64_t number = 0;
+    if (key == "fault") {
+      FaultRule r;
+      if (!ParseFault(value, &r, error)) return 0;
+      s.faults.push_back(r);
+    } else if (key == "disk-full") {
+      if (!ParseDecimal(value, &number)) return fail("disk-full needs a byte count");
+      s.fileFaults.diskFullAfter = number;
+    } else if (key == "file-short") {
+      if (!ParseDecimal(value, &number)) return fail("file-short needs an offset");
+      s.fileFaults.shortReadAt = number;
+    } else if (key == "sync-fails" && value.empty()) {
+      s.fileFaults.syncFails = true;
+    } else if (key == "pending" && value.empty()) {
+      s.pending = true;
+    } else if (key == "no-open") {
+      if (!ParseDecimal(value, &number) || number > kByteMax) return fail("no-open needs a drive index");
+      s.refuseOpen.push_back(static_cast<std::size_t>(number));
+    } else if (key == "platform") {
+      if (!ParseDecimal(value, &number) || number > UINT32_MAX) return fail("platform needs a number");
+      s.platformGiven = true;
+      s.platformId = static_cast<std::uint32_t>(number);
+    } else {
+      return fail("unknown option \"" + std::string(opt) + "\"");
+    }
+  }
+  *spec = std::move(s);
+  return 1;
+}
+
+std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string workingDirectory, std::string* error) {
+  ScenarioSpec spec;
+  if (ParseScenario(text, &spec, error) == 0) return nullptr;
+  std::unique_ptr<SimMachine> m = Build(spec.name, std::move(workingDirectory));
+  if (!m) {
+    if (error != nullptr) *error = "unknown scenario \"" + spec.name + "\"";
+    return nullptr;
+  }
+  for (const FaultRule& r : spec.faults) m->AddFault(r);
+  FileFaults& f = m->FileFaultSettings();
+  if (spec.fileFaults.diskFullAfter) f.diskFullAfter = spec.fileFaults.diskFullAfter;
+  if (spec.fileFaults.shortReadAt) f.shortReadAt = spec.fileFaults.shortReadAt;
+  f.syncFails = f.syncFails || spec.fileFaults.syncFails;
+  for (std::size_t index : spec.refuseOpen) {
+    if (index >= m->DriveCount()) {
+      if (error != nullptr) *error = "no-open: no drive " + std::to_string(index);
+      return nullptr;
+    }
+    m->RefuseOpen(m->AttachmentOf(index).deviceName);
+  }
+  if (spec.pending) m->Aspi().pending = true;
+  if (spec.platformGiven) m->SetPlatformId(spec.platformId);
+  return m;
+}
+
+std::string ScenarioHelp() {
+  std::string text = "Scenarios (name[,option]...):\n";
+  std::size_t width = 0;
+  for (const ScenarioInfo& s : kScenarios) width = std::max(width, s.name.size());
+  for (const ScenarioInfo& s : kScenarios) {
+    text += "  ";
+    text += s.name;
+    text.append(width + 2 - s.name.size(), ' ');
+    text += s.description;
+    text += '\n';
+  }
+  text +=
+      "Options:\n"
+      "  fault=<op>[@<drive>]:<n>[+]:<kind>  fault on the n-th command of opcode <op> (hex, or \"any\"),\n"
+      "                                      or with \"+\" on every one from the n-th; optional drive index\n"
+      "    kinds: check:<asc>/<ascq>         CHECK CONDITION (hex; key 2 for ASC 04, 3A, F7, else 5)\n"
+      "           check:<key>/<asc>/<ascq>   CHECK CONDITION with that sense key\n"
+      "           timeout                    the command outlasts the route's time-out\n"
+      "           short:<bytes>              a DataIn answer of that many bytes\n"
+      "           fail                       the pass-through call fails (ASPI: SS_NO_DEVICE)\n"
+      "           aborted                    ASPI ends with SS_ABORTED (pass-through: the call fails)\n"
+      "  disk-full=<bytes>                   writing fails with a full disk after that many bytes\n"
+      "  sync-fails                          flushing a written file fails\n"
+      "  file-short=<offset>                 files read back as if they ended at that offset\n"
+      "  no-open=<drive>                     that drive's device name does not open\n"
+      "  pending                             ASPI requests answer SS_PENDING first\n"
+      "  platform=<id>                       the platform id the system reports\n"
+      "Example: default,fault=e2:3:check:04/00\n";
+  return text;
+}
+
+int WriteSampleFirmware(FileSystem& files, std::vector<std::string>* written, std::string* error) {
+  const auto writeOne = [&](const char* name, int family, const std::vector<std::uint8_t>& plain) {
+    const std::vector<std::uint8_t> content = EncodeForFamily(family, plain);
+    files.Remove(name);
+    FileError err = FileError::None;
+    const FileHandle h = files.CreateExclusive(name, &err);
+    if (h == kNoFile) {
+      if (error != nullptr) *error = std::string(name) + ": " + FileErrorText(err);
+      return false;
+    }
+    const bool wrote = files.WriteAll(h, content, &err);
+    FileError closeErr = FileError::None;
+    const bool closed = files.SyncAndClose(h, &closeErr);
+    if (!wrote || !closed) {
+      if (error != nullptr) *error = std::string(name) + ": " + FileErrorText(wrote ? closeErr : err);
+      files.Remove(name);
+      return false;
+    }
+    if (written != nullptr) written->emplace_back(name);
+    return true;
+  };
+  for (std::size_t i = 0; i < kDefaultDrives.size(); ++i) {
+    if (!writeOne(kDefaultDrives[i].fileName, kDefaultDrives[i].family, SampleImage(i))) return 0;
+  }
+  if (!writeOne(kMisfitFileName, kMisfitFamily,
+                MakeDriveImage(kMisfitFamily, kMisfitTypeCode, kMisfitDescription, kMisfitSeed))) {
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace orvel::sim
