@@ -1,0 +1,146 @@
+// Whole updates against the simulated drive: command sequence, pauses, pages,
+// progress and the flash afterwards.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "firmware/codec.h"
+#include "firmware/sample_firmware.h"
+#include "tests/update/update_harness.h"
+
+namespace orvel::test {
+namespace {
+
+std::string Cdb(std::initializer_list<int> bytes) {
+  std::vector<std::uint8_t> v;
+  for (int b : bytes) v.push_back(static_cast<std::uint8_t>(b));
+  return Hex(v);
+}
+
+std::string ReadAt(std::uint32_t a) {
+  return Cdb({0xE3, 0, int(a >> 24), int(a >> 16 & 0xFF), int(a >> 8 & 0xFF), int(a & 0xFF), 0, 0x40, 0, 0, 0, 0});
+}
+
+std::vector<std::string> Repeat(std::vector<std::string> v, const std::string& s, int n) {
+  v.insert(v.end(), static_cast<std::size_t>(n), s);
+  return v;
+}
+
+TEST(UpdateSequence, PackedDriveWithBackupReceivesExactlyTheSequenceAndEndsWithTheImage) {
+  Rig rig(6, "QDX70");
+  const std::string file = rig.SelectNewerFile(6, "QDX70");
+  EXPECT_EQ(rig.proc->sourceFamily, 6);
+  rig.host.backupState = 1;
+  rig.proc->ChooseBackupFileName();
+  ASSERT_EQ(rig.proc->backupFileName, "CDRWFW00.KVF");
+
+  EXPECT_EQ(rig.Attempt(), Completed);
+
+  std::vector<std::string> expected(2, Cdb({0xE4, 0, 0, 0, 0, 0, 0, 0, 0, 0x40}));
+  expected.push_back(Cdb({0x12, 0, 0, 0, 0x24, 0}));
+  expected.push_back(ReadAt(0x8004));
+  for (std::uint32_t b = 0; b < 64; ++b) expected.push_back(ReadAt(b * 0x4000));
+  expected = Repeat(expected, Cdb({0xAA, 0, 0, 0, 0, 0, 0x0C, 0x00, 0, 0, 0, 0}), 341);
+  expected.push_back(Cdb({0xAA, 0, 0, 0, 0, 0, 0x04, 0x00, 0, 0, 0, 0}));
+  expected.push_back(Cdb({0xE0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  expected.push_back(Cdb({0xE1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  // The drive reports 13 phase polls, then ten 3A polls end the rewrite.
+  for (int i = 0; i < 23; ++i) {
+    expected.push_back(Cdb({0x03, 0, 0, 0, 0x0E, 0}));
+    expected.push_back(Cdb({0x00, 0, 0, 0, 0, 0x80}));
+  }
+  EXPECT_EQ(rig.Cdbs(), expected);
+
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+  std::vector<std::uint8_t> backup = rig.ReadFile("CDRWFW00.KVF");
+  EXPECT_EQ(backup, EncodeForFamily(6, rig.installed));
+  EXPECT_TRUE(rig.proc->lastAttempt.backupWritten);
+
+  EXPECT_EQ(rig.host.pages, (std::vector<int>{BackingUp, Transferring, CheckingSum, Erasing, Writing, CheckingSumAgain}));
+  std::vector<std::string> sleeps;
+  for (const auto& e : rig.host.log)
+    if (e.starts_with("sleep")) sleeps.push_back(e);
+  EXPECT_EQ(sleeps, Repeat(std::vector<std::string>(4, "sleep 200"), "sleep 580", 14));
+
+  // Backup 0..64 by one, transfer 0 and +1 per chunk (the bar full from the 120th), rewrite by the phase table.
+  const auto& p = rig.host.progress;
+  ASSERT_EQ(p.size(), 65u + 342u + 15u);
+  EXPECT_EQ(p[64], 64);
+  EXPECT_EQ(p[65], 0);
+  EXPECT_EQ(p[65 + 119], 119);
+  EXPECT_EQ(p[65 + 120], 120);
+  EXPECT_EQ(p[65 + 341], 120);
+  EXPECT_EQ(std::vector<int>(p.end() - 15, p.end()),
+            (std::vector<int>{0, 4, 5, 25, 26, 27, 40, 41, 42, 43, 44, 45, 90, 91, 120}));
+  EXPECT_EQ(rig.proc->progressPos, 120);
+  EXPECT_EQ(rig.host.started, 1);
+  EXPECT_EQ(rig.host.closeAllowed, 1);
+}
+
+TEST(UpdateSequence, SmallFamilyUsesItsGeometryAndPhasePositions) {
+  Rig rig(2, "QDX4");
+  rig.SelectNewerFile(2, "QDX4");
+  EXPECT_EQ(rig.Attempt(), Completed);
+  const auto cdbs = rig.Cdbs();
+  const std::string full = Cdb({0xAA, 0, 0, 0, 0, 0, 0x3C, 0x00, 0, 0, 0, 0});
+  EXPECT_EQ(std::count(cdbs.begin(), cdbs.end(), full), 34);
+  EXPECT_EQ(std::count(cdbs.begin(), cdbs.end(), Cdb({0xAA, 0, 0, 0, 0, 0, 0x08, 0x00, 0, 0, 0, 0})), 1);
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+  const auto& p = rig.host.progress;
+  ASSERT_GE(p.size(), 35u + 15u);
+  EXPECT_EQ(p[34], 68);  // 0, then +2 per full chunk
+  EXPECT_EQ(std::vector<int>(p.end() - 15, p.end()),
+            (std::vector<int>{0, 8, 10, 36, 38, 40, 52, 54, 56, 58, 60, 62, 108, 110, 120}));
+}
+
+// Every family whose drive-side lookup can settle it: the image lands byte for
+// byte, and the backup has the family's size and file form.
+struct FamilyCase {
+  int family;
+  const char* code;
+  std::size_t backupLength;  // 0: packed, length by the encoder
+  std::uint8_t loaderByte;
+};
+
+class EveryFamily : public ::testing::TestWithParam<FamilyCase> {};
+
+TEST_P(EveryFamily, UpdatesAndBacksUpInTheFamilysForm) {
+  const FamilyCase c = GetParam();
+  Rig rig(c.family, c.code);
+  rig.SelectNewerFile(c.family, c.code);
+  rig.host.backupState = 1;
+  rig.proc->ChooseBackupFileName();
+  const std::string backupName = rig.proc->backupFileName;
+  EXPECT_EQ(backupName, std::string("CDRWFW00") + FileExtensionOfFamily(c.family));
+
+  ASSERT_EQ(rig.Attempt(), Completed) << rig.proc->lastAttempt.detail;
+  EXPECT_EQ(rig.proc->driveFamily, c.family);
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+  EXPECT_EQ(rig.drive->LastRewriteLoaderByte(), c.loaderByte);
+  const auto backup = rig.ReadFile(backupName);
+  EXPECT_EQ(backup, EncodeForFamily(c.family, rig.installed));
+  if (c.backupLength != 0) {
+    EXPECT_EQ(backup.size(), c.backupLength);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, EveryFamily,
+                         ::testing::Values(FamilyCase{0, "QDX", 0x80000, 0}, FamilyCase{0, "Uv-", 0x80000, 0},
+                                           FamilyCase{2, "QDX4", 0x80000, 0}, FamilyCase{3, "ZEB", 0x80000, 0},
+                                           FamilyCase{4, "QDX51", 0x100000, 0},
+                                           FamilyCase{5, "QDX57", 0x100000, 0x40},
+                                           FamilyCase{6, "QDX74", 0, 0}, FamilyCase{7, "QDX62", 0, 0},
+                                           FamilyCase{8, "KZTR3", 0, 0}));
+
+TEST(UpdateSequence, AspiRouteSendsNoRequestSenseBeforePolls) {
+  Rig rig(4, "QDX50", {}, kPlatformWindows);
+  rig.SelectNewerFile(4, "QDX50");
+  EXPECT_EQ(rig.Attempt(), Completed);
+  EXPECT_EQ(rig.Count(0x03), 0u);
+  EXPECT_EQ(rig.Count(0x00), 23u);
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+}
+
+}  // namespace
+}  // namespace orvel::test
