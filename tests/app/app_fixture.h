@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -42,8 +43,10 @@ class RecordingDlg : public CUpdateDlg {
     if (w == nullptr) return;
     frames.push_back(Frame{page, w->Text(kIdInfoText), w->ProgressPosition(kIdProgressBar), w->IsEnabled(kIdNextButton),
                            w->IsEnabled(kIdCloseButton), w->IsEnabled(kIdBackButton), w->Text(kIdNextButton)});
+    if (onFrame) onFrame(frames.back());
   }
   std::vector<Frame> frames;
+  std::function<void(const Frame&)> onFrame;  // runs inside the repaint
 };
 
 class AppTest : public ::testing::Test {
