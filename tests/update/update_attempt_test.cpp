@@ -1,0 +1,175 @@
+// Update-mode entry and the update attempt of the Start button: which page an
+// attempt ends on, what the drive received, what the host was told.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "firmware/sample_firmware.h"
+#include "tests/update/update_harness.h"
+
+namespace orvel::test {
+namespace {
+
+constexpr std::uint8_t kChunk12 = 0xAA;
+
+TEST(UpdateModeEntry, DriveThatStaysInNormalModeFailsAfterTwoPausedRequests) {
+  sim::DriveBehaviour b;
+  b.switchesToUpdateMode = false;
+  Rig rig(6, "QDX70", b);
+  rig.SelectNewerFile(6, "QDX70");
+  EXPECT_EQ(rig.Attempt(), UpdateModeFailed);
+  EXPECT_EQ(rig.machine->GetTrace().Opcodes(), (std::vector<std::uint8_t>{0xE4, 0xE4, 0x12}));
+  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"sleep 200", "sleep 200"}));
+  EXPECT_EQ(rig.proc->lastAttempt.switchResult, 0);
+  EXPECT_EQ(rig.host.started, 0);
+  EXPECT_EQ(rig.host.closeAllowed, 0);
+}
+
+TEST(UpdateModeEntry, BlankFlashKeepsLoaderFamilyAndAcceptsAnyIdentifiedFile) {
+  Rig rig(6, "QDX70");
+  std::ranges::fill(rig.drive->MutableFlash(), std::uint8_t{0xFF});
+  rig.SelectNewerFile(6, "QDX79");
+  EXPECT_EQ(rig.Attempt(), Completed) << rig.proc->lastAttempt.detail;
+  EXPECT_EQ(rig.proc->lastAttempt.switchResult, -2);
+  EXPECT_EQ(rig.proc->driveFamily, 6);
+  EXPECT_EQ(std::string(rig.proc->driveTypeCode.data()), std::string(6, '\xFF'));
+  EXPECT_EQ(rig.proc->loaderUpdateForced + rig.proc->loaderUpdateBarred, 0);
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+}
+
+TEST(UpdateModeEntry, BlankSmallDriveRefusesAnEncodedFileWhenLoading) {
+  Rig rig(2, "QDX4");
+  std::ranges::fill(rig.drive->MutableFlash(), std::uint8_t{0xFF});
+  rig.SelectNewerFile(6, "QDX70");
+  EXPECT_EQ(rig.Attempt(), Failed);
+  EXPECT_EQ(rig.Count(kChunk12), 0u);
+  EXPECT_EQ(rig.host.started, 1);
+}
+
+struct FifthByteCase {
+  std::uint8_t fifth;
+  int family;
+  int forced;
+};
+class FifthByte : public ::testing::TestWithParam<FifthByteCase> {};
+
+TEST_P(FifthByte, RaisesFamilyFourToFive) {
+  Rig rig(4, "QDX50");
+  rig.drive->MutableFlash()[0x8004 + 4] = GetParam().fifth;
+  EXPECT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+  EXPECT_EQ(rig.proc->driveFamily, GetParam().family);
+  EXPECT_EQ(rig.proc->loaderUpdateForced, GetParam().forced);
+  EXPECT_EQ(rig.proc->loaderUpdateBarred, 0);
+  EXPECT_EQ(rig.proc->driveTypeCode[4], static_cast<char>(GetParam().fifth));
+}
+INSTANTIATE_TEST_SUITE_P(Bytes, FifthByte,
+                         ::testing::Values(FifthByteCase{'1', 4, 0}, FifthByteCase{'2', 5, 1},
+                                           FifthByteCase{'9', 5, 1}, FifthByteCase{0x80, 5, 1}));
+
+TEST(UpdateModeEntry, ThreeCharacterCodeMatchesOnlyWhenFollowedByNul) {
+  Rig rig(0, "QDX");
+  EXPECT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+  EXPECT_EQ(rig.proc->driveFamily, 0);
+  rig.drive->MutableFlash()[4 + 3] = 'A';
+  EXPECT_EQ(rig.proc->SwitchDriveToUpdateMode(), 0);
+  EXPECT_FALSE(rig.proc->lastAttempt.detail.empty());
+}
+
+TEST(UpdateModeEntry, ForcedLoaderFlagOutlivesARefusedAttempt) {
+  Rig rig(4, "QDX52");
+  rig.SelectNewerFile(4, "QDX51");
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+  EXPECT_EQ(rig.proc->loaderUpdateForced, 1);
+  EXPECT_TRUE(rig.drive->InUpdateMode());
+  // The drive now reports a family-4 code; the flag set before still asks for the loader.
+  std::memcpy(rig.drive->MutableFlash().data() + 0x8004, "QDX510", 6);
+  EXPECT_EQ(rig.Attempt(), Completed);
+  EXPECT_EQ(rig.proc->driveFamily, 4);
+  EXPECT_EQ(rig.drive->LastRewriteLoaderByte(), 0x40);
+}
+
+TEST(TypeCodeDecision, LastTwoCharactersNeedPassTypeWithTheRightEntry) {
+  Rig rig(6, "QDX70");
+  rig.SelectNewerFile(6, "QDX71");
+  rig.host.backupState = 1;
+  rig.proc->ChooseBackupFileName();
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+  rig.host.passType = 1;
+  rig.host.password = "Newer f";  // seven characters never pass
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+  EXPECT_EQ(rig.host.started, 0);
+  EXPECT_EQ(rig.Count(kChunk12), 0u);
+  EXPECT_FALSE(rig.Exists("CDRWFW00.KVF"));
+
+  rig.host.password = "Newer firmware, please";  // the first eight count
+  EXPECT_EQ(rig.Attempt(), Completed);
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+  EXPECT_TRUE(rig.Exists("CDRWFW00.KVF"));
+}
+
+TEST(TypeCodeDecision, FirstFourDifferingRefusesWhateverPassType) {
+  Rig rig(6, "QDX70");
+  rig.SelectNewerFile(7, "QDX60");
+  rig.host.passType = 1;
+  rig.host.password = "Newer firmware";
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+  EXPECT_TRUE(rig.proc->lastAttempt.switchRan);
+  EXPECT_FALSE(rig.proc->lastAttempt.typeCodeAccepted);
+  EXPECT_TRUE(rig.FlashIs(rig.installed));
+}
+
+// The members describe the last identified file; anything else selected is refused.
+TEST(TypeCodeDecision, SelectionThatIsNotTheIdentifiedFileIsRefusedBeforeAnythingIsSent) {
+  Rig rig(6, "QDX70");
+  const std::string good = rig.SelectNewerFile(6, "QDX70");
+
+  rig.Select("MISSING.KVF");
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+
+  rig.WriteFile("JUNK.BIN", std::vector<std::uint8_t>(4096, 0x11));
+  rig.Select("JUNK.BIN");
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+
+  rig.WriteFile("OTHER.KVF", EncodeForFamily(6, rig.newer));
+  rig.host.source = "OTHER.KVF";  // changed without being identified
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+  EXPECT_EQ(rig.host.started, 0);
+
+  rig.Select(good);
+  EXPECT_EQ(rig.Attempt(), Completed);
+}
+
+TEST(UpdateAttempt, StoredAddressWinsOverTheLabel) {
+  Rig rig(4, "QDX50");
+  rig.SelectNewerFile(4, "QDX50");
+  const DriveAddress address{};
+  rig.machine->GetTrace().Clear();
+  EXPECT_EQ(rig.proc->RunUpdateAttempt("cdrom7 :  ", &address), Completed);
+  EXPECT_EQ(rig.proc->lastAttempt.finalPage, Completed);
+  EXPECT_EQ(rig.proc->lastAttempt.finalProgress, 120);
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+}
+
+TEST(UpdateAttempt, BackupNotPossibleIsShownOnceAndTheUpdateRuns) {
+  sim::DriveBehaviour b;
+  b.refuseAddressRead = true;
+  Rig rig(6, "QDX70", b);
+  rig.SelectNewerFile(6, "QDX71");
+  rig.host.backupState = 1;
+  rig.proc->ChooseBackupFileName();
+  // A refused attempt already settles the read form for the rest of the run.
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+  EXPECT_EQ(rig.proc->alternateReadForm, 1);
+  rig.SelectNewerFile(6, "QDX70");
+  EXPECT_EQ(rig.Attempt(), Completed);
+  EXPECT_EQ(rig.host.backupNotices, 1);
+  EXPECT_TRUE(rig.proc->lastAttempt.backupSkipped);
+  EXPECT_FALSE(rig.Exists("CDRWFW00.KVF"));
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+  const auto& log = rig.host.log;
+  EXPECT_LT(std::ranges::find(log, "started"), std::ranges::find(log, "backup notice"));
+}
+
+}  // namespace
+}  // namespace orvel::test
