@@ -1,0 +1,158 @@
+// Named scenarios, their text syntax, and the sample firmware of the demo.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "firmware/identify.h"
+#include "firmware/image_file.h"
+#include "sim_support.h"
+#include "transport/discovery.h"
+
+namespace orvel::sim {
+namespace {
+
+using testing::Rig;
+using testing::TempDir;
+
+TEST(Scenarios, EveryListedScenarioBuildsAndIsInTheHelp) {
+  const std::string help = ScenarioHelp();
+  for (const ScenarioInfo& s : ScenarioList()) {
+    TempDir dir;
+    std::string error;
+    const std::unique_ptr<SimMachine> m = MakeScenario(s.name, dir.path(), &error);
+    EXPECT_NE(m, nullptr) << s.name << ": " << error;
+    EXPECT_NE(help.find(std::string(s.name) + " "), std::string::npos) << s.name;
+    EXPECT_FALSE(s.description.empty());
+  }
+  for (const char* option : {"fault=", "timeout", "short:", "aborted", "disk-full=", "sync-fails", "file-short=",
+                             "no-open=", "pending", "platform="}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
+TEST(Scenarios, DefaultAndAspiMachinesOfferTheSupportedDrives) {
+  Rig nt("default");
+  ASSERT_TRUE(nt.selected);
+  const std::vector<DriveEntry> drives = DiscoverDrives(nt.T());
+  ASSERT_EQ(drives.size(), DefaultDrives().size());  // the DVD-ROM is not supported
+  for (std::size_t i = 0; i < drives.size(); ++i) {
+    EXPECT_EQ(drives[i].label.substr(0, 6), "cdrom" + std::to_string(i));
+    EXPECT_EQ(nt.Drive(i).family(), DefaultDrives()[i].family);
+  }
+  EXPECT_EQ(nt.machine->DriveCount(), DefaultDrives().size() + 1);
+
+  Rig aspi("aspi");
+  ASSERT_TRUE(aspi.selected);
+  EXPECT_EQ(aspi.T().mode, TransportMode::Aspi);
+  const std::vector<DriveEntry> onAspi = DiscoverDrives(aspi.T());
+  ASSERT_EQ(onAspi.size(), DefaultDrives().size());
+  EXPECT_EQ(onAspi[2].label.substr(0, 11), "HA:0 ID:2  ");
+  // Targets without a drive were asked too: eight per adapter.
+  EXPECT_EQ(aspi.machine->GetTrace().size(), 8U);
+
+  Rig empty("empty");
+  EXPECT_TRUE(DiscoverDrives(empty.T()).empty());
+}
+
+TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
+  ScenarioSpec spec;
+  std::string error;
+  ASSERT_EQ(ParseScenario("default,fault=e2@1:3+:check:04/00,fault=any:2:short:100,disk-full=4096,sync-fails,"
+                          "file-short=77,no-open=2,pending,platform=1",
+                          &spec, &error),
+            1)
+      << error;
+  EXPECT_EQ(spec.name, "default");
+  ASSERT_EQ(spec.faults.size(), 2U);
+  EXPECT_EQ(spec.faults[0].opcode, 0xE2);
+  EXPECT_EQ(spec.faults[0].drive, 1);
+  EXPECT_EQ(spec.faults[0].occurrence, 3U);
+  EXPECT_TRUE(spec.faults[0].onward);
+  EXPECT_EQ(spec.faults[0].kind, FaultKind::Check);
+  EXPECT_EQ(spec.faults[0].sense, (Sense{kKeyNotReady, 0x04, 0x00}));
+  EXPECT_EQ(spec.faults[1].opcode, kAnyOpcode);
+  EXPECT_EQ(spec.faults[1].kind, FaultKind::ShortData);
+  EXPECT_EQ(spec.faults[1].shortBytes, 100U);
+  EXPECT_EQ(spec.fileFaults.diskFullAfter, 4096U);
+  EXPECT_TRUE(spec.fileFaults.syncFails);
+  EXPECT_EQ(spec.fileFaults.shortReadAt, 77U);
+  EXPECT_EQ(spec.refuseOpen, (std::vector<std::size_t>{2}));
+  EXPECT_TRUE(spec.pending);
+  EXPECT_TRUE(spec.platformGiven);
+  EXPECT_EQ(spec.platformId, 1U);
+
+  ASSERT_EQ(ParseScenario("aspi,fault=12:1:check:6/29/00", &spec, &error), 1) << error;
+  EXPECT_EQ(spec.faults[0].sense, (Sense{kKeyUnitAttention, 0x29, 0x00}));
+
+  for (const char* bad : {"", "nosuch", "default,", "default,fault=e2", "default,fault=e2:0:fail",
+                          "default,fault=1ff:1:fail", "default,fault=e2:1:explode", "default,fault=e2:1:check:zz/00",
+                          "default,fault=e2:1:check:10/20/30", "default,fault=e2:1:short", "default,fault=e2:1:timeout:5",
+                          "default,disk-full=lots", "default,colour=blue", "fault=e2:1:fail"}) {
+    error.clear();
+    EXPECT_EQ(ParseScenario(bad, &spec, &error), 0) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
+  TempDir dir;
+  EXPECT_EQ(MakeScenario("default,no-open=9", dir.path(), &error), nullptr);
+  EXPECT_EQ(MakeScenario("nosuch", dir.path(), &error), nullptr);
+}
+
+TEST(Scenarios, SampleFirmwareIsNewerAndFitsEachDefaultDrive) {
+  Rig rig("default");
+  FileSystem& fs = rig.machine->Files();
+  std::vector<std::string> written;
+  std::string error;
+  ASSERT_EQ(WriteSampleFirmware(fs, &written, &error), 1) << error;
+  ASSERT_EQ(written.size(), DefaultDrives().size() + 1);
+  // Writing again replaces the files.
+  ASSERT_EQ(WriteSampleFirmware(fs, nullptr, &error), 1) << error;
+
+  for (std::size_t i = 0; i < DefaultDrives().size(); ++i) {
+    const SampleDrive& d = DefaultDrives()[i];
+    const SourceIdentification id = IdentifyFile(fs, d.fileName);
+    ASSERT_EQ(id.outcome, IdentifyOutcome::Identified) << d.fileName;
+    EXPECT_EQ(id.family, d.family) << d.fileName;
+    // The drive's loader block starts with the same six-byte type code.
+    const SimDrive& drive = rig.Drive(i);
+    const auto block = drive.Flash().subspan(drive.Loader().idAddress, kTypeCodeLength);
+    EXPECT_EQ(std::memcmp(block.data(), id.typeCode.data(), kTypeCodeLength), 0) << d.fileName;
+    EXPECT_EQ(id.description.substr(0, std::strlen(d.newer)), d.newer);
+    EXPECT_STRNE(d.newer, d.installed);
+
+    // Loading the file gives back the plain image the drive would receive.
+    std::unique_ptr<ImageBuffer> buffer;
+    LoadReport report;
+    ASSERT_EQ(LoadSourceImage(fs, d.fileName, id.entryIndex, id.family, d.family, buffer, &report), 1) << d.fileName;
+    const std::vector<std::uint8_t> plain = SampleImage(i);
+    ASSERT_EQ(report.plainLength, plain.size());
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), buffer->begin())) << d.fileName;
+  }
+
+  const SourceIdentification misfit = IdentifyFile(fs, kMisfitFileName);
+  ASSERT_EQ(misfit.outcome, IdentifyOutcome::Identified);
+  for (std::size_t i = 0; i < DefaultDrives().size(); ++i) {
+    const SimDrive& drive = rig.Drive(i);
+    const auto block = drive.Flash().subspan(drive.Loader().idAddress, kTypeCodeLength);
+    EXPECT_NE(std::memcmp(block.data(), misfit.typeCode.data(), kTypeCodeLength), 0);
+  }
+
+  // A full disk is reported, and leaves no half-written file behind.
+  Rig full("disk-full");
+  EXPECT_EQ(WriteSampleFirmware(full.machine->Files(), nullptr, &error), 0);
+  EXPECT_NE(error.find("full"), std::string::npos) << error;
+  EXPECT_TRUE(full.machine->Files().ListRegularFiles("*.KVF").empty());
+}
+
+TEST(Scenarios, ShortTypeCodesStandAloneInTheDriveImage) {
+  const std::vector<std::uint8_t> image = MakeDriveImage(0, "QDX", "Tessaro CR-2400 Ver 1.00", 7);
+  ASSERT_EQ(image.size(), kSmallImageSize);
+  const auto match = FindDriveFamily(std::span(image).subspan(4, 8));
+  ASSERT_TRUE(match.has_value());
+  EXPECT_EQ(match->family, 0);
+  EXPECT_EQ(FindRowForPlainImage(image), 0);
+}
+
+}  // namespace
+}  // namespace orvel::sim
