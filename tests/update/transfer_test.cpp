@@ -1,0 +1,187 @@
+// Chunk forms, resends, the end of the transfer and the rewrite polling, and
+// the source image checks made before the first chunk.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "firmware/sample_firmware.h"
+#include "tests/update/update_harness.h"
+
+namespace orvel::test {
+namespace {
+
+constexpr std::uint8_t kChunk12 = 0xAA;
+constexpr std::uint8_t kChunk10 = 0xE2;
+constexpr std::uint8_t kFinish = 0xE0;
+constexpr std::uint8_t kRewrite = 0xE1;
+constexpr std::uint8_t kPoll = 0x00;
+constexpr std::size_t kFullChunks = 341;
+
+sim::FaultRule CheckAt(int opcode, std::uint32_t occurrence, std::uint8_t key, std::uint8_t asc) {
+  sim::FaultRule r;
+  r.opcode = opcode;
+  r.occurrence = occurrence;
+  r.kind = sim::FaultKind::Check;
+  r.sense = {key, asc, 0};
+  return r;
+}
+
+std::size_t CountOf(const std::vector<std::string>& log, const std::string& what) {
+  return static_cast<std::size_t>(std::ranges::count(log, what));
+}
+
+// Runs one update of a family-4 drive; returns the page.
+int UpdateFamily4(Rig& rig) {
+  rig.SelectNewerFile(4, "QDX50");
+  return rig.Attempt();
+}
+
+TEST(ChunkForms, TwelveByteRefusalMovesEveryChunkToTheTenByteForm) {
+  sim::DriveBehaviour b;
+  b.refuseTwelveByteChunks = true;
+  b.twelveByteRefusal = {5, 0x24, 0};
+  Rig rig(4, "QDX50", b);
+  EXPECT_EQ(UpdateFamily4(rig), Completed);
+  EXPECT_EQ(rig.Count(kChunk12), 1u);
+  EXPECT_EQ(rig.Count(kChunk10), kFullChunks + 1);
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+}
+
+TEST(ChunkForms, ChunkAnsweredThreeAIsSentAgainInTheSameForm) {
+  for (const bool tenByte : {false, true}) {
+    sim::DriveBehaviour b;
+    b.refuseTwelveByteChunks = tenByte;
+    b.resendChunkIndex = 2;
+    b.resendTimes = 2;
+    Rig rig(4, "QDX50", b);
+    EXPECT_EQ(UpdateFamily4(rig), Completed);
+    EXPECT_EQ(rig.Count(tenByte ? kChunk10 : kChunk12), kFullChunks + 1 + 2);
+    EXPECT_TRUE(rig.FlashIs(rig.newer));
+  }
+}
+
+TEST(ChunkForms, ResendsAreBounded) {
+  sim::DriveBehaviour b;
+  b.resendChunkIndex = 2;
+  b.resendTimes = kMaxChunkResends;
+  Rig atLimit(4, "QDX50", b);
+  EXPECT_EQ(UpdateFamily4(atLimit), Completed);
+
+  b.resendTimes = kMaxChunkResends + 1;
+  Rig beyond(4, "QDX50", b);
+  EXPECT_EQ(UpdateFamily4(beyond), Failed);
+  EXPECT_EQ(beyond.Count(kChunk12), 2u + 1u + kMaxChunkResends);
+  EXPECT_EQ(beyond.Count(kFinish), 0u);
+  EXPECT_TRUE(beyond.FlashIs(beyond.installed));
+  EXPECT_NE(beyond.proc->lastAttempt.detail.find("chunk 2"), std::string::npos);
+}
+
+TEST(ChunkForms, LastChunkIsNeverSentAgain) {
+  Rig rig(4, "QDX50");
+  rig.machine->AddFault(CheckAt(kChunk12, kFullChunks + 1, 2, 0x3A));
+  EXPECT_EQ(UpdateFamily4(rig), Failed);
+  EXPECT_EQ(rig.Count(kChunk12), kFullChunks + 1);
+  EXPECT_EQ(rig.Count(kFinish), 0u);
+}
+
+TEST(ChunkForms, TenByteFailureNamesTheChunkAndSense) {
+  sim::DriveBehaviour b;
+  b.refuseTwelveByteChunks = true;
+  Rig rig(4, "QDX50", b);
+  rig.machine->AddFault(CheckAt(kChunk10, 13, 2, 0x04));
+  EXPECT_EQ(UpdateFamily4(rig), Failed);
+  EXPECT_EQ(rig.proc->lastAttempt.detail, "chunk 12 failed in the 10-byte form: sense 04/00");
+  EXPECT_EQ(rig.host.progress.back(), 12);  // left where it stood
+}
+
+TEST(FinishTransfer, VariantsAreTriedInOrderUntilOneIsTaken) {
+  struct Case {
+    std::uint8_t accepted;
+    std::size_t sent;
+    int page;
+  };
+  for (const Case c : {Case{0x01, 1, Completed}, Case{0x02, 2, Completed}, Case{0x04, 3, Completed},
+                       Case{0x00, 3, Failed}}) {
+    sim::DriveBehaviour b;
+    b.acceptedFinishVariants = c.accepted;
+    Rig rig(4, "QDX50", b);
+    EXPECT_EQ(UpdateFamily4(rig), c.page);
+    EXPECT_EQ(rig.Count(kFinish), c.sent);
+    EXPECT_EQ(rig.Count(kRewrite), c.page == Completed ? 1u : 0u);
+  }
+}
+
+TEST(RewritePolling, NineEndAnswersAndABusyOneDoNotEndTheRewrite) {
+  sim::DriveBehaviour b;
+  b.busyPollsBefore = 1;
+  Rig rig(4, "QDX50", b);
+  for (std::uint32_t n = 1; n <= 9; ++n) rig.machine->AddFault(CheckAt(kPoll, n, 2, 0x3A));
+  EXPECT_EQ(UpdateFamily4(rig), Completed);
+  EXPECT_EQ(rig.Count(kPoll), 10u + 23u);
+  EXPECT_EQ(CountOf(rig.host.log, "sleep 580"), 15u);
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+}
+
+TEST(RewritePolling, PhasesThatAreSkippedOrUnknown) {
+  sim::DriveBehaviour b;
+  b.phaseScript = {{0x05, 1}, {0x01, 1}, {0x02, 1}, {0x00, 1}};
+  Rig rig(4, "QDX50", b);
+  EXPECT_EQ(UpdateFamily4(rig), Completed);
+  // An unknown phase refreshes the page it is on; a phase reported again after another marks its step again.
+  EXPECT_EQ(rig.host.pages, (std::vector<int>{Transferring, Transferring, Erasing, Writing, CheckingSum}));
+  const auto& p = rig.host.progress;
+  EXPECT_EQ(std::vector<int>(p.end() - 6, p.end()), (std::vector<int>{0, 1, 25, 40, 4, 120}));
+}
+
+TEST(RewritePolling, AnyOtherSenseFailsTheUpdate) {
+  Rig rig(4, "QDX50");
+  rig.machine->AddFault(CheckAt(kPoll, 3, 2, 0x04));
+  EXPECT_EQ(UpdateFamily4(rig), Failed);
+  EXPECT_EQ(rig.Count(kPoll), 3u);
+
+  sim::DriveBehaviour b;
+  b.rewriteFails = true;
+  Rig failing(4, "QDX50", b);
+  EXPECT_EQ(UpdateFamily4(failing), Failed);
+  EXPECT_FALSE(failing.FlashIs(failing.newer));
+}
+
+TEST(RewritePolling, GivesUpAfterTheLastCycle) {
+  sim::DriveBehaviour b;
+  b.phaseScript = {{0x02, 5000}};
+  Rig rig(4, "QDX50", b);
+  EXPECT_EQ(UpdateFamily4(rig), Failed);
+  EXPECT_EQ(CountOf(rig.host.log, "sleep 580"), static_cast<std::size_t>(kMaxPollCycles));
+  EXPECT_EQ(rig.Count(kPoll), static_cast<std::size_t>(kMaxPollCycles));
+}
+
+TEST(SourceImage, ImageOfAnotherSizeThanTheDrivesIsNotSent) {
+  Rig rig(4, "QDX50");
+  rig.SelectNewerFile(4, "QDX50");
+  auto shortImage = rig.newer;
+  shortImage.resize(0x80000);
+  rig.WriteFile("NEWFW.BIN", shortImage);
+  rig.Select("NEWFW.BIN");
+  EXPECT_EQ(rig.Attempt(), Failed);
+  EXPECT_EQ(rig.Count(kChunk12), 0u);
+  EXPECT_NE(rig.proc->lastAttempt.detail.find("524288"), std::string::npos);
+}
+
+TEST(SourceImage, FileChangedOrRemovedSinceIdentificationIsNotSent) {
+  Rig rig(4, "QDX50");
+  const std::string name = rig.SelectNewerFile(4, "QDX50");
+  rig.WriteFile(name, MakePlainImage(4, "QDX51", "Other firmware", 7));
+  EXPECT_EQ(rig.Attempt(), Failed);
+  EXPECT_EQ(rig.Count(kChunk12), 0u);
+  EXPECT_TRUE(rig.host.fileErrors.empty());
+
+  std::filesystem::remove(rig.dir / name);
+  EXPECT_EQ(rig.Attempt(), Failed);
+  EXPECT_EQ(rig.host.fileErrors, std::vector<std::string>{name});
+  EXPECT_EQ(rig.Count(kChunk12), 0u);
+  EXPECT_TRUE(rig.FlashIs(rig.installed));
+}
+
+}  // namespace
+}  // namespace orvel::test
