@@ -1,0 +1,292 @@
+// drives, identify, backup, convert, the trace format, arguments and the platform choice.
+
+#include <nlohmann/json.hpp>
+
+#include "cli/command_trace.h"
+#include "cli/real_time_platform.h"
+#include "cli_fixture.h"
+#include "firmware/catalogue.h"
+#include "firmware/codec.h"
+#include "firmware/sample_firmware.h"
+
+namespace orvel::testing {
+namespace {
+
+std::string Sample(std::size_t i) { return sim::DefaultDrives()[i].fileName; }
+
+TEST(CommandTrace, LinesHaveTheFixedForm) {
+  const std::uint8_t inquiry[] = {0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
+  CommandRecord r;
+  r.cdb = inquiry;
+  r.direction = DataIn;
+  r.length = 36;
+  r.outcome = CommandOutcome::Good;
+  EXPECT_EQ(FormatTraceLine(r), "scsi> 12 00 00 00 24 00 | in 36 | good");
+
+  const std::uint8_t read[] = {0xE3, 0x00, 0x00, 0x07, 0xC0, 0x04, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00};
+  r.cdb = read;
+  r.length = 16384;
+  r.outcome = CommandOutcome::CheckCondition;
+  r.asc = 0x20;
+  r.ascq = 0x00;
+  EXPECT_EQ(FormatTraceLine(r), "scsi> e3 00 00 07 c0 04 00 40 00 00 00 00 | in 16384 | check 20/00");
+
+  const std::uint8_t poll[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x80};
+  r.cdb = poll;
+  r.direction = DataNone;
+  r.length = 0;
+  r.outcome = CommandOutcome::Timeout;
+  EXPECT_EQ(FormatTraceLine(r), "scsi> 00 00 00 00 00 80 | none 0 | timeout");
+  r.direction = DataOut;
+  r.length = 16384;
+  r.outcome = CommandOutcome::Failed;
+  EXPECT_EQ(FormatTraceLine(r), "scsi> 00 00 00 00 00 80 | out 16384 | fail");
+  r.outcome = CommandOutcome::CheckCondition;
+  r.asc = 0xF7;
+  r.ascq = 0x0A;
+  EXPECT_EQ(FormatTraceLine(r), "scsi> 00 00 00 00 00 80 | out 16384 | check f7/0a");
+}
+
+TEST_F(CliTest, DrivesListsSupportedDrivesInProbeOrder) {
+  const CliRun run = Run({"--simulate", "drives"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_TRUE(Contains(run.out, "1  cdrom0 :  TESSARO "));
+  EXPECT_TRUE(Contains(run.out, "3  cdrom2 :  "));
+  EXPECT_FALSE(Contains(run.out, "cdrom3"));  // the unsupported DVD-ROM
+
+  const CliRun json = Run({"--simulate", "--json", "drives"});
+  const nlohmann::json doc = nlohmann::json::parse(json.out);
+  ASSERT_EQ(doc["drives"].size(), 3u);
+  EXPECT_EQ(doc["drives"][1]["index"], 2);
+  EXPECT_EQ(doc["drives"][1]["address"], "cdrom1");
+  EXPECT_EQ(doc["drives"][1]["vendor"], "TESSARO ");
+  EXPECT_EQ(doc["drives"][1]["product"].get<std::string>().size(), kProductIdLength);
+  EXPECT_EQ(doc["drives"][1]["revision"], "1.10");
+  EXPECT_EQ(doc["drives"][1]["label"].get<std::string>().rfind("cdrom1 :  ", 0), 0u);
+
+  const CliRun aspi = Run({"--simulate=aspi", "--json", "drives"});
+  const nlohmann::json aspiDoc = nlohmann::json::parse(aspi.out);
+  ASSERT_EQ(aspiDoc["drives"].size(), 3u);
+  EXPECT_EQ(aspiDoc["drives"][2]["address"], "HA:0 ID:2");
+  EXPECT_EQ(aspiDoc["drives"][2]["label"].get<std::string>().rfind("HA:0 ID:2  ", 0), 0u);
+
+  const CliRun none = Run({"--simulate=empty", "drives"});
+  EXPECT_EQ(none.status, kExitOk);
+  EXPECT_TRUE(Contains(none.out, "No supported drive found."));
+
+  const CliRun noRoute = Run({"--simulate=aspi-no-library", "drives"});
+  EXPECT_EQ(noRoute.status, kExitNoSuchDriveOrFile);
+  EXPECT_FALSE(noRoute.err.empty());
+}
+
+TEST_F(CliTest, IdentifyTellsFamilyFormAndWhyNot) {
+  WriteSamples();
+  WriteBytes("JUNK.BIN", std::vector<std::uint8_t>(2048, 0x11));
+  std::vector<std::uint8_t> huge(kFullImageSize + 1, 0xFF);
+  WriteBytes("HUGE.BIN", huge);
+
+  const CliRun run = Run({"--json", "identify", Sample(0), Sample(1), "JUNK.BIN", "HUGE.BIN", "NONE.BIN"});
+  EXPECT_EQ(run.status, kExitNoSuchDriveOrFile);
+  const nlohmann::json doc = nlohmann::json::parse(run.out);
+  const nlohmann::json& f = doc["files"];
+  ASSERT_EQ(f.size(), 5u);
+  EXPECT_EQ(f[0]["identified"], true);
+  EXPECT_EQ(f[0]["family"], 6);
+  EXPECT_EQ(f[0]["form"], "packed");
+  EXPECT_EQ(f[0]["typeCode"].get<std::string>().substr(0, 5), sim::DefaultDrives()[0].typeCode);
+  EXPECT_EQ(f[0]["description"].get<std::string>().size(), kDescriptionLength);
+  EXPECT_EQ(f[1]["family"], 4);
+  EXPECT_EQ(f[1]["form"], "plain");
+  EXPECT_EQ(f[2]["identified"], false);
+  EXPECT_EQ(f[2]["reason"], "no matching type code");
+  EXPECT_TRUE(Contains(f[3]["reason"].get<std::string>(), "too large"));
+  EXPECT_TRUE(Contains(f[4]["reason"].get<std::string>(), "did not open"));
+
+  const CliRun unknownOnly = Run({"identify", "JUNK.BIN"});
+  EXPECT_EQ(unknownOnly.status, kExitTypeCodeRefused);
+  EXPECT_TRUE(Contains(unknownOnly.out, "JUNK.BIN: not identified: no matching type code"));
+  const CliRun good = Run({"identify", Sample(2)});
+  EXPECT_EQ(good.status, kExitOk);
+  EXPECT_TRUE(Contains(good.out, "family       2"));
+}
+
+TEST_F(CliTest, BackupSavesTheDrivesFirmwareInItsFamilysForm) {
+  const CliRun packed = Run({"--simulate", "--json", "backup", "--drive", "1"});
+  ASSERT_EQ(packed.status, kExitOk) << packed.err;
+  const nlohmann::json doc = nlohmann::json::parse(packed.out);
+  EXPECT_EQ(doc["backupFile"], "CDRWFW00.KVF");
+  EXPECT_EQ(doc["form"], "packed");
+  EXPECT_TRUE(Contains(packed.err, "stays in update mode until it is switched off and on"));
+  EXPECT_TRUE(machine->Drive(0).InUpdateMode());
+  // Decoded, it is the drive's flash byte for byte.
+  const std::vector<std::uint8_t> file = ReadBytes("CDRWFW00.KVF");
+  const std::unique_ptr<ImageBuffer> plain = DecodePackedImage(file);
+  ASSERT_TRUE(plain);
+  EXPECT_TRUE(std::equal(plain->begin(), plain->end(), machine->Drive(0).Flash().begin()));
+
+  const CliRun small = Run({"--simulate", "backup", "--drive", "cdrom2"});
+  ASSERT_EQ(small.status, kExitOk) << small.err;
+  EXPECT_TRUE(Contains(small.out, "Backup written to CDRWFW00.BIN"));
+  EXPECT_TRUE(Contains(small.out, "stays in update mode"));
+  const std::vector<std::uint8_t> bin = ReadBytes("CDRWFW00.BIN");
+  ASSERT_EQ(bin.size(), kSmallImageSize);
+  EXPECT_TRUE(std::equal(bin.begin(), bin.end(), machine->Drive(2).Flash().begin()));
+
+  // The next backup of the same form takes the next free name.
+  EXPECT_EQ(Run({"--simulate", "backup", "--drive", "3"}).status, kExitOk);
+  EXPECT_TRUE(Exists("CDRWFW01.BIN"));
+}
+
+TEST_F(CliTest, BackupFailuresLeaveNoFile) {
+  const CliRun noMode = Run({"--simulate=no-update-mode", "backup", "--drive", "1"});
+  EXPECT_EQ(noMode.status, kExitNoUpdateMode);
+  const CliRun shortRead = Run({"--simulate=default,fault=e3:40:short:8192", "backup", "--drive", "1"});
+  EXPECT_EQ(shortRead.status, kExitBackupFailed);
+  EXPECT_TRUE(Contains(shortRead.out, "The backup failed."));
+  const CliRun altRead = Run({"--simulate=alt-read", "backup", "--drive", "1"});
+  EXPECT_EQ(altRead.status, kExitBackupFailed);
+  EXPECT_TRUE(Contains(altRead.out, "I could not back up the F/W"));
+  const CliRun full = Run({"--simulate=disk-full", "backup", "--drive", "1"});
+  EXPECT_EQ(full.status, kExitBackupFailed);
+  EXPECT_TRUE(Files().empty()) << Files().front();
+  const CliRun noDrive = Run({"--simulate", "backup", "--drive", "9"});
+  EXPECT_EQ(noDrive.status, kExitNoSuchDriveOrFile);
+}
+
+TEST_F(CliTest, ConvertGoesBothWaysByTheExtensions) {
+  WriteSamples();
+  const CliRun decode = Run({"convert", Sample(0), "PLAIN.BIN"});
+  ASSERT_EQ(decode.status, kExitOk) << decode.err;
+  const std::vector<std::uint8_t> plain = ReadBytes("PLAIN.BIN");
+  EXPECT_EQ(plain, sim::SampleImage(0));
+
+  const CliRun encode = Run({"--json", "convert", "PLAIN.BIN", "AGAIN.kvf"});
+  ASSERT_EQ(encode.status, kExitOk) << encode.err;
+  const nlohmann::json doc = nlohmann::json::parse(encode.out);
+  EXPECT_EQ(doc["direction"], "encode");
+  EXPECT_EQ(doc["family"], 6);
+  const std::unique_ptr<ImageBuffer> back = DecodePackedImage(ReadBytes("AGAIN.kvf"));
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(std::equal(plain.begin(), plain.end(), back->begin()));
+
+  // The byte-keyed family: keyed everywhere but its identification block.
+  const std::vector<std::uint8_t> f5 = MakePlainImage(5, "QDX52", "Byte keyed sample", 55);
+  WriteBytes("F5.BIN", f5);
+  ASSERT_EQ(Run({"convert", "F5.BIN", "F5.KVF"}).status, kExitOk);
+  const std::vector<std::uint8_t> keyed = ReadBytes("F5.KVF");
+  EXPECT_EQ(keyed, EncodeForFamily(5, f5));
+  ASSERT_EQ(Run({"convert", "F5.KVF", "F5BACK.BIN"}).status, kExitOk);
+  EXPECT_EQ(ReadBytes("F5BACK.BIN"), f5);
+}
+
+TEST_F(CliTest, ConvertRefusesWhatItCannotConvertAndNeverOverwrites) {
+  WriteSamples();
+  const std::vector<std::uint8_t> original = ReadBytes(Sample(1));
+  // A plain family with no encoded form.
+  const CliRun plainFamily = Run({"convert", Sample(1), "OUT.KVF"});
+  EXPECT_EQ(plainFamily.status, kExitTypeCodeRefused);
+  EXPECT_TRUE(Contains(plainFamily.err, "no encoded form"));
+  EXPECT_FALSE(Exists("OUT.KVF"));
+
+  // A packed family image with bytes in the area the packed form leaves out.
+  std::vector<std::uint8_t> image = sim::SampleImage(0);
+  image[kPackedGapStart + 1] = 0x00;
+  WriteBytes("GAP.BIN", image);
+  const CliRun gap = Run({"convert", "GAP.BIN", "GAP.KVF"});
+  EXPECT_EQ(gap.status, kExitTypeCodeRefused);
+  EXPECT_TRUE(Contains(gap.err, "0x4000..0x7FFF"));
+  EXPECT_FALSE(Exists("GAP.KVF"));
+
+  WriteBytes("JUNK.BIN", std::vector<std::uint8_t>(kFullImageSize, 0x42));
+  EXPECT_EQ(Run({"convert", "JUNK.BIN", "JUNK.KVF"}).status, kExitTypeCodeRefused);
+  EXPECT_FALSE(Exists("JUNK.KVF"));
+
+  // An existing output stays as it was.
+  const CliRun exists = Run({"convert", Sample(0), Sample(1)});
+  EXPECT_EQ(exists.status, kExitUsage);
+  EXPECT_EQ(ReadBytes(Sample(1)), original);
+
+  EXPECT_EQ(Run({"convert", Sample(0), "X.KVF"}).status, kExitUsage);
+  EXPECT_EQ(Run({"convert", "NONE.KVF", "X.BIN"}).status, kExitNoSuchDriveOrFile);
+
+  // A write that fails midway leaves neither the output nor a temporary file.
+  const std::vector<std::string> before = Files();
+  const CliRun full = Run({"--simulate=disk-full", "convert", Sample(0), "FULL.BIN"});
+  EXPECT_EQ(full.status, kExitUpdateFailed);
+  EXPECT_EQ(Files(), before);
+}
+
+TEST_F(CliTest, BadArgumentsAreUsageErrors) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"frobnicate"},
+      {"--lang", "fr", "drives"},
+      {"update", "A.BIN", "--yes"},
+      {"identify"},
+      {"convert", "A.KVF"},
+      {"--simulate=no-such-scenario", "drives"},
+      {"--simulate=default,fault=zz", "drives"},
+      {"drives", "--bogus"},
+  };
+  for (const std::vector<std::string>& args : bad) {
+    const CliRun run = Run(args);
+    EXPECT_EQ(run.status, kExitUsage) << (args.empty() ? "(none)" : args.front());
+    EXPECT_FALSE(run.err.empty());
+  }
+  std::vector<const char*> argv{"orvel-cli", "-C", "/no/such/dir", "drives"};
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunCli(static_cast<int>(argv.size()), argv.data(), out, err, env), kExitNoSuchDriveOrFile);
+
+  const CliRun help = Run({"--help"});
+  EXPECT_EQ(help.status, kExitOk);
+  for (const char* word : {"drives", "identify", "update", "backup", "convert", "--simulate", "rewrite-fails",
+                           "fault=", "Exit status"}) {
+    EXPECT_TRUE(Contains(help.out, word)) << word;
+  }
+  EXPECT_FALSE(Contains(help.out, "make-samples"));
+  const CliRun version = Run({"--version"});
+  EXPECT_EQ(version.status, kExitOk);
+  EXPECT_TRUE(Contains(version.out, "orvel-cli "));
+}
+
+TEST_F(CliTest, SimulatorPausesAreRealUnlessFast) {
+  env.getEnv = [](std::string_view) -> std::optional<std::string> { return std::nullopt; };
+  Run({"--simulate", "drives"});
+  ASSERT_TRUE(lastRequest);
+  EXPECT_TRUE(lastRequest->simulate);
+  EXPECT_TRUE(lastRequest->realTime);
+  Run({"--simulate=aspi", "--fast", "drives"});
+  EXPECT_FALSE(lastRequest->realTime);
+  EXPECT_EQ(lastRequest->scenario, "aspi");
+
+  // The default factory: the demo's machine sleeps for real, the tests' does not.
+  PlatformRequest request;
+  request.simulate = true;
+  request.workingDirectory = dir().string();
+  std::string error;
+  request.realTime = false;
+  std::unique_ptr<Platform> fast = MakeDefaultPlatform(request, &error);
+  EXPECT_NE(dynamic_cast<sim::SimMachine*>(fast.get()), nullptr);
+  request.realTime = true;
+  std::unique_ptr<Platform> slow = MakeDefaultPlatform(request, &error);
+  EXPECT_NE(dynamic_cast<RealTimePlatform*>(slow.get()), nullptr);
+  request.scenario = "nonsense";
+  EXPECT_EQ(MakeDefaultPlatform(request, &error), nullptr);
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(RealTimePlatform, SleepAdvancesTheInnerClockAndWaitsAsLong) {
+  auto machine = std::make_unique<sim::SimMachine>(kPlatformNt, ".");
+  sim::SimMachine* inner = machine.get();
+  std::vector<std::uint32_t> slept;
+  RealTimePlatform platform(std::move(machine), [&](std::uint32_t ms) { slept.push_back(ms); });
+  platform.Sleep(580);
+  platform.Sleep(200);
+  EXPECT_EQ(inner->Clock().Now(), 780u);
+  EXPECT_EQ(slept, (std::vector<std::uint32_t>{580, 200}));
+  EXPECT_EQ(platform.PlatformId(), kPlatformNt);
+}
+
+}  // namespace
+}  // namespace orvel::testing

@@ -1,0 +1,148 @@
+#pragma once
+// Runs the command line in-process against a simulated machine in a scratch
+// working directory, on the virtual clock, and keeps the machine afterwards
+// so that tests can look at what the drives received.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "platform/files.h"
+#include "sim/scenarios.h"
+#include "sim/sim_machine.h"
+
+namespace orvel::testing {
+
+// The machine stays the fixture's; the command line gets a view of it.
+class BorrowedPlatform : public Platform {
+ public:
+  explicit BorrowedPlatform(Platform& inner) : inner_(inner) {}
+  std::uint32_t PlatformId() override { return inner_.PlatformId(); }
+  AspiLibrary* LoadLibrary(std::string_view name) override { return inner_.LoadLibrary(name); }
+  void FreeLibrary(AspiLibrary* lib) override { inner_.FreeLibrary(lib); }
+  std::uint32_t RegisterBuffer(std::span<std::uint8_t> buffer) override { return inner_.RegisterBuffer(buffer); }
+  EventHandle CreateEvent() override { return inner_.CreateEvent(); }
+  WaitResult WaitEvent(EventHandle ev, std::uint32_t ms) override { return inner_.WaitEvent(ev, ms); }
+  void ResetEvent(EventHandle ev) override { inner_.ResetEvent(ev); }
+  void CloseEvent(EventHandle ev) override { inner_.CloseEvent(ev); }
+  std::string DeviceName(TransportMode mode, std::uint8_t n) override { return inner_.DeviceName(mode, n); }
+  DeviceHandle OpenDevice(std::string_view name) override { return inner_.OpenDevice(name); }
+  PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) override {
+    return inner_.PassThrough(dev, block);
+  }
+  void CloseDevice(DeviceHandle dev) override { inner_.CloseDevice(dev); }
+  void Sleep(std::uint32_t ms) override { inner_.Sleep(ms); }
+  FileSystem& Files() override { return inner_.Files(); }
+
+ private:
+  Platform& inner_;
+};
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    env.makePlatform = [this](const PlatformRequest& request, std::string* error) -> std::unique_ptr<Platform> {
+      lastRequest = request;
+      ++platformsMade;
+      machine = sim::MakeScenario(request.scenario.empty() ? "default" : request.scenario,
+                                  request.workingDirectory, error);
+      if (!machine) return nullptr;
+      return std::make_unique<BorrowedPlatform>(*machine);
+    };
+    env.getEnv = [](std::string_view name) -> std::optional<std::string> {
+      if (name == "ORVEL_SIM_FAST") return std::string("1");
+      return std::nullopt;
+    };
+    env.readLine = [this]() -> std::optional<std::string> {
+      if (answers.empty()) return std::nullopt;
+      std::string a = answers.front();
+      answers.erase(answers.begin());
+      return a;
+    };
+  }
+  void TearDown() override {
+    machine.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  // orvel-cli -C <scratch dir> args...
+  CliRun Run(std::vector<std::string> args) {
+    std::vector<std::string> all{"orvel-cli", "-C", dir_.string()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<const char*> argv;
+    for (const std::string& a : all) argv.push_back(a.c_str());
+    std::ostringstream out;
+    std::ostringstream err;
+    CliRun run;
+    run.status = RunCli(static_cast<int>(argv.size()), argv.data(), out, err, env);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+  }
+
+  void WriteSamples() {
+    std::unique_ptr<FileSystem> fs = MakePosixFileSystem(dir_.string());
+    std::string error;
+    ASSERT_EQ(sim::WriteSampleFirmware(*fs, nullptr, &error), 1) << error;
+  }
+  void WriteBytes(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream f(dir_ / name, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::vector<std::uint8_t> ReadBytes(const std::string& name) const {
+    std::ifstream f(dir_ / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+  }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(dir_ / name); }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  const std::filesystem::path& dir() const { return dir_; }
+
+  CliEnvironment env;
+  std::unique_ptr<sim::SimMachine> machine;
+  std::optional<PlatformRequest> lastRequest;
+  int platformsMade = 0;
+  std::vector<std::string> answers;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// The opcodes of the --trace lines, in order.
+inline std::vector<int> TracedOpcodes(const std::string& err) {
+  std::vector<int> ops;
+  std::istringstream lines(err);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("scsi> ", 0) == 0) ops.push_back(std::stoi(line.substr(6, 2), nullptr, 16));
+  }
+  return ops;
+}
+
+inline bool Contains(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) != std::string::npos;
+}
+
+}  // namespace orvel::testing

@@ -1,0 +1,224 @@
+// The update command end to end against the simulator.
+
+#include <nlohmann/json.hpp>
+
+#include "cli_fixture.h"
+#include "firmware/codec.h"
+#include "firmware/identify.h"
+#include "update/page_texts.h"
+
+namespace orvel::testing {
+namespace {
+
+constexpr int kDiscoveryProbes = 10;
+constexpr int kBackupBlocksFull = 64;
+constexpr int kFullChunks = 341;
+// The default drive's rewrite: 13 polls of phase reports, then ten of 3A.
+constexpr int kPhasePolls = 13;
+constexpr int kCompletionPolls = 10;
+
+std::string Sample(std::size_t i) { return sim::DefaultDrives()[i].fileName; }
+
+std::vector<int> Repeat(std::vector<int> seq, int op, int times) {
+  seq.insert(seq.end(), static_cast<std::size_t>(times), op);
+  return seq;
+}
+
+class UpdateCommand : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    WriteSamples();
+  }
+};
+
+TEST_F(UpdateCommand, WholeUpdateWithBackupRewritesTheDriveAndSavesItsFirmware) {
+  const CliRun run = Run({"--simulate", "update", Sample(0), "--drive", "1", "--backup", "--yes"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  ASSERT_TRUE(machine);
+  const sim::SimDrive& drive = machine->Drive(0);
+  const std::vector<std::uint8_t> expected = sim::SampleImage(0);
+  ASSERT_EQ(drive.Flash().size(), expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), drive.Flash().begin()));
+  EXPECT_EQ(drive.RewritesCompleted(), 1);
+
+  // The step lines of the information pane, in order, and the result page.
+  const std::vector<std::string> steps = {">> Backing Up F/W", ">> Transferring Writing Data", ">> Confirming SUM Code",
+                                          ">> Erasing Flash ROM", ">> Writing Data into Flash ROM"};
+  std::size_t at = 0;
+  for (const std::string& step : steps) {
+    at = run.out.find(step, at);
+    ASSERT_NE(at, std::string::npos) << step << "\n" << run.out;
+  }
+  EXPECT_TRUE(Contains(run.out, "*** OK ** OK ** OK ***"));
+  EXPECT_TRUE(Contains(run.out, "120/120"));
+  EXPECT_TRUE(Contains(run.out, "Backup written to CDRWFW00.KVF"));
+
+  // The backup is the drive's old firmware, in its family's packed form.
+  const CliRun id = Run({"identify", "CDRWFW00.KVF"});
+  EXPECT_EQ(id.status, kExitOk);
+  EXPECT_TRUE(Contains(id.out, sim::DefaultDrives()[0].installed)) << id.out;
+  EXPECT_TRUE(Contains(id.out, "packed"));
+}
+
+TEST_F(UpdateCommand, TraceShowsEveryCommandOfTheUpdateInOrder) {
+  const CliRun run = Run({"--simulate", "--trace", "update", Sample(0), "--drive", "cdrom0", "--backup", "--yes"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+
+  std::vector<int> expected = Repeat({}, 0x12, kDiscoveryProbes);
+  expected.insert(expected.end(), {0xE4, 0xE4, 0x12, 0xE3});       // update mode, loader check, id block
+  expected = Repeat(expected, 0xE3, kBackupBlocksFull);             // backup
+  expected = Repeat(expected, 0xAA, kFullChunks + 1);               // chunks and the last one
+  expected.insert(expected.end(), {0xE0, 0xE1});                    // end of transfer, rewrite
+  for (int i = 0; i < kPhasePolls + kCompletionPolls; ++i) expected.insert(expected.end(), {0x03, 0x00});
+  EXPECT_EQ(TracedOpcodes(run.err), expected);
+
+  EXPECT_TRUE(Contains(run.err, "scsi> 12 00 00 00 24 00 | in 36 | good\n"));
+  EXPECT_TRUE(Contains(run.err, "scsi> 00 00 00 00 00 80 | none 0 | check f7/00\n"));
+  EXPECT_TRUE(Contains(run.err, "scsi> 00 00 00 00 00 80 | none 0 | check 3a/00\n"));
+  EXPECT_TRUE(Contains(run.err, "| out 16384 | good\n"));
+  // Nothing but trace lines on standard error, nothing of the trace on the output.
+  EXPECT_FALSE(Contains(run.out, "scsi>"));
+}
+
+TEST_F(UpdateCommand, JsonReportsThePageBackupAndProgress) {
+  const CliRun run = Run({"--simulate", "--json", "update", Sample(1), "--drive", "2", "--backup", "--yes"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  const nlohmann::json doc = nlohmann::json::parse(run.out);
+  EXPECT_EQ(doc["command"], "update");
+  EXPECT_EQ(doc["drive"]["address"], "cdrom1");
+  EXPECT_EQ(doc["file"]["family"], 4);
+  EXPECT_EQ(doc["file"]["form"], "plain");
+  EXPECT_EQ(doc["outcome"]["page"]["number"], 11);
+  EXPECT_EQ(doc["outcome"]["page"]["name"], "Completed");
+  EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW00.BIN");
+  EXPECT_EQ(doc["outcome"]["progress"], 120);
+  EXPECT_EQ(doc["exitStatus"], 0);
+  EXPECT_EQ(ReadBytes("CDRWFW00.BIN").size(), kFullImageSize);
+}
+
+TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
+  struct Case {
+    const char* scenario;
+    std::size_t sample;
+    bool backup;
+    int status;
+    int page;
+  };
+  const Case cases[] = {
+      {"no-update-mode", 0, false, kExitNoUpdateMode, UpdateModeFailed},
+      {"unknown-type", 0, false, kExitNoUpdateMode, UpdateModeFailed},
+      {"rewrite-fails", 0, false, kExitUpdateFailed, Failed},
+      {"chunk-fails", 0, false, kExitUpdateFailed, Failed},
+      {"short-read", 0, false, kExitNoUpdateMode, UpdateModeFailed},
+      {"default,fault=e3:5:short:8192", 0, true, kExitBackupFailed, BackupFailed},
+      {"default,fault=e3:65:check:3/11/00", 0, true, kExitBackupFailed, BackupFailed},
+      {"disk-full", 0, true, kExitBackupFailed, BackupFailed},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{std::string("--simulate=") + c.scenario, "--json", "update", Sample(c.sample),
+                                  "--drive", "1", "--yes"};
+    if (c.backup) args.push_back("--backup");
+    const CliRun run = Run(args);
+    EXPECT_EQ(run.status, c.status) << c.scenario << "\n" << run.err;
+    const nlohmann::json doc = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << c.scenario << run.out;
+    EXPECT_EQ(doc["outcome"]["page"]["number"], c.page) << c.scenario;
+    EXPECT_EQ(doc["exitStatus"], c.status) << c.scenario;
+    if (c.status == kExitBackupFailed) {
+      // No half-written backup, and the drive was never sent an image.
+      EXPECT_FALSE(Exists("CDRWFW00.KVF")) << c.scenario;
+      EXPECT_TRUE(machine->Drive(0).Received().empty()) << c.scenario;
+    }
+  }
+}
+
+TEST_F(UpdateCommand, DifferentTypeCodeIsRefusedWithoutWriting) {
+  const CliRun run = Run({"--simulate", "--trace", "update", sim::kMisfitFileName, "--drive", "1", "--yes"});
+  EXPECT_EQ(run.status, kExitTypeCodeRefused);
+  EXPECT_TRUE(Contains(run.out, " Cannot update for different Type Code."));
+  const std::vector<int> ops = TracedOpcodes(run.err);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xAA) + std::count(ops.begin(), ops.end(), 0xE2), 0);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xE1), 0);
+  EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 0);
+  const sim::SampleDrive& d = sim::DefaultDrives()[0];
+  const std::vector<std::uint8_t> installed = sim::MakeDriveImage(d.family, d.typeCode, d.installed, d.installedSeed);
+  EXPECT_TRUE(std::equal(installed.begin(), installed.end(), machine->Drive(0).Flash().begin()));
+}
+
+TEST_F(UpdateCommand, FilesThatCannotBeSentNeverReachTheDrive) {
+  WriteBytes("NOTFW.BIN", std::vector<std::uint8_t>(4096, 0x5A));
+  const CliRun unknown = Run({"--simulate", "--trace", "update", "NOTFW.BIN", "--drive", "1", "--yes"});
+  EXPECT_EQ(unknown.status, kExitTypeCodeRefused);
+  EXPECT_TRUE(Contains(unknown.err, "no matching type code"));
+  const std::vector<int> ops = TracedOpcodes(unknown.err);
+  EXPECT_EQ(ops, std::vector<int>(kDiscoveryProbes, 0x12));  // discovery only
+
+  const CliRun missing = Run({"--simulate", "update", "NOSUCH.BIN", "--drive", "1", "--yes"});
+  EXPECT_EQ(missing.status, kExitNoSuchDriveOrFile);
+  EXPECT_TRUE(Contains(missing.err, "file not found")) << missing.err;
+
+  for (const char* which : {"4", "0", "cdrom3", "HA:0 ID:0", "x"}) {
+    const CliRun noDrive = Run({"--simulate", "update", Sample(0), "--drive", which, "--yes"});
+    EXPECT_EQ(noDrive.status, kExitNoSuchDriveOrFile) << which;
+  }
+}
+
+TEST_F(UpdateCommand, TenTakenBackupNamesStopBeforeTheDriveIsTouched) {
+  for (int n = 0; n < 10; ++n) WriteBytes("CDRWFW0" + std::to_string(n) + ".KVF", {1});
+  const CliRun run = Run({"--simulate", "--trace", "update", Sample(0), "--drive", "1", "--backup", "--yes"});
+  EXPECT_EQ(run.status, kExitBackupFailed);
+  EXPECT_TRUE(Contains(run.out, " Fail to make Back Up File."));
+  EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(kDiscoveryProbes, 0x12));
+}
+
+TEST_F(UpdateCommand, BackupNotPossibleIsToldAndTheUpdateGoesOn) {
+  const CliRun run = Run({"--simulate=alt-read", "update", Sample(0), "--drive", "1", "--backup", "--yes"});
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_TRUE(Contains(run.out, "I could not back up the F/W in selected model. I continue the updating."));
+  EXPECT_FALSE(Exists("CDRWFW00.KVF"));
+  EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 1);
+}
+
+TEST_F(UpdateCommand, AsksOnATerminalAndRequiresYesWithoutOne) {
+  const CliRun noTerminal = Run({"--simulate", "update", Sample(0), "--drive", "1"});
+  EXPECT_EQ(noTerminal.status, kExitUsage);
+  EXPECT_EQ(platformsMade, 0);
+
+  env.inputIsTerminal = true;
+  answers = {"n"};
+  const CliRun declined = Run({"--simulate", "--trace", "update", Sample(0), "--drive", "1"});
+  EXPECT_EQ(declined.status, kExitUsage);
+  EXPECT_TRUE(Contains(declined.err, "[y/N]"));
+  const std::vector<int> ops = TracedOpcodes(declined.err);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xE4), 0);
+
+  answers = {"y"};
+  const CliRun accepted = Run({"--simulate", "update", Sample(0), "--drive", "1"});
+  EXPECT_EQ(accepted.status, kExitOk) << accepted.err;
+  EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 1);
+}
+
+TEST_F(UpdateCommand, TerminalRedrawsOneProgressLineAndJapaneseStepsAreShown) {
+  env.outputIsTerminal = true;
+  const CliRun run = Run({"--simulate", "--lang", "ja", "update", Sample(2), "--drive", "3", "--yes"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_TRUE(Contains(run.out, "\r\033[K["));
+  // Progress is redrawn in place: far fewer lines than bar positions.
+  EXPECT_LT(std::count(run.out.begin(), run.out.end(), '\n'), 40);
+
+  // Each step line of the Japanese pane appears, and the Japanese result page.
+  for (int page : {Transferring, CheckingSum, Erasing, Writing}) {
+    const std::string text = InformationText(page, Japanese, false);
+    const std::size_t marker = text.find(kStepMarkerCurrent);
+    ASSERT_NE(marker, std::string::npos);
+    const std::string line = text.substr(marker, text.find('\r', marker) - marker);
+    EXPECT_TRUE(Contains(run.out, line)) << line;
+  }
+  std::string completed(PageTextRow(Completed, Japanese).infoText);
+  completed = completed.substr(0, completed.find('\r'));
+  EXPECT_TRUE(Contains(run.out, completed)) << completed;
+}
+
+}  // namespace
+}  // namespace orvel::testing
