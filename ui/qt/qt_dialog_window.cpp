@@ -399,8 +399,16 @@ void QtDialogWindow::EnterPath() {
 
 void QtDialogWindow::Paint(QWidget& target) {
   ++paintCount_;
-  Painter painter(*this, target);
-  events_.OnPaintRequest(painter);
+  {
+    Painter painter(*this, target);
+    events_.OnPaintRequest(painter);
+  }
+  if (startHook_ && running_) {
+    // From the loop, not from inside the paint: the hook may paint, click or end the run.
+    QtWindowSystem::DialogHook run = std::move(startHook_);
+    startHook_ = nullptr;
+    QTimer::singleShot(0, dialog_.get(), [this, run] { run(*this); });
+  }
 }
 
 void QtDialogWindow::SetCaption(std::string_view text) { dialog_->setWindowTitle(ToQString(text)); }
@@ -613,8 +621,7 @@ void QtDialogWindow::UpdateWindow() {
 int QtDialogWindow::RunModal() {
   if (ended_) return result_;  // ended during OnInitDialog: never shown
   if (auto hook = system_.hooks_.find(tmpl_.resourceId); hook != system_.hooks_.end()) {
-    QtWindowSystem::DialogHook run = hook->second;
-    QTimer::singleShot(0, dialog_.get(), [this, run] { run(*this); });
+    startHook_ = hook->second;  // runs once the window has painted (Paint)
   }
   running_ = true;
   const int result = dialog_->exec();

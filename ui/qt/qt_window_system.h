@@ -7,7 +7,7 @@
 // dialog units become pixels from that font's metrics.
 //
 // Tests and screenshots: SetModalStartHook runs a function once the modal
-// run of a template has started and its window is shown, from the event
+// run of a template has started and its window has painted, from the event
 // loop; the hook may click through the widgets, save a screenshot and end
 // the dialog. SetMessageBoxHook does the same for message boxes.
 
@@ -151,7 +151,7 @@ class QtDialogWindow final : public DialogWindow {
   BaseUnits units_;
   std::unique_ptr<DialogWidget> dialog_;
   std::vector<Control> controls_;
-  std::vector<Bitmap> icons_;
+  std::function<void(QtDialogWindow&)> startHook_;
   bool busy_ = false;
   bool ended_ = false;
   bool ending_ = false;
