@@ -21,6 +21,8 @@
 #include <QTest>
 #include <QTextEdit>
 
+#include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,13 +35,26 @@ namespace {
 
 using namespace testing;  // control ids and templates
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "ui_qt_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
+// The application lives from before the first test until after the last,
+// and goes before the program's static objects (QTest keeps some of its own).
+class QtEnvironment final : public ::testing::Environment {
+ public:
+  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_.data()); }
+  void TearDown() override { app_.reset(); }
+  static QApplication& App() { return *qobject_cast<QApplication*>(QCoreApplication::instance()); }
+
+ private:
+  int argc_ = 1;
+  char name_[12] = "ui_qt_tests";
+  std::array<char*, 2> argv_{name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+
+// Ownership passes to GoogleTest.
+const ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(std::make_unique<QtEnvironment>().release());
+
+QApplication& App() { return QtEnvironment::App(); }
 
 void PressKey(QWidget& target, int key) {
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
