@@ -6,11 +6,27 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "firmware/sample_firmware.h"
 #include "sim/scenarios.h"
 
 namespace orvel::test {
+
+namespace {
+
+// Images are made once per kind: hundreds of rigs use the same few.
+const std::vector<std::uint8_t>& Image(int family, std::string_view code, std::string_view description,
+                                       std::uint32_t seed) {
+  static std::map<std::string, std::vector<std::uint8_t>> made;
+  const std::string key = std::to_string(family) + "/" + std::string(code) + "/" + std::string(description) + "/" +
+                          std::to_string(seed);
+  auto it = made.find(key);
+  if (it == made.end()) it = made.emplace(key, sim::MakeDriveImage(family, code, description, seed)).first;
+  return it->second;
+}
+
+}  // namespace
 
 void RecordingHost::SetPage(int page) {
   pages.push_back(page);
@@ -45,12 +61,15 @@ void PausePlatform::Sleep(std::uint32_t ms) {
 }
 
 Rig::Rig(int family, std::string_view driveCode, sim::DriveBehaviour behaviour, std::uint32_t platformId) {
-  std::string pattern = (std::filesystem::path(::testing::TempDir()) / "orvel_update_XXXXXX").string();
+  // Memory-backed when there is one: every backup is flushed to the disk.
+  const std::filesystem::path base =
+      std::filesystem::path(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : ::testing::TempDir());
+  std::string pattern = (base / "orvel_update_XXXXXX").string();
   const char* made = ::mkdtemp(pattern.data());
   EXPECT_NE(made, nullptr);
   dir = pattern;
   machine = std::make_unique<sim::SimMachine>(platformId, dir.string());
-  installed = sim::MakeDriveImage(family, driveCode, "Installed firmware", 0x1000u + static_cast<unsigned>(family));
+  installed = Image(family, driveCode, "Installed firmware", 0x1000u + static_cast<unsigned>(family));
   sim::DriveIdentity identity;
   identity.product = sim::NormalProductId(0);
   sim::Attachment where{machine->DeviceName(TransportMode::CdromDevice, 0), 0, 0};
@@ -84,7 +103,7 @@ std::vector<std::uint8_t> Rig::ReadFile(const std::string& name) const {
 bool Rig::Exists(const std::string& name) const { return std::filesystem::exists(dir / name); }
 
 std::string Rig::SelectNewerFile(int family, std::string_view code, std::string name) {
-  newer = sim::MakeDriveImage(family, code, "Newer firmware", 0x2000u + static_cast<unsigned>(family));
+  newer = Image(family, code, "Newer firmware", 0x2000u + static_cast<unsigned>(family));
   if (name.empty()) name = std::string("NEWFW") + FileExtensionOfFamily(family);
   WriteFile(name, EncodeForFamily(family, newer));
   Select(name);
