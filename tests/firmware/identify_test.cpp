@@ -126,12 +126,7 @@ TEST(IdentifyFile, UnopenableAndOversizedFiles) {
   EXPECT_EQ(IdentifyFile(mem, "big.bin").entryIndex, 5);
 }
 
-TEST(FormOfFamily, ByTheCatalogue) {
-  for (int f : {0, 1, 2, 3, 4, 9, -1}) EXPECT_EQ(FormOfFamily(f), FileForm::Plain) << f;
-  EXPECT_EQ(FormOfFamily(5), FileForm::ByteKeyed);
-  for (int f : {6, 7, 8}) EXPECT_EQ(FormOfFamily(f), FileForm::Packed) << f;
-  EXPECT_EQ(FindRowForPlainImage({}), -1);
-}
+TEST(FindRowForPlainImage, NothingToCompareInAnEmptyImage) { EXPECT_EQ(FindRowForPlainImage({}), -1); }
 
 }  // namespace
 }  // namespace orvel

@@ -184,15 +184,5 @@ TEST(MatchesPattern, WildcardsIgnoreCase) {
   EXPECT_FALSE(MatchesPattern("abcabcy", "*abc*x"));
 }
 
-TEST(FileErrorText, EveryErrorHasItsOwnLine) {
-  const FileError all[] = {FileError::None,   FileError::NotFound, FileError::AccessDenied, FileError::NotRegular,
-                           FileError::Exists, FileError::NoSpace,  FileError::Io};
-  std::vector<std::string> texts;
-  for (FileError e : all) texts.emplace_back(FileErrorText(e));
-  std::sort(texts.begin(), texts.end());
-  EXPECT_EQ(std::unique(texts.begin(), texts.end()), texts.end());
-  EXPECT_EQ(std::string(FileErrorText(FileError::NotFound)), "file not found");
-}
-
 }  // namespace
 }  // namespace orvel
