@@ -393,7 +393,9 @@ PassThroughResult SimMachine::PassThrough(DeviceHandle dev, std::span<std::uint8
   if (timeoutMs != 0 && c.durationMs > timeoutMs) {
     entry.outcome = TraceOutcome::TimedOut;
     trace_.Add(entry);
+    // The caller sat out the whole device time-out.
     clock_.Advance(timeoutMs);
+    clock_.CountWait(timeoutMs);
     SettleUntil(clock_.Now());
     return PassThroughResult::TimedOut;
   }

@@ -10,7 +10,9 @@
 // wait; then SRB_Status stays SS_PENDING until the virtual clock reaches the
 // command's end, when the final status (and sense) is written into the block
 // and its event is signalled. WaitEvent advances the clock to the completion
-// or to the deadline, whichever comes first.
+// or to the deadline, whichever comes first. As with the real library, a
+// block handed to SendASPI32Command must stay alive until its request has
+// finished.
 //
 // Pass-through: the 44-byte header is read byte for byte; a command that
 // takes longer than TimeOutValue seconds yields TimedOut after that time.

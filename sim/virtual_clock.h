@@ -20,7 +20,8 @@ class VirtualClock {
     now_ += milliseconds;
     slept_ += milliseconds;
   }
-  // Milliseconds spent in Sleep and in event waits (the time a real run would idle).
+  // Milliseconds spent in Sleep, event waits and device time-outs (the time a
+  // real run would sit idle; command durations are not counted).
   std::uint64_t SleptTotal() const { return slept_; }
   void CountWait(std::uint64_t milliseconds) { slept_ += milliseconds; }
 

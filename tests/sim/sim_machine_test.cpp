@@ -250,8 +250,10 @@ TEST(SimMachinePassThrough, ShortTimedOutAndFailedCommands) {
 
   auto poll = PassThroughBlock({0x00, 0, 0, 0, 0, 0x80}, spt::SCSI_IOCTL_DATA_UNSPECIFIED, 0);
   const std::uint64_t before = m.Clock().Now();
+  const std::uint64_t sleptBefore = m.Clock().SleptTotal();
   EXPECT_EQ(Carry(m, "\\\\.\\cdrom0", poll), PassThroughResult::TimedOut);
   EXPECT_EQ(m.Clock().Now() - before, spt::kTimeOutSeconds * 1000U);
+  EXPECT_EQ(m.Clock().SleptTotal() - sleptBefore, spt::kTimeOutSeconds * 1000U);
   EXPECT_EQ(poll[spt::kScsiStatus], kStatusNotSet);
   EXPECT_EQ(Carry(m, "\\\\.\\cdrom0", poll), PassThroughResult::Failed);
   EXPECT_EQ(Carry(m, "\\\\.\\cdrom0", poll), PassThroughResult::Done);
