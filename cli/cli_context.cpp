@@ -9,10 +9,12 @@ void CliContext::PrintJson(const nlohmann::json& document) {
   // Drive and file texts are raw bytes; anything that is not UTF-8 is replaced.
   constexpr int kIndent = 2;
   out << document.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  jsonPrinted = true;
 }
 
 int CliContext::Fail(int status, const std::string& message) {
   err << "orvel-cli: " << message << '\n';
+  lastError = message;
   return status;
 }
 

@@ -32,6 +32,9 @@ struct CliContext {
   std::ostream& err;
   const CliEnvironment& env;
   GlobalOptions options;
+  std::string command;     // the subcommand's name
+  bool jsonPrinted = false;
+  std::string lastError;   // the last Fail message
 
   // A line for people: on the output, or on standard error with --json.
   std::ostream& text() { return options.json ? err : out; }

@@ -1,5 +1,7 @@
 #include <CLI/CLI.hpp>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -14,8 +16,33 @@
 namespace orvel {
 namespace {
 
-// CLI11 gives a bare --simulate this value; --simulate=NAME gives NAME.
-constexpr const char* kDefaultScenarioMark = "*";
+constexpr std::string_view kSimulateFlag = "--simulate";
+constexpr std::string_view kSimulateWithScenario = "--simulate=";
+constexpr std::string_view kEndOfOptions = "--";
+
+// "--simulate" takes its scenario only as "--simulate=NAME", so that a
+// following file or subcommand is never taken for one: the option is removed
+// here and the rest goes to the parser. Nothing when it was not given.
+std::optional<std::string> SplitSimulate(int argc, const char* const* argv, std::vector<const char*>& rest) {
+  std::optional<std::string> scenario;
+  bool optionsEnded = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view arg(argv[i]);
+    if (i > 0 && !optionsEnded) {
+      if (arg == kEndOfOptions) optionsEnded = true;
+      if (arg == kSimulateFlag) {
+        scenario = std::string();
+        continue;
+      }
+      if (arg.starts_with(kSimulateWithScenario)) {
+        scenario = std::string(arg.substr(kSimulateWithScenario.size()));
+        continue;
+      }
+    }
+    rest.push_back(argv[i]);
+  }
+  return scenario;
+}
 constexpr const char* kFastEnv = "ORVEL_SIM_FAST";
 
 bool EnvSaysFast(const CliEnvironment& env) {
@@ -45,15 +72,19 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   app.footer("Simulator (--simulate=SCENARIO):\n" + sim::ScenarioHelp() + "\n" + ExitStatusHelp());
 
   GlobalOptions options;
-  std::string simulate;
   std::string lang = "en";
   std::string workingDirectory;
-  app.add_flag(std::string("--simulate{") + kDefaultScenarioMark + "}", simulate,
-               "Use the drive simulator instead of real drives; --simulate=SCENARIO picks a scenario (see below)");
+  // Taken out of the arguments before parsing (see SplitSimulate); listed here for --help.
+  bool simulateListed = false;
+  app.add_flag("--simulate", simulateListed,
+               "Use the drive simulator instead of real drives; --simulate=SCENARIO picks a scenario (see below)")
+      ->option_text("[=SCENARIO]");
   app.add_flag("--trace", options.trace, "Every SCSI command on standard error, one line each");
   app.add_flag("--json", options.json, "One JSON document on standard output");
-  app.add_option("--lang", lang, "Language of the page texts")->check(CLI::IsMember({"en", "ja"}));
-  app.add_option("-C", workingDirectory, "Working directory (firmware and backup files)");
+  app.add_option("--lang", lang, "Language of the page texts: en (default) or ja")
+      ->check(CLI::IsMember({"en", "ja"}))
+      ->option_text("en|ja");
+  app.add_option("-C", workingDirectory, "Working directory (firmware and backup files)")->option_text("DIR");
   app.add_flag("--fast", options.fast, "Simulator pauses on the virtual clock")->group("");
 
   CLI::App* drives = app.add_subcommand("drives", "List the supported drives");
@@ -87,8 +118,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   samples->group("");
   samples->add_option("DIR", samplesDir)->required();
 
+  std::vector<const char*> args;
+  std::optional<std::string> simulate = SplitSimulate(argc, argv, args);
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(args.size()), args.data());
   } catch (const CLI::Success& e) {  // --help, --version
     app.exit(e, out, err);
     return kExitOk;
@@ -97,8 +130,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return kExitUsage;
   }
 
-  options.simulate = !simulate.empty();
-  options.scenario = simulate == kDefaultScenarioMark ? std::string() : simulate;
+  options.simulate = simulate.has_value();
+  options.scenario = simulate.value_or(std::string());
   options.language = lang == "ja" ? 1 : 0;
   options.fast = options.fast || EnvSaysFast(env);
   if (!workingDirectory.empty()) {
@@ -110,20 +143,28 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     options.workingDirectory = workingDirectory;
   }
 
-  CliContext ctx{out, err, env, options};
-  if (drives->parsed()) return CommandDrives(ctx);
-  if (identify->parsed()) return CommandIdentify(ctx, identifyFiles);
-  if (updateCmd->parsed()) {
-    if (!update.yes && !env.inputIsTerminal) {
-      err << "orvel-cli: update writes to the drive: without a terminal to ask on, give --yes\n";
-      return kExitUsage;
+  CliContext ctx{out, err, env, options, {}, false, {}};
+  const auto runCommand = [&](CliContext& c) -> int {
+    if (drives->parsed()) return CommandDrives(c);
+    if (identify->parsed()) return CommandIdentify(c, identifyFiles);
+    if (updateCmd->parsed()) {
+      if (!update.yes && !env.inputIsTerminal) {
+        return c.Fail(kExitUsage, "update writes to the drive: without a terminal to ask on, give --yes");
+      }
+      return CommandUpdate(c, update);
     }
-    return CommandUpdate(ctx, update);
+    if (backupCmd->parsed()) return CommandBackup(c, backupDrive);
+    if (convert->parsed()) return CommandConvert(c, convertIn, convertOut);
+    if (samples->parsed()) return CommandMakeSamples(c, samplesDir);
+    return kExitUsage;
+  };
+  for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();
+  const int status = runCommand(ctx);
+  // Scripts get their one document also when a command stopped early.
+  if (ctx.options.json && !ctx.jsonPrinted) {
+    ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});
   }
-  if (backupCmd->parsed()) return CommandBackup(ctx, backupDrive);
-  if (convert->parsed()) return CommandConvert(ctx, convertIn, convertOut);
-  if (samples->parsed()) return CommandMakeSamples(ctx, samplesDir);
-  return kExitUsage;
+  return status;
 }
 
 }  // namespace orvel

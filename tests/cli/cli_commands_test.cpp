@@ -105,9 +105,14 @@ TEST_F(CliTest, IdentifyTellsFamilyFormAndWhyNot) {
   const CliRun unknownOnly = Run({"identify", "JUNK.BIN"});
   EXPECT_EQ(unknownOnly.status, kExitTypeCodeRefused);
   EXPECT_TRUE(Contains(unknownOnly.out, "JUNK.BIN: not identified: no matching type code"));
-  const CliRun good = Run({"identify", Sample(2)});
-  EXPECT_EQ(good.status, kExitOk);
+  // A file after --simulate stays a file (the scenario only comes with "=").
+  const CliRun good = Run({"identify", "--simulate", Sample(2)});
+  EXPECT_EQ(good.status, kExitOk) << good.err;
   EXPECT_TRUE(Contains(good.out, "family       2"));
+  EXPECT_EQ(platformsMade, 1);
+  // Under a simulated file fault the file reads back short: its code is not there.
+  const CliRun faulty = Run({"identify", "--simulate=default,file-short=16", Sample(2)});
+  EXPECT_EQ(faulty.status, kExitTypeCodeRefused) << faulty.out;
 }
 
 TEST_F(CliTest, BackupSavesTheDrivesFirmwareInItsFamilysForm) {

@@ -158,6 +158,13 @@ TEST_F(UpdateCommand, FilesThatCannotBeSentNeverReachTheDrive) {
   EXPECT_EQ(missing.status, kExitNoSuchDriveOrFile);
   EXPECT_TRUE(Contains(missing.err, "file not found")) << missing.err;
 
+  const CliRun jsonMissing = Run({"--simulate", "--json", "update", Sample(0), "--drive", "7", "--yes"});
+  EXPECT_EQ(jsonMissing.status, kExitNoSuchDriveOrFile);
+  const nlohmann::json doc = nlohmann::json::parse(jsonMissing.out);
+  EXPECT_EQ(doc["command"], "update");
+  EXPECT_EQ(doc["exitStatus"], kExitNoSuchDriveOrFile);
+  EXPECT_TRUE(Contains(doc["error"].get<std::string>(), "no such drive: 7"));
+
   for (const char* which : {"4", "0", "cdrom3", "HA:0 ID:0", "x"}) {
     const CliRun noDrive = Run({"--simulate", "update", Sample(0), "--drive", which, "--yes"});
     EXPECT_EQ(noDrive.status, kExitNoSuchDriveOrFile) << which;
