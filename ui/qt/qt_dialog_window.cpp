@@ -31,6 +31,8 @@ namespace orvel::ui {
 
 namespace {
 
+constexpr int kEditMargin = 2;  // pixels between an edit's frame and its text
+
 // Child widgets belong to their Qt parent, which deletes them.
 template <class T, class... Args>
 T* MakeChild(QWidget* parent, Args&&... args) {
@@ -268,6 +270,10 @@ void QtDialogWindow::Build() {
           e->setAcceptRichText(false);
           e->setReadOnly((ct.style & ReadOnly) != 0);
           e->setLineWrapMode((ct.style & AutoHScroll) != 0 ? QTextEdit::NoWrap : QTextEdit::WidgetWidth);
+          // Scroll bars only where the template asks for them; an edit scrolls without one.
+          e->setVerticalScrollBarPolicy((ct.style & VScroll) != 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+          e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+          e->document()->setDocumentMargin(kEditMargin);
           c.multi = e;
           c.widget = e;
         } else {
