@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -73,7 +74,13 @@ std::optional<int> LinuxPlatform::CdromNumber(std::string_view name) const {
   if (base.substr(0, kCdromStem.size()) != kCdromStem || !AllDigits(base.substr(kCdromStem.size()))) {
     return std::nullopt;
   }
-  return std::stoi(std::string(base.substr(kCdromStem.size())));
+  const std::string_view digits = base.substr(kCdromStem.size());
+  int number = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (ec != std::errc() || end != digits.data() + digits.size()) {
+    return std::nullopt;  // too large for any real node
+  }
+  return number;
 }
 
 std::string LinuxPlatform::GenericNodeFor(std::string_view name) const {
@@ -81,8 +88,19 @@ std::string LinuxPlatform::GenericNodeFor(std::string_view name) const {
   if (!number) {
     return {};
   }
+  const auto index = static_cast<std::size_t>(*number);
+  if (index >= genericCache_.size()) {
+    return LookUpGenericNode(*number);
+  }
+  if (!genericCache_[index]) {
+    genericCache_[index] = LookUpGenericNode(*number);
+  }
+  return *genericCache_[index];
+}
+
+std::string LinuxPlatform::LookUpGenericNode(int number) const {
   namespace fs = std::filesystem;
-  const std::string sr = std::string(kCdromStem) + std::to_string(*number);
+  const std::string sr = std::string(kCdromStem) + std::to_string(number);
   const std::array<fs::path, 2> places = {
       fs::path(sysfsRoot_) / "class" / "block" / sr / "device" / "scsi_generic",
       fs::path(sysfsRoot_) / "block" / sr / "device" / "scsi_generic",

@@ -56,6 +56,9 @@ class LinuxPlatform : public Platform {
 
  private:
   static constexpr std::uint32_t kBufferHandle = 1;
+  static constexpr std::size_t kCachedCdroms = 10;  // the route's device numbers
+
+  std::string LookUpGenericNode(int number) const;
 
   std::optional<int> CdromNumber(std::string_view name) const;
   bool IsOpticalGeneric(std::string_view sgName) const;
@@ -69,6 +72,8 @@ class LinuxPlatform : public Platform {
   int lastFd_ = -1;          // the descriptor of the command in progress
   bool lastFdIsCdrom_ = false;  // opened as /dev/srN (vendor opcodes may be filtered)
   std::string lastPath_;
+  // sysfs answers once per cdrom number; there is no rescan during a run.
+  mutable std::array<std::optional<std::string>, kCachedCdroms> genericCache_;
 };
 
 // The platform of a real Linux machine, working in `workingDirectory`.

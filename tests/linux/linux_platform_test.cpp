@@ -100,6 +100,8 @@ TEST_F(LinuxPlatformTest, CdromNodesMapToTheirGenericNodeThroughSysfs) {
   EXPECT_EQ(p.GenericNodeFor(Dev("sg1")), "");
   EXPECT_EQ(p.GenericNodeFor("/elsewhere/sr0"), "");
   EXPECT_EQ(p.GenericNodeFor(Dev("srx")), "");
+  EXPECT_EQ(p.GenericNodeFor(Dev("sr99999999999999999999")), "");
+  EXPECT_EQ(p.GenericNodeFor(Dev("sr0")), Dev("sg1")) << "asked again, the same answer";
 
   const DeviceHandle h = p.OpenDevice(Dev("sr0"));
   ASSERT_GE(h, 0);
