@@ -23,7 +23,9 @@
 // Step by step instead: call CDialog::Create(), then drive ws.Window(id).
 //
 // Input methods return false when the window ignored the input (a disabled or
-// hidden control, no such control, a busy window), as a real window would.
+// hidden control, no such control, an ended dialog; the cancel path also while
+// busy), as a real window would. UpdateWindow and Paint call the paint handler
+// at once, whether or not the window has been shown yet.
 
 #include <deque>
 #include <functional>

@@ -579,6 +579,8 @@ std::string QtDialogWindow::ComboItem(int id, int index) {
   return ToUtf8(c->combo->itemText(index));
 }
 
+// Typing stops at the limit; note that QLineEdit also cuts a longer text the
+// program sets afterwards (the program sets only shorter ones).
 void QtDialogWindow::LimitText(int id, int chars) {
   constexpr int kNoLimit = 32767;  // QLineEdit's own default
   Control* c = Find(id);
