@@ -1,7 +1,6 @@
 // What identifying the selected file does to the members and the controls.
 #include <gtest/gtest.h>
 
-#include "firmware/sample_firmware.h"
 #include "tests/update/update_harness.h"
 
 namespace orvel::test {
@@ -23,17 +22,6 @@ TEST(SourceSelection, IdentifiedFileSetsMembersAndChoosesTheBackupName) {
   EXPECT_TRUE(p.selectionIdentified);
   EXPECT_EQ(p.identifiedName, name);
   EXPECT_GE(rig.host.pushes, 1);
-}
-
-TEST(SourceSelection, DescriptionBytesOutsidePrintableAsciiShowAsBlanks) {
-  Rig rig(4, "QDX50");
-  auto image = MakePlainImage(4, "QDX50", "ABCDEFGHIJ", 3);
-  image[0x8004 + 6 + 1] = 0x07;
-  image[0x8004 + 6 + 3] = 0x90;
-  rig.WriteFile("ODD.BIN", image);
-  rig.Select("ODD.BIN");
-  EXPECT_EQ(rig.proc->sourceDescription.substr(0, 10), "A C EFGHIJ");
-  EXPECT_EQ(std::string(rig.proc->typePassKey.data()), "A C EFGH");
 }
 
 TEST(SourceSelection, UnreadableNameEmptiesOnlyDescriptionAndPassKey) {
