@@ -140,6 +140,15 @@ TEST_F(CliTest, BackupSavesTheDrivesFirmwareInItsFamilysForm) {
   // The next backup of the same form takes the next free name.
   EXPECT_EQ(Run({"--simulate", "backup", "--drive", "3"}).status, kExitOk);
   EXPECT_TRUE(Exists("CDRWFW01.BIN"));
+
+  // Family 5 (raised from 4 by its type code): byte-keyed, full length, id block plain.
+  const CliRun keyed = Run({"--simulate=family-5", "--json", "backup", "--drive", "1"});
+  ASSERT_EQ(keyed.status, kExitOk) << keyed.err;
+  const nlohmann::json keyedDoc = nlohmann::json::parse(keyed.out);
+  EXPECT_EQ(keyedDoc["driveFamily"], 5);
+  EXPECT_EQ(keyedDoc["backupFile"], "CDRWFW01.KVF");
+  const std::vector<std::uint8_t> flash(machine->Drive(0).Flash().begin(), machine->Drive(0).Flash().end());
+  EXPECT_EQ(ReadBytes("CDRWFW01.KVF"), EncodeForFamily(5, flash));
 }
 
 TEST_F(CliTest, BackupFailuresLeaveNoFile) {
