@@ -46,6 +46,16 @@ int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAd
     lastAttempt.finalProgress = progressPos;
     return page;
   };
+  // The members describe the last file that was identified; a selection that
+  // was not identified (or was changed since) must not be sent under them, and
+  // is refused before the drive hears anything.
+  const std::string selected = host_.SelectedSourceName();
+  if (!selectionIdentified || selected != identifiedName) {
+    lastAttempt.detail = selected.empty() ? "no source file is selected"
+                                          : "source file \"" + selected + "\" was not identified";
+    return finish(TypeCodeMismatch);
+  }
+
   if (storedAddress != nullptr) {
     transport_.address = *storedAddress;
   } else {
@@ -57,14 +67,6 @@ int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAd
   lastAttempt.switchResult = switched;
   if (switched == 0) return finish(UpdateModeFailed);
 
-  // The members describe the last file that was identified; a selection that
-  // was not identified (or was changed since) must not be sent under them.
-  const std::string selected = host_.SelectedSourceName();
-  if (!selectionIdentified || selected != identifiedName) {
-    lastAttempt.detail = selected.empty() ? "no source file is selected"
-                                          : "source file \"" + selected + "\" was not identified";
-    return finish(TypeCodeMismatch);
-  }
   if (!CheckTypeCodeNow()) {
     lastAttempt.detail = "type code of the drive \"" + std::string(driveTypeCode.data()) +
                          "\" does not permit the file's \"" + std::string(sourceTypeCode.data()) + "\"";

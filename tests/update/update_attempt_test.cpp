@@ -124,8 +124,10 @@ TEST(TypeCodeDecision, SelectionThatIsNotTheIdentifiedFileIsRefusedBeforeAnythin
   Rig rig(6, "QDX70");
   const std::string good = rig.SelectNewerFile(6, "QDX70");
 
+  rig.machine->GetTrace().Clear();
   rig.Select("MISSING.KVF");
   EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+  EXPECT_FALSE(rig.proc->lastAttempt.switchRan);
 
   rig.WriteFile("JUNK.BIN", std::vector<std::uint8_t>(4096, 0x11));
   rig.Select("JUNK.BIN");
@@ -135,6 +137,8 @@ TEST(TypeCodeDecision, SelectionThatIsNotTheIdentifiedFileIsRefusedBeforeAnythin
   rig.host.source = "OTHER.KVF";  // changed without being identified
   EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
   EXPECT_EQ(rig.host.started, 0);
+  // Not even update-mode entry reached the drive.
+  EXPECT_EQ(rig.machine->GetTrace().size(), 0u);
 
   rig.Select(good);
   EXPECT_EQ(rig.Attempt(), Completed);
