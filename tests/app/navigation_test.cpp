@@ -336,5 +336,41 @@ TEST_F(AppTest, JapaneseRefusalPages) {
   EXPECT_EQ(W().Text(kIdNextButton), "次へ >");
 }
 
+TEST_F(AppTest, JapaneseFailurePages) {
+  WriteSamples();
+  for (int i = 0; i < kBackupNameCount; ++i) WriteFile("CDRWFW0" + std::to_string(i) + ".KVF", {0});
+  MakeMachine("rewrite-fails");
+  Start();
+  ASSERT_TRUE(W().Click(kIdJapaneseRadio));
+  Choose(0, kCw7240);
+  ASSERT_TRUE(W().Click(kIdBackupCheck));
+  EXPECT_EQ(dlg_->page, NoBackupFileName);
+  EXPECT_EQ(W().Text(kIdInfoText),
+            "バックアップファイルを作成できません。\r\n\r\n以前のバックアップファイルをリネームして下さい。");
+  ASSERT_TRUE(W().Click(kIdBackButton));
+  NextAndStart();
+  EXPECT_EQ(dlg_->page, Failed);
+  EXPECT_EQ(W().Text(kIdInfoText),
+            "アップデートを失敗しました。\r\n\r\n*** NG ** NG ** NG ***\r\n\r\nPCの電源を切り再起動してください。");
+  EXPECT_EQ(W().Text(kIdNextButton), "次へ >");
+}
+
+TEST_F(AppTest, FileThatWasNotIdentifiedIsNeverSent) {
+  WriteSamples();
+  WriteFile("AAA.BIN", std::vector<std::uint8_t>(4096, 0x5A));
+  MakeMachine("default");
+  Start();
+  // The earlier identified file's type code must not vouch for this one.
+  Choose(0, kCw7240);
+  ASSERT_TRUE(W().SelectItem(kIdSourceList, "AAA.BIN"));
+  EXPECT_EQ(W().Text(kIdSourceDescription), "");
+  const std::vector<std::uint8_t> installed = FlashOf(0);
+  NextAndStart();
+  EXPECT_EQ(dlg_->page, TypeCodeMismatch);
+  EXPECT_EQ(machine_->GetTrace().Count(0xE2), 0u);
+  EXPECT_EQ(FlashOf(0), installed);
+  EXPECT_TRUE(W().IsEnabled(kIdNextButton));
+}
+
 }  // namespace
 }  // namespace orvel::testing

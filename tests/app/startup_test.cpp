@@ -86,14 +86,28 @@ TEST_F(AppTest, StartsWithNoDrivesAndNoFiles) {
   EXPECT_EQ(w->Text(kIdInfoText), kSelectText);
   EXPECT_TRUE(ws_.MessageBoxes().empty());
 
-  // Next still leads on; the attempt then finds no drive at address 0.
+  // Next still leads on; with nothing chosen the attempt is refused.
+  ASSERT_TRUE(w->Click(kIdNextButton));
+  EXPECT_EQ(dlg_->page, ReadyToStart);
+  ASSERT_TRUE(w->Click(kIdNextButton));
+  EXPECT_EQ(dlg_->page, TypeCodeMismatch);
+  EXPECT_TRUE(w->IsEnabled(kIdNextButton));
+  EXPECT_TRUE(FilesInDir().empty());
+}
+
+TEST_F(AppTest, EmptyDriveListAddressesDriveZero) {
+  WriteSamples();
+  MakeMachine("empty");
+  ui::HeadlessWindow* w = Start();
+  ASSERT_EQ(w->ComboCount(kIdDriveList), 0);
+  ASSERT_EQ(w->Text(kIdSourceList), "CR4120V304.BIN");
   ASSERT_TRUE(w->Click(kIdNextButton));
   EXPECT_EQ(dlg_->page, ReadyToStart);
   ASSERT_TRUE(w->Click(kIdNextButton));
   EXPECT_EQ(dlg_->page, UpdateModeFailed);
   EXPECT_EQ(dlg_->Transport().address, DriveAddress{});
   EXPECT_TRUE(w->IsEnabled(kIdNextButton));
-  EXPECT_TRUE(FilesInDir().empty());
+  EXPECT_EQ(FilesInDir().size(), 4u);
 }
 
 TEST_F(AppTest, AspiMachineWithoutLibraryEndsBeforeShowing) {
