@@ -3,6 +3,7 @@
 #include "cli/cli_context.h"
 #include "cli/terminal_host.h"
 #include "firmware/catalogue.h"
+#include "firmware/image_file.h"
 #include "update/page_texts.h"
 #include "update/update_procedure.h"
 
@@ -95,6 +96,16 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
     ctx.Fail(kExitTypeCodeRefused, args.file + " is not a firmware file of a supported drive: " +
                                        IdentifyReason(id) + "; the drive was not touched");
     return finish(kExitTypeCodeRefused);
+  }
+
+  // The load would refuse this name after the drive had been switched to update
+  // mode and left there; say so while the drive is still untouched.
+  const bool encodedRow = TypeCodeRow(id.entryIndex).encoded == 1;
+  if (IsKvfExtension(args.file) != encodedRow) {
+    ctx.Fail(kExitUpdateFailed, args.file + ": a family-" + std::to_string(id.family) + " file " +
+                                    (encodedRow ? "must be named .KVF" : "must not be named .KVF") +
+                                    "; the drive was not touched");
+    return finish(kExitUpdateFailed);
   }
 
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));

@@ -154,6 +154,16 @@ TEST_F(UpdateCommand, FilesThatCannotBeSentNeverReachTheDrive) {
   const std::vector<int> ops = TracedOpcodes(unknown.err);
   EXPECT_EQ(ops, std::vector<int>(kDiscoveryProbes, 0x12));  // discovery only
 
+  // A packed-family file under a .BIN name, and a plain one under .kvf, would fail to load.
+  std::filesystem::copy_file(dir() / Sample(0), dir() / "PACKED.BIN");
+  std::filesystem::copy_file(dir() / Sample(1), dir() / "PLAIN.kvf");
+  for (const char* misnamed : {"PACKED.BIN", "PLAIN.kvf"}) {
+    const CliRun run = Run({"--simulate", "--trace", "update", misnamed, "--drive", "1", "--yes"});
+    EXPECT_EQ(run.status, kExitUpdateFailed) << misnamed;
+    EXPECT_TRUE(Contains(run.err, "the drive was not touched")) << run.err;
+    EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(kDiscoveryProbes, 0x12)) << misnamed;
+  }
+
   const CliRun missing = Run({"--simulate", "update", "NOSUCH.BIN", "--drive", "1", "--yes"});
   EXPECT_EQ(missing.status, kExitNoSuchDriveOrFile);
   EXPECT_TRUE(Contains(missing.err, "file not found")) << missing.err;
