@@ -79,6 +79,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   nlohmann::json doc = {{"command", "update"}, {"drive", DriveJson(session, index)}};
   auto finish = [&](int status) {
     doc["exitStatus"] = status;
+    if (!ctx.lastError.empty()) doc["error"] = ctx.lastError;
     if (ctx.options.json) ctx.PrintJson(doc);
     return status;
   };
@@ -124,7 +125,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
     const std::string question = "Write " + args.file + " (" + Printable(TypeCodeText(id.typeCode)) + ") to " +
                                  Printable(drive.label) + "?";
     if (!Confirmed(ctx, question)) {
-      ctx.err << "Nothing was sent to the drive.\n";
+      ctx.err << "Nothing was written to the drive.\n";
       return finish(kExitUsage);
     }
   }
@@ -169,6 +170,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     doc["page"] = PageJson(page);
     doc["progress"] = Bar(procedure.progressPos);
     doc["exitStatus"] = status;
+    if (!ctx.lastError.empty()) doc["error"] = ctx.lastError;
     if (ctx.options.json) ctx.PrintJson(doc);
     return status;
   };
@@ -211,6 +213,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   }
   if (procedure.alternateReadForm != 0) {
     host.ShowBackupNotPossible();
+    ctx.lastError = "the drive does not let its firmware be read back by address";
     return finish(kExitBackupFailed, BackupFailed);
   }
   ctx.text() << "Backup file: " << procedure.backupFileName << '\n';
