@@ -203,9 +203,7 @@ void CUpdateDlg::RunAttempt() {
 void CUpdateDlg::OnBackClicked() {
   passTypeCheck.SetCheck(0);
   updateLoaderCheck.SetCheck(0);
-  // The refresh pushes the member back into the box; left at its last pulled
-  // value it would tick "Update Loader" again for the next rewrite.
-  updateLoader = 0;
+  // The members updateLoader and passwordEntry are left as they are.
   passTypeCheck.ShowWindow(false);
   updateLoaderCheck.ShowWindow(false);
   page = SelectDriveAndFile;

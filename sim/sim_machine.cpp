@@ -243,7 +243,7 @@ SimMachine::Carried SimMachine::Carry(int driveIndex, std::span<const std::uint8
     c.delivered = std::min<std::uint32_t>(c.answer.dataInLength, static_cast<std::uint32_t>(in.size()));
     if (rule != nullptr && rule->kind == FaultKind::ShortData) c.delivered = std::min(c.delivered, rule->shortBytes);
     if (rule != nullptr && rule->kind == FaultKind::Timeout) c.durationMs = kTimeoutFaultMs;
-    std::memcpy(data.data(), scratch_.data(), direction == kDirIn ? c.delivered : 0);
+    if (direction == kDirIn && c.delivered != 0) std::memcpy(data.data(), scratch_.data(), c.delivered);
     c.outcome = c.answer.status == kStatusGood ? TraceOutcome::Good : TraceOutcome::CheckCondition;
   }
   entry.delivered = c.delivered;
