@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     platform = orvel::MakeLinuxPlatform(kWorkingDirectory);
   }
 
-  // Qt may take its own options (-platform ...) from argv; ours are parsed above.
+  // Qt sees only the program name: every argument is ours and was parsed above.
   int qtArgc = 1;
   QApplication qt(qtArgc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kVariant.title.data(), static_cast<int>(kVariant.title.size())));

@@ -258,12 +258,13 @@ void CUpdateDlg::ShowBackupNotPossible() {
   MessageBox(kBackupNotPossibleText, kBackupNotPossibleCaption, ui::MessageBoxIcon::Information);
 }
 
+// The framework's own file-error box: its text does not follow the language buttons.
 void CUpdateDlg::ShowFileError(std::string_view name, FileError error) {
   std::string text(name);
   if (error == FileError::NotFound) {
-    text += language == Japanese ? " が見つかりませんでした。" : " was not found.";
+    text += " が見つかりませんでした。";
   } else {
-    text += language == Japanese ? " を開けませんでした。(" : " could not be opened (";
+    text += " を開けませんでした。(";
     text += FileErrorText(error);
     text += ")";
   }

@@ -46,6 +46,7 @@ ui::DialogTemplate BuildUpdateDialog() {
       {kIdSourceDescription, ControlKind::Static, "", 78, 85, 122, 13, kCentredBoth | ui::Sunken},
       {kIdBackupFileName, ControlKind::Static, "", 101, 111, 99, 13, kCentredBoth | ui::Sunken},
       {kIdLogoPicture, ControlKind::Static, "", 215, 25, 69, 25, ui::PictureFrame | ui::Sunken | ui::ClientEdge},
+      // The maker name below the logo: the dialog attaches it, and one variant hides it.
       {kIdMakerText, ControlKind::Static, "Tessaro Co. ,Ltd.", 215, 52, 69, 10, ui::CenterText},
       {kIdPassTypeCheck, ControlKind::CheckBox, "Pass Type", 228, 111, 47, 10, ui::AutoCheck},
       {kIdUpdateLoaderCheck, ControlKind::CheckBox, "Update Loader", 228, 123, 58, 10, ui::AutoCheck | ui::TabStop},
