@@ -12,6 +12,8 @@
 #include <new>
 #include <string>
 
+#include <unistd.h>
+
 #include "firmware/sample_firmware.h"
 #include "sim/scenarios.h"
 #include "sim/sim_machine.h"
@@ -110,6 +112,7 @@ void WholeUpdate(benchmark::State& state) {
   TransportMessage message;
   if (!transport.SelectTransport(&message)) {
     state.SkipWithError(message.text.c_str());
+    std::filesystem::remove_all(dir);
     return;
   }
   SnapshotHost host;

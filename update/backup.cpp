@@ -71,7 +71,6 @@ int UpdateProcedure::BackUpFirmware() {
   platform.Sleep(kModePauseMs);
 
   const std::string name = backupFileName;
-  if (name.empty()) return fail("no backup file name is chosen");
 
   const bool full = driveFamily >= kFirstFullFamily;
   const std::uint32_t blocks = full ? kFullBackupBlocks : kSmallBackupBlocks;
@@ -96,6 +95,8 @@ int UpdateProcedure::BackUpFirmware() {
   // When nothing is converted the plain bytes are written.
   EncodeImageForFile(*backup, length, sourceFamily, driveFamily);
 
+  // Found out only when the file is to be created, as for any other name that cannot be.
+  if (name.empty()) return fail("no backup file name is chosen");
   FileSystem& files = platform.Files();
   FileError error = FileError::None;
   const FileHandle handle = files.CreateExclusive(name, &error);

@@ -17,7 +17,8 @@ bool UpdateProcedure::CheckTypeCodeNow() {
   TypeCodeCheck check;
   check.driveTypeCode = driveTypeCode;
   check.sourceTypeCode = sourceTypeCode;
-  check.passTypeCheck = host_.PassTypeCheckState();
+  // Only a box in check state 1 counts as ticked for this decision.
+  check.passTypeCheck = host_.PassTypeCheckState() == 1 ? 1 : 0;
   check.passwordEntry = password;
   check.typePassKey = typePassKey;
   return CheckTypeCode(check);

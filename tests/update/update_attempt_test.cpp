@@ -103,6 +103,9 @@ TEST(TypeCodeDecision, LastTwoCharactersNeedPassTypeWithTheRightEntry) {
   EXPECT_FALSE(rig.Exists("CDRWFW00.KVF"));
 
   rig.host.password = "Newer firmware, please";  // the first eight count
+  rig.host.passType = 2;  // only check state 1 is ticked
+  EXPECT_EQ(rig.Attempt(), TypeCodeMismatch);
+  rig.host.passType = 1;
   EXPECT_EQ(rig.Attempt(), Completed);
   EXPECT_TRUE(rig.FlashIs(rig.newer));
   EXPECT_TRUE(rig.Exists("CDRWFW00.KVF"));
