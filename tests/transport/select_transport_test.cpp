@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "tests/transport/fake_platform.h"
 #include "transport/scsi_transport.h"
 
@@ -20,13 +22,16 @@ Selected Select(FakePlatform&, ScsiTransport& t) {
 }
 
 TEST(SelectTransport, UnknownPlatformEndsWithItsIdAndAnExclamation) {
-  for (std::uint32_t id : {0u, 3u, 17u}) {
+  const std::pair<std::uint32_t, const char*> cases[] = {
+      {0u, "ASPI:LoadErr [0]"}, {3u, "ASPI:LoadErr [3]"}, {17u, "ASPI:LoadErr [17]"},
+      {0xFFFFFFFFu, "ASPI:LoadErr [-1]"}};  // the id is printed as a signed number
+  for (const auto& [id, text] : cases) {
     FakePlatform p;
     p.platformId = id;
     ScsiTransport t(p);
     const Selected s = Select(p, t);
     EXPECT_FALSE(s.ok);
-    EXPECT_EQ(s.message.text, "ASPI:LoadErr [" + std::to_string(id) + "]");
+    EXPECT_EQ(s.message.text, text);
     EXPECT_EQ(s.message.icon, MessageIcon::Exclamation);
     EXPECT_TRUE(p.loadedLibraries.empty());
   }
