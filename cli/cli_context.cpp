@@ -1,5 +1,6 @@
 #include "cli/cli_context.h"
 
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 
@@ -67,6 +68,26 @@ std::string AddressPart(TransportMode mode, const DriveAddress& address) {
   return "HA:" + std::to_string(address.adapterId) + " ID:" + std::to_string(address.targetId);
 }
 
+namespace {
+
+// "HA:0  id:3" and "HA:0 ID:3" name the same drive: letter case and runs of blanks do not matter.
+std::string NormalisedAddress(std::string_view text) {
+  std::string result;
+  bool blank = false;
+  for (const char c : text) {
+    if (c == ' ' || c == '\t') {
+      blank = !result.empty();
+      continue;
+    }
+    if (blank) result += ' ';
+    blank = false;
+    result += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return result;
+}
+
+}  // namespace
+
 std::optional<std::size_t> FindDrive(const DriveSession& session, const std::string& which) {
   std::size_t position = 0;
   const char* end = which.data() + which.size();
@@ -76,7 +97,10 @@ std::optional<std::size_t> FindDrive(const DriveSession& session, const std::str
     return std::nullopt;
   }
   for (std::size_t i = 0; i < session.drives.size(); ++i) {
-    if (AddressPart(session.transport->mode, session.drives[i].address) == which) return i;
+    if (NormalisedAddress(AddressPart(session.transport->mode, session.drives[i].address)) ==
+        NormalisedAddress(which)) {
+      return i;
+    }
   }
   return std::nullopt;
 }

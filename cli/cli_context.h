@@ -76,8 +76,13 @@ std::string FormName(FileForm form);
 // Bytes outside printable ASCII written as \xNN.
 std::string Printable(std::string_view bytes);
 std::string TypeCodeText(const TypeCode& code);
-void PrintIdentification(std::ostream& out, const std::string& name, const SourceIdentification& id);
-nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id);
+// IdentifyReason with what the file's bytes tell beyond it (empty, an encoded file that does not decode).
+std::string WhyNotIdentified(FileSystem& fs, const std::string& name, const SourceIdentification& id);
+// `reason` (from WhyNotIdentified) replaces IdentifyReason when given.
+void PrintIdentification(std::ostream& out, const std::string& name, const SourceIdentification& id,
+                         const std::string& reason = {});
+nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id,
+                                  const std::string& reason = {});
 
 // The commands; each returns its exit status.
 int CommandDrives(CliContext& ctx);

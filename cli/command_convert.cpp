@@ -45,7 +45,7 @@ Conversion Decode(FileSystem& fs, const std::string& name, std::vector<std::uint
   Conversion c;
   const SourceIdentification id = IdentifyFile(fs, name);
   if (id.outcome != IdentifyOutcome::Identified) {
-    c.refusal = "not identified: " + IdentifyReason(id);
+    c.refusal = "not identified: " + WhyNotIdentified(fs, name, id);
     return c;
   }
   c.family = id.family;
@@ -140,10 +140,12 @@ int WriteExclusive(CliContext& ctx, FileSystem& fs, const std::string& name, std
   }
   if (h == kNoFile) return ctx.Fail(kExitUpdateFailed, name + ": cannot be created: " + FileErrorText(error));
   const bool written = fs.WriteAll(h, data, &error);
-  const bool closed = fs.SyncAndClose(h, &error);
+  FileError closeError = FileError::None;
+  const bool closed = fs.SyncAndClose(h, &closeError);
   if (!written || !closed) {
     fs.Remove(temp);
-    return ctx.Fail(kExitUpdateFailed, name + ": write failed: " + FileErrorText(error));
+    // The write's own error, not the close's that followed it.
+    return ctx.Fail(kExitUpdateFailed, name + ": write failed: " + FileErrorText(written ? closeError : error));
   }
   std::error_code ec;
   std::filesystem::create_hard_link(ctx.PathOf(temp), ctx.PathOf(name), ec);

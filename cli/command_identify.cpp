@@ -1,7 +1,11 @@
+#include <algorithm>
 #include <array>
+#include <cctype>
+#include <vector>
 
 #include "cli/cli_context.h"
 #include "firmware/catalogue.h"
+#include "firmware/codec.h"
 #include "platform/files.h"
 
 namespace orvel {
@@ -59,9 +63,35 @@ std::string FormName(FileForm form) {
   return {};
 }
 
-void PrintIdentification(std::ostream& out, const std::string& name, const SourceIdentification& id) {
+std::string WhyNotIdentified(FileSystem& fs, const std::string& name, const SourceIdentification& id) {
+  std::string reason = IdentifyReason(id);
+  if (id.outcome != IdentifyOutcome::NoRow) return reason;
+  FileError error = FileError::None;
+  const FileHandle h = fs.OpenRead(name, &error);
+  if (h == kNoFile) return reason;
+  const std::int64_t length = fs.Length(h);
+  std::vector<std::uint8_t> data;
+  if (length > 0 && length <= static_cast<std::int64_t>(kFullImageSize)) {
+    data.resize(static_cast<std::size_t>(length));
+    if (fs.ReadAt(h, 0, data) != length) data.clear();
+  }
+  fs.Close(h);
+  if (length == 0) return reason + ": the file is empty";
+  // Which form a file has follows from its family alone, so say what the packed decoder made of it.
+  constexpr std::string_view kEncoded = ".kvf";
+  std::string lower = name;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (!data.empty() && lower.ends_with(kEncoded) && !DecodePackedImage(data)) {
+    reason += "; not a valid packed file either (cut short or damaged?)";
+  }
+  return reason;
+}
+
+void PrintIdentification(std::ostream& out, const std::string& name, const SourceIdentification& id,
+                         const std::string& reason) {
   if (id.outcome != IdentifyOutcome::Identified) {
-    out << name << ": not identified: " << IdentifyReason(id) << '\n';
+    out << name << ": not identified: " << (reason.empty() ? IdentifyReason(id) : reason) << '\n';
     return;
   }
   out << name << ": identified\n"
@@ -71,10 +101,10 @@ void PrintIdentification(std::ostream& out, const std::string& name, const Sourc
       << "  description  \"" << id.description << "\"\n";
 }
 
-nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id) {
+nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id, const std::string& reason) {
   nlohmann::json j = {{"name", name}, {"identified", id.outcome == IdentifyOutcome::Identified}};
   if (id.outcome != IdentifyOutcome::Identified) {
-    j["reason"] = IdentifyReason(id);
+    j["reason"] = reason.empty() ? IdentifyReason(id) : reason;
     return j;
   }
   j["typeCode"] = TypeCodeText(id.typeCode);
@@ -107,10 +137,11 @@ int CommandIdentify(CliContext& ctx, const std::vector<std::string>& files) {
     } else if (id.outcome != IdentifyOutcome::Identified && status == kExitOk) {
       status = kExitTypeCodeRefused;
     }
+    const std::string reason = WhyNotIdentified(*fs, name, id);
     if (ctx.options.json) {
-      list.push_back(IdentificationJson(name, id));
+      list.push_back(IdentificationJson(name, id, reason));
     } else {
-      PrintIdentification(ctx.out, name, id);
+      PrintIdentification(ctx.out, name, id, reason);
     }
   }
   if (ctx.options.json) ctx.PrintJson({{"command", "identify"}, {"files", list}, {"exitStatus", status}});

@@ -29,7 +29,8 @@ int ExitOfPage(int page) {
 TerminalHostOptions HostOptions(const CliContext& ctx) {
   TerminalHostOptions options;
   options.language = ctx.options.language;
-  options.redrawProgress = ctx.env.outputIsTerminal && !ctx.options.json;
+  // Trace lines on the same terminal would land inside a redrawn bar.
+  options.redrawProgress = ctx.env.outputIsTerminal && !ctx.options.json && !ctx.options.trace;
   options.quiet = ctx.options.json;
   return options;
 }
@@ -86,16 +87,17 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   // What the dialog does on selecting the file, with the reason kept for the operator.
   const SourceIdentification id = IdentifyFile(session.platform->Files(), args.file);
-  doc["file"] = IdentificationJson(args.file, id);
-  if (!ctx.options.json) PrintIdentification(ctx.out, args.file, id);
+  const std::string reason = WhyNotIdentified(session.platform->Files(), args.file, id);
+  doc["file"] = IdentificationJson(args.file, id, reason);
+  if (!ctx.options.json) PrintIdentification(ctx.out, args.file, id, reason);
   if (id.outcome == IdentifyOutcome::DidNotOpen) {
     ctx.Fail(kExitNoSuchDriveOrFile, args.file + ": " + IdentifyReason(id));
     return finish(kExitNoSuchDriveOrFile);
   }
   if (id.outcome != IdentifyOutcome::Identified) {
     // Nothing could pass the type-code decision; the drive is left alone.
-    ctx.Fail(kExitTypeCodeRefused, args.file + " is not a firmware file of a supported drive: " +
-                                       IdentifyReason(id) + "; the drive was not touched");
+    ctx.Fail(kExitTypeCodeRefused, args.file + " is not a firmware file of a supported drive: " + reason +
+                                       "; the drive was not touched");
     return finish(kExitTypeCodeRefused);
   }
 
@@ -116,6 +118,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   procedure.IdentifySourceFile();
   if (args.backup && host.BackupCheckState() == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
+    ctx.Fail(kExitBackupFailed, "CDRWFW00..09 are all taken; the drive was not touched");
     doc["outcome"] = {{"page", PageJson(NoBackupFileName)}, {"progress", 0}};
     return finish(kExitBackupFailed);
   }
@@ -126,6 +129,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
                                  Printable(drive.label) + "?";
     if (!Confirmed(ctx, question)) {
       ctx.err << "Nothing was written to the drive.\n";
+      ctx.lastError = "not confirmed; nothing was written to the drive";
       return finish(kExitUsage);
     }
   }
@@ -135,6 +139,10 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   const AttemptReport& report = procedure.lastAttempt;
   PrintResultPage(ctx, page, page == Completed ? std::string() : report.detail);
   if (page == BackupFailed) ctx.text() << "The drive was not rewritten.\n";
+  // Refused or stopped after the switch: nothing brings the drive back but a power cycle.
+  if (page == TypeCodeMismatch || page == BackupFailed) {
+    ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
+  }
   if (report.backupWritten) ctx.text() << "Backup written to " << report.backupFile << '\n';
 
   doc["outcome"] = {
@@ -164,13 +172,19 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   nlohmann::json doc = {{"command", "backup"}, {"drive", DriveJson(session, index)}};
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
   UpdateProcedure procedure(*session.transport, host);
-  auto finish = [&](int status, int page) {
+  auto finish = [&](int status, int page, const std::string& detail) {
     host.FinishProgressLine();
-    ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
+    // Once switched, only a power cycle brings the drive back to normal operation.
+    if (page != UpdateModeFailed) ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
     doc["page"] = PageJson(page);
     doc["progress"] = Bar(procedure.progressPos);
+    doc["detail"] = detail;
     doc["exitStatus"] = status;
-    if (!ctx.lastError.empty()) doc["error"] = ctx.lastError;
+    if (!ctx.lastError.empty()) {
+      doc["error"] = ctx.lastError;
+    } else if (status != kExitOk) {
+      doc["error"] = detail;
+    }
     if (ctx.options.json) ctx.PrintJson(doc);
     return status;
   };
@@ -179,11 +193,9 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   const int switched = procedure.SwitchDriveToUpdateMode();
   doc["switchResult"] = switched;
   if (switched == 0) {
-    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
-    doc["exitStatus"] = kExitNoUpdateMode;
-    doc["page"] = PageJson(UpdateModeFailed);
-    if (ctx.options.json) ctx.PrintJson(doc);
-    return kExitNoUpdateMode;
+    const std::string detail = procedure.lastAttempt.detail;
+    PrintResultPage(ctx, UpdateModeFailed, detail);
+    return finish(kExitNoUpdateMode, UpdateModeFailed, detail);
   }
   doc["driveFamily"] = procedure.driveFamily;
   doc["driveTypeCode"] = TypeCodeText(procedure.driveTypeCode);
@@ -198,8 +210,9 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     }
   }
   if (row < 0) {
-    ctx.Fail(kExitBackupFailed, "no file form is known for drive family " + std::to_string(procedure.driveFamily));
-    return finish(kExitBackupFailed, BackupFailed);
+    const std::string detail = "no file form is known for drive family " + std::to_string(procedure.driveFamily);
+    ctx.Fail(kExitBackupFailed, detail);
+    return finish(kExitBackupFailed, BackupFailed, detail);
   }
   procedure.sourceEntryIndex = row;
   procedure.sourceFamily = static_cast<std::uint8_t>(procedure.driveFamily);
@@ -209,23 +222,26 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   procedure.ChooseBackupFileName();
   if (host.BackupCheckState() == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
-    return finish(kExitBackupFailed, NoBackupFileName);
+    ctx.Fail(kExitBackupFailed, "CDRWFW00..09 are all taken");
+    return finish(kExitBackupFailed, NoBackupFileName, ctx.lastError);
   }
   if (procedure.alternateReadForm != 0) {
-    host.ShowBackupNotPossible();
-    ctx.lastError = "the drive does not let its firmware be read back by address";
-    return finish(kExitBackupFailed, BackupFailed);
+    // The dialog's notice goes on with an update; here there is nothing to go on with.
+    const std::string detail = "the drive does not let its firmware be read back by address; no backup is possible";
+    ctx.Fail(kExitBackupFailed, detail);
+    return finish(kExitBackupFailed, BackupFailed, detail);
   }
   ctx.text() << "Backup file: " << procedure.backupFileName << '\n';
   if (procedure.BackUpFirmware() == 0) {
     host.FinishProgressLine();
-    PrintResultPage(ctx, BackupFailed, procedure.lastAttempt.detail);
-    return finish(kExitBackupFailed, BackupFailed);
+    const std::string detail = procedure.lastAttempt.detail;
+    PrintResultPage(ctx, BackupFailed, detail);
+    return finish(kExitBackupFailed, BackupFailed, detail);
   }
   host.FinishProgressLine();
   ctx.text() << "Backup written to " << procedure.backupFileName << '\n';
   doc["backupFile"] = procedure.backupFileName;
-  return finish(kExitOk, BackingUp);
+  return finish(kExitOk, BackingUp, {});
 }
 
 }  // namespace orvel

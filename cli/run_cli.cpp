@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
 #include <string>
@@ -51,6 +52,38 @@ bool EnvSaysFast(const CliEnvironment& env) {
   return value.has_value() && !value->empty() && *value != "0";
 }
 
+// Whether --json stands among the options, so that a usage error still gives
+// scripts their one document.
+bool JsonAsked(const std::vector<const char*>& args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string_view arg(args[i]);
+    if (arg == kEndOfOptions) break;
+    if (arg == "--json") return true;
+  }
+  return false;
+}
+
+// The one document of a run that stopped before its command could start.
+void PrintUsageJson(std::ostream& out, const std::string& command, const std::string& error) {
+  const nlohmann::json doc = {{"command", command}, {"error", error}, {"exitStatus", kExitUsage}};
+  out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
+constexpr const char* kSynopsis =
+    "orvel-cli: firmware updates for CD-R/RW and DVD+RW drives from the command line.\n"
+    "\n"
+    "  orvel-cli [OPTIONS] drives\n"
+    "  orvel-cli [OPTIONS] identify FILE...\n"
+    "  orvel-cli [OPTIONS] update FILE --drive WHICH [--backup] [--yes]\n"
+    "  orvel-cli [OPTIONS] backup --drive WHICH\n"
+    "  orvel-cli [OPTIONS] convert IN OUT\n"
+    "\n"
+    "WHICH is a drive's position in the `drives` list (from 1) or the address part of\n"
+    "its label: cdrom0, drive2, \"HA:0 ID:3\". File names are taken relative to -C DIR.\n"
+    "Options may stand before or after the command.\n";
+
+constexpr const char* kWhichHelp = "Drive: position in the drives list (from 1), or cdrom0, drive2, \"HA:0 ID:3\"";
+
 std::string ExitStatusHelp() {
   return "Exit status:\n"
          "  0  completed (or the command succeeded)\n"
@@ -65,7 +98,7 @@ std::string ExitStatusHelp() {
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
-  CLI::App app{"orvel-cli: firmware updates for CD-R/RW and DVD+RW drives from the command line.", "orvel-cli"};
+  CLI::App app{kSynopsis, "orvel-cli"};
   app.set_version_flag("--version", std::string("orvel-cli ") + ORVEL_VERSION);
   app.fallthrough();
   app.require_subcommand(1);
@@ -77,7 +110,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   // Taken out of the arguments before parsing (see SplitSimulate); listed here for --help.
   bool simulateListed = false;
   app.add_flag("--simulate", simulateListed,
-               "Use the drive simulator instead of real drives; --simulate=SCENARIO picks a scenario (see below)")
+               "The drive simulator instead of real drives; =SCENARIO picks a machine (see below)")
       ->option_text("[=SCENARIO]");
   app.add_flag("--trace", options.trace, "Every SCSI command on standard error, one line each");
   app.add_flag("--json", options.json, "One JSON document on standard output");
@@ -96,15 +129,14 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   UpdateArgs update;
   CLI::App* updateCmd = app.add_subcommand("update", "Update a drive's firmware from FILE, as the dialog's Start does");
   updateCmd->add_option("FILE", update.file, "Firmware file")->required();
-  updateCmd->add_option("--drive", update.drive, "Drive: position in the drives list (from 1) or address (cdrom0)")
-      ->required();
+  updateCmd->add_option("--drive", update.drive, kWhichHelp)->required()->option_text("WHICH");
   updateCmd->add_flag("--backup", update.backup, "Back up the current firmware to CDRWFW00..09 first");
   updateCmd->add_flag("--yes", update.yes, "Do not ask before writing (required without a terminal)");
 
   std::string backupDrive;
   CLI::App* backupCmd =
       app.add_subcommand("backup", "Switch a drive to update mode and save its firmware to CDRWFW00..09");
-  backupCmd->add_option("--drive", backupDrive, "Drive: position in the drives list (from 1) or address")->required();
+  backupCmd->add_option("--drive", backupDrive, kWhichHelp)->required()->option_text("WHICH");
 
   std::string convertIn;
   std::string convertOut;
@@ -118,6 +150,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   samples->group("");
   samples->add_option("DIR", samplesDir)->required();
 
+  // The scenario list belongs to the program's help; a command's help ends with the exit statuses.
+  for (CLI::App* sub : {drives, identify, updateCmd, backupCmd, convert, samples}) sub->footer(ExitStatusHelp());
+
   std::vector<const char*> args;
   std::optional<std::string> simulate = SplitSimulate(argc, argv, args);
   try {
@@ -127,6 +162,11 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return kExitOk;
   } catch (const CLI::ParseError& e) {
     app.exit(e, out, err);
+    if (JsonAsked(args)) {
+      std::string command;
+      for (const CLI::App* sub : app.get_subcommands()) command = sub->get_name();
+      PrintUsageJson(out, command, e.what());
+    }
     return kExitUsage;
   }
 
@@ -134,16 +174,20 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   options.scenario = simulate.value_or(std::string());
   options.language = lang == "ja" ? 1 : 0;
   options.fast = options.fast || EnvSaysFast(env);
+  CliContext ctx{out, err, env, options, {}, false, {}};
+  for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();
   if (!workingDirectory.empty()) {
     std::error_code ec;
     if (!std::filesystem::is_directory(workingDirectory, ec)) {
-      err << "orvel-cli: " << workingDirectory << ": no such directory\n";
-      return kExitNoSuchDriveOrFile;
+      const bool exists = std::filesystem::exists(workingDirectory, ec);
+      const int status = ctx.Fail(kExitNoSuchDriveOrFile,
+                                  "-C " + workingDirectory + (exists ? ": not a directory" : ": no such directory"));
+      if (ctx.options.json) ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});
+      return status;
     }
-    options.workingDirectory = workingDirectory;
+    ctx.options.workingDirectory = workingDirectory;
   }
 
-  CliContext ctx{out, err, env, options, {}, false, {}};
   const auto runCommand = [&](CliContext& c) -> int {
     if (drives->parsed()) return CommandDrives(c);
     if (identify->parsed()) return CommandIdentify(c, identifyFiles);
@@ -158,7 +202,6 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (samples->parsed()) return CommandMakeSamples(c, samplesDir);
     return kExitUsage;
   };
-  for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();
   const int status = runCommand(ctx);
   // Scripts get their one document also when a command stopped early.
   if (ctx.options.json && !ctx.jsonPrinted) {

@@ -16,7 +16,12 @@ fi
 rm -rf "$demo"
 mkdir -p "$demo"
 
-step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+# Headings in bold only on a terminal, so that a saved log stays plain text.
+if [ -t 1 ]; then
+  step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+else
+  step() { printf '\n== %s\n' "$*"; }
+fi
 
 step "Sample firmware files for the simulated drives"
 mapfile -t samples < <("$cli" make-samples "$demo")

@@ -70,6 +70,12 @@ TEST_F(CliTest, DrivesListsSupportedDrivesInProbeOrder) {
   EXPECT_EQ(aspiDoc["drives"][2]["address"], "HA:0 ID:2");
   EXPECT_EQ(aspiDoc["drives"][2]["label"].get<std::string>().rfind("HA:0 ID:2  ", 0), 0u);
 
+  // WHICH by the ASPI address, however it is typed: the drive's own firmware is saved.
+  const CliRun byAddress = Run({"--simulate=aspi", "--json", "backup", "--drive", "ha:0  id:2"});
+  ASSERT_EQ(byAddress.status, kExitOk) << byAddress.err;
+  EXPECT_EQ(nlohmann::json::parse(byAddress.out)["drive"]["address"], "HA:0 ID:2");
+  EXPECT_EQ(Run({"--simulate=aspi", "backup", "--drive", "HA:0 ID:3"}).status, kExitNoSuchDriveOrFile);
+
   const CliRun none = Run({"--simulate=empty", "drives"});
   EXPECT_EQ(none.status, kExitOk);
   EXPECT_TRUE(Contains(none.out, "No supported drive found."));
@@ -104,7 +110,15 @@ TEST_F(CliTest, IdentifyTellsFamilyFormAndWhyNot) {
 
   const CliRun unknownOnly = Run({"identify", "JUNK.BIN"});
   EXPECT_EQ(unknownOnly.status, kExitTypeCodeRefused);
-  EXPECT_TRUE(Contains(unknownOnly.out, "JUNK.BIN: not identified: no matching type code"));
+  EXPECT_TRUE(Contains(unknownOnly.out, "JUNK.BIN: not identified: no matching type code\n"));
+  // A packed file cut short says so; an empty one too.
+  const std::vector<std::uint8_t> packed = ReadBytes(Sample(0));
+  WriteBytes("CUT.KVF", std::vector<std::uint8_t>(packed.begin(), packed.begin() + 100000));
+  WriteBytes("EMPTY.KVF", {});
+  const CliRun broken = Run({"identify", "CUT.KVF", "EMPTY.KVF"});
+  EXPECT_EQ(broken.status, kExitTypeCodeRefused);
+  EXPECT_TRUE(Contains(broken.out, "CUT.KVF: not identified: no matching type code; not a valid packed file"));
+  EXPECT_TRUE(Contains(broken.out, "EMPTY.KVF: not identified: no matching type code: the file is empty"));
   // A file after --simulate stays a file (the scenario only comes with "=").
   const CliRun good = Run({"identify", "--simulate", Sample(2)});
   EXPECT_EQ(good.status, kExitOk) << good.err;
@@ -157,9 +171,11 @@ TEST_F(CliTest, BackupFailuresLeaveNoFile) {
   const CliRun shortRead = Run({"--simulate=default,fault=e3:40:short:8192", "backup", "--drive", "1"});
   EXPECT_EQ(shortRead.status, kExitBackupFailed);
   EXPECT_TRUE(Contains(shortRead.out, "The backup failed."));
+  // No update follows a backup command, so the dialog's "I continue the updating" would mislead.
   const CliRun altRead = Run({"--simulate=alt-read", "backup", "--drive", "1"});
   EXPECT_EQ(altRead.status, kExitBackupFailed);
-  EXPECT_TRUE(Contains(altRead.out, "I could not back up the F/W"));
+  EXPECT_TRUE(Contains(altRead.err, "no backup is possible"));
+  EXPECT_FALSE(Contains(altRead.out + altRead.err, "I continue the updating"));
   const CliRun full = Run({"--simulate=disk-full", "backup", "--drive", "1"});
   EXPECT_EQ(full.status, kExitBackupFailed);
   EXPECT_TRUE(Files().empty()) << Files().front();
@@ -227,6 +243,7 @@ TEST_F(CliTest, ConvertRefusesWhatItCannotConvertAndNeverOverwrites) {
   const std::vector<std::string> before = Files();
   const CliRun full = Run({"--simulate=disk-full", "convert", Sample(0), "FULL.BIN"});
   EXPECT_EQ(full.status, kExitUpdateFailed);
+  EXPECT_TRUE(Contains(full.err, "FULL.BIN: write failed: disk full")) << full.err;
   EXPECT_EQ(Files(), before);
 }
 
@@ -247,10 +264,22 @@ TEST_F(CliTest, BadArgumentsAreUsageErrors) {
     EXPECT_EQ(run.status, kExitUsage) << (args.empty() ? "(none)" : args.front());
     EXPECT_FALSE(run.err.empty());
   }
-  std::vector<const char*> argv{"orvel-cli", "-C", "/no/such/dir", "drives"};
+  std::vector<const char*> argv{"orvel-cli", "-C", "/no/such/dir", "--json", "drives"};
   std::ostringstream out;
   std::ostringstream err;
   EXPECT_EQ(RunCli(static_cast<int>(argv.size()), argv.data(), out, err, env), kExitNoSuchDriveOrFile);
+  EXPECT_TRUE(Contains(err.str(), "/no/such/dir: no such directory"));
+  const nlohmann::json noDir = nlohmann::json::parse(out.str());
+  EXPECT_EQ(noDir["exitStatus"], kExitNoSuchDriveOrFile);
+  EXPECT_EQ(noDir["command"], "drives");
+
+  // Scripts get their document also when the arguments do not parse.
+  const CliRun badJson = Run({"--json", "update", "A.BIN", "--yes"});
+  EXPECT_EQ(badJson.status, kExitUsage);
+  const nlohmann::json usage = nlohmann::json::parse(badJson.out);
+  EXPECT_EQ(usage["exitStatus"], kExitUsage);
+  EXPECT_EQ(usage["command"], "update");
+  EXPECT_TRUE(Contains(usage["error"].get<std::string>(), "--drive"));
 
   const CliRun help = Run({"--help"});
   EXPECT_EQ(help.status, kExitOk);

@@ -137,6 +137,8 @@ TEST_F(UpdateCommand, DifferentTypeCodeIsRefusedWithoutWriting) {
   const CliRun run = Run({"--simulate", "--trace", "update", sim::kMisfitFileName, "--drive", "1", "--yes"});
   EXPECT_EQ(run.status, kExitTypeCodeRefused);
   EXPECT_TRUE(Contains(run.out, " Cannot update for different Type Code."));
+  EXPECT_TRUE(Contains(run.out, "stays in update mode until it is switched off and on"));
+  EXPECT_TRUE(machine->Drive(0).InUpdateMode());
   const std::vector<int> ops = TracedOpcodes(run.err);
   EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xAA) + std::count(ops.begin(), ops.end(), 0xE2), 0);
   EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xE1), 0);
@@ -235,6 +237,12 @@ TEST_F(UpdateCommand, TerminalRedrawsOneProgressLineAndJapaneseStepsAreShown) {
   std::string completed(PageTextRow(Completed, Japanese).infoText);
   completed = completed.substr(0, completed.find('\r'));
   EXPECT_TRUE(Contains(run.out, completed)) << completed;
+
+  // With the trace on the same terminal the bar goes line by line, so trace lines never land inside it.
+  const CliRun traced = Run({"--simulate", "--trace", "update", Sample(2), "--drive", "3", "--yes"});
+  ASSERT_EQ(traced.status, kExitOk) << traced.err;
+  EXPECT_FALSE(Contains(traced.out, "\r\033[K"));
+  EXPECT_TRUE(Contains(traced.out, "] 120/120\n"));
 }
 
 }  // namespace
