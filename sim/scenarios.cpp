@@ -446,7 +446,8 @@ std::string ScenarioHelp() {
       "  no-open=<drive>                     that drive's device name does not open\n"
       "  pending                             ASPI requests answer SS_PENDING first\n"
       "  platform=<id>                       the platform id the system reports\n"
-      "Examples: default,fault=e2:3:check:04/00 (the third 0xE2 chunk fails with 04/00)\n"
+      "Examples: default,fault=aa:3:check:04/00 (the third 12-byte chunk fails: the rest go as 0xE2)\n"
+      "          ten-byte-chunks,fault=e2:3:check:04/00 (the third 0xE2 chunk fails: the update fails)\n"
       "          default,disk-full=100000 (a backup cannot be written completely)\n";
   return text;
 }

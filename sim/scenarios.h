@@ -21,8 +21,9 @@
 //   no-open=<drive>                      the device name of that drive (index) does not open
 //   pending                              ASPI requests answer SS_PENDING first
 //   platform=<id>                        the platform id the version query reports
-// Example: "default,fault=e2:3:check:04/00" makes the third 0xE2 chunk fail
-// with sense key 2, ASC 04, ASCQ 00.
+// Example: "ten-byte-chunks,fault=e2:3:check:04/00" makes the third 0xE2 chunk
+// fail with sense key 2, ASC 04, ASCQ 00 (the default drives take 0xAA chunks
+// and never send 0xE2).
 //
 // The scenarios (ScenarioList gives the same with one line each):
 //   default         NT, cdrom0 family 6 (packed files), cdrom1 family 4,
