@@ -11,6 +11,7 @@
 #include "app/program_options.h"
 #include "app/update_app.h"
 #include "platform/linux/linux_platform.h"
+#include "sim/real_time_platform.h"
 #include "sim/scenarios.h"
 #include "ui/qt/qt_window_system.h"
 
@@ -49,11 +50,13 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<orvel::Platform> platform;
   if (options.simulate) {
-    platform = orvel::sim::MakeScenario(options.scenario, kWorkingDirectory, &error);
-    if (platform == nullptr) {
+    auto machine = orvel::sim::MakeScenario(options.scenario, kWorkingDirectory, &error);
+    if (machine == nullptr) {
       std::cerr << kProgramName << ": --simulate=" << options.scenario << ": " << error << '\n';
       return kExitUsage;
     }
+    // A dry run at the drive's real pace, so the operator sees the steps go by.
+    platform = std::make_unique<orvel::RealTimePlatform>(std::move(machine));
   } else {
     platform = orvel::MakeLinuxPlatform(kWorkingDirectory);
   }

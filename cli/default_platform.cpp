@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "cli/cli.h"
-#include "cli/real_time_platform.h"
+#include "sim/real_time_platform.h"
 #include "platform/linux/linux_platform.h"
 #include "sim/scenarios.h"
 

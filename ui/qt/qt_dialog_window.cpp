@@ -602,6 +602,8 @@ void QtDialogWindow::SetProgressPosition(int id, int position) {
   // QProgressBar ignores a value outside its range; the control clamps instead.
   c->position = std::clamp(position, std::min(c->low, c->high), std::max(c->low, c->high));
   c->progress->setValue(c->position);
+  // The native control redraws at once; the update holds the thread, so paint now.
+  if (c->progress->isVisible()) c->progress->repaint();
 }
 
 int QtDialogWindow::ProgressPosition(int id) {

@@ -1,4 +1,4 @@
-#include "cli/real_time_platform.h"
+#include "sim/real_time_platform.h"
 
 #include <chrono>
 #include <thread>
