@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_trace.h"
-#include "cli/real_time_platform.h"
+#include "sim/real_time_platform.h"
 #include "cli_fixture.h"
 #include "firmware/catalogue.h"
 #include "firmware/codec.h"
