@@ -348,7 +348,7 @@ std::vector<std::uint8_t> SampleImage(std::size_t index) {
   return MakeDriveImage(d.family, d.typeCode, d.newer, d.newerSeed);
 }
 
-int ParseScenario(std::string_view text, ScenarioSpec* spec, std::string* error) {
+int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* error) {
   const auto fail = [&](std::string why) {
     if (error != nullptr) *error = std::move(why);
     return 0;
@@ -390,32 +390,32 @@ int ParseScenario(std::string_view text, ScenarioSpec* spec, std::string* error)
       return fail("unknown option \"" + std::string(opt) + "\"");
     }
   }
-  *spec = std::move(s);
+  *parsed = std::move(s);
   return 1;
 }
 
 std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string workingDirectory, std::string* error) {
-  ScenarioSpec spec;
-  if (ParseScenario(text, &spec, error) == 0) return nullptr;
-  std::unique_ptr<SimMachine> m = Build(spec.name, std::move(workingDirectory));
+  ScenarioSpec parsed;
+  if (ParseScenario(text, &parsed, error) == 0) return nullptr;
+  std::unique_ptr<SimMachine> m = Build(parsed.name, std::move(workingDirectory));
   if (!m) {
-    if (error != nullptr) *error = "unknown scenario \"" + spec.name + "\"";
+    if (error != nullptr) *error = "unknown scenario \"" + parsed.name + "\"";
     return nullptr;
   }
-  for (const FaultRule& r : spec.faults) m->AddFault(r);
+  for (const FaultRule& r : parsed.faults) m->AddFault(r);
   FileFaults& f = m->FileFaultSettings();
-  if (spec.fileFaults.diskFullAfter) f.diskFullAfter = spec.fileFaults.diskFullAfter;
-  if (spec.fileFaults.shortReadAt) f.shortReadAt = spec.fileFaults.shortReadAt;
-  f.syncFails = f.syncFails || spec.fileFaults.syncFails;
-  for (std::size_t index : spec.refuseOpen) {
+  if (parsed.fileFaults.diskFullAfter) f.diskFullAfter = parsed.fileFaults.diskFullAfter;
+  if (parsed.fileFaults.shortReadAt) f.shortReadAt = parsed.fileFaults.shortReadAt;
+  f.syncFails = f.syncFails || parsed.fileFaults.syncFails;
+  for (std::size_t index : parsed.refuseOpen) {
     if (index >= m->DriveCount()) {
       if (error != nullptr) *error = "no-open: no drive " + std::to_string(index);
       return nullptr;
     }
     m->RefuseOpen(m->AttachmentOf(index).deviceName);
   }
-  if (spec.pending) m->Aspi().pending = true;
-  if (spec.platformGiven) m->SetPlatformId(spec.platformId);
+  if (parsed.pending) m->Aspi().pending = true;
+  if (parsed.platformGiven) m->SetPlatformId(parsed.platformId);
   return m;
 }
 

@@ -89,7 +89,7 @@ struct ScenarioSpec {
   std::uint32_t platformId = 0;
 };
 // 1 on success; 0 with *error telling what is wrong.
-int ParseScenario(std::string_view text, ScenarioSpec* spec, std::string* error);
+int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* error);
 
 // Builds the machine of a scenario text rooted at `workingDirectory`;
 // nullptr with *error for an unknown name or a bad option.

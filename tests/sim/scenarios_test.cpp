@@ -57,41 +57,41 @@ TEST(Scenarios, DefaultAndAspiMachinesOfferTheSupportedDrives) {
 }
 
 TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
-  ScenarioSpec spec;
+  ScenarioSpec parsed;
   std::string error;
   ASSERT_EQ(ParseScenario("default,fault=e2@1:3+:check:04/00,fault=any:2:short:100,disk-full=4096,sync-fails,"
                           "file-short=77,no-open=2,pending,platform=1",
-                          &spec, &error),
+                          &parsed, &error),
             1)
       << error;
-  EXPECT_EQ(spec.name, "default");
-  ASSERT_EQ(spec.faults.size(), 2U);
-  EXPECT_EQ(spec.faults[0].opcode, 0xE2);
-  EXPECT_EQ(spec.faults[0].drive, 1);
-  EXPECT_EQ(spec.faults[0].occurrence, 3U);
-  EXPECT_TRUE(spec.faults[0].onward);
-  EXPECT_EQ(spec.faults[0].kind, FaultKind::Check);
-  EXPECT_EQ(spec.faults[0].sense, (Sense{kKeyNotReady, 0x04, 0x00}));
-  EXPECT_EQ(spec.faults[1].opcode, kAnyOpcode);
-  EXPECT_EQ(spec.faults[1].kind, FaultKind::ShortData);
-  EXPECT_EQ(spec.faults[1].shortBytes, 100U);
-  EXPECT_EQ(spec.fileFaults.diskFullAfter, 4096U);
-  EXPECT_TRUE(spec.fileFaults.syncFails);
-  EXPECT_EQ(spec.fileFaults.shortReadAt, 77U);
-  EXPECT_EQ(spec.refuseOpen, (std::vector<std::size_t>{2}));
-  EXPECT_TRUE(spec.pending);
-  EXPECT_TRUE(spec.platformGiven);
-  EXPECT_EQ(spec.platformId, 1U);
+  EXPECT_EQ(parsed.name, "default");
+  ASSERT_EQ(parsed.faults.size(), 2U);
+  EXPECT_EQ(parsed.faults[0].opcode, 0xE2);
+  EXPECT_EQ(parsed.faults[0].drive, 1);
+  EXPECT_EQ(parsed.faults[0].occurrence, 3U);
+  EXPECT_TRUE(parsed.faults[0].onward);
+  EXPECT_EQ(parsed.faults[0].kind, FaultKind::Check);
+  EXPECT_EQ(parsed.faults[0].sense, (Sense{kKeyNotReady, 0x04, 0x00}));
+  EXPECT_EQ(parsed.faults[1].opcode, kAnyOpcode);
+  EXPECT_EQ(parsed.faults[1].kind, FaultKind::ShortData);
+  EXPECT_EQ(parsed.faults[1].shortBytes, 100U);
+  EXPECT_EQ(parsed.fileFaults.diskFullAfter, 4096U);
+  EXPECT_TRUE(parsed.fileFaults.syncFails);
+  EXPECT_EQ(parsed.fileFaults.shortReadAt, 77U);
+  EXPECT_EQ(parsed.refuseOpen, (std::vector<std::size_t>{2}));
+  EXPECT_TRUE(parsed.pending);
+  EXPECT_TRUE(parsed.platformGiven);
+  EXPECT_EQ(parsed.platformId, 1U);
 
-  ASSERT_EQ(ParseScenario("aspi,fault=12:1:check:6/29/00", &spec, &error), 1) << error;
-  EXPECT_EQ(spec.faults[0].sense, (Sense{kKeyUnitAttention, 0x29, 0x00}));
+  ASSERT_EQ(ParseScenario("aspi,fault=12:1:check:6/29/00", &parsed, &error), 1) << error;
+  EXPECT_EQ(parsed.faults[0].sense, (Sense{kKeyUnitAttention, 0x29, 0x00}));
 
   for (const char* bad : {"", "nosuch", "default,", "default,fault=e2", "default,fault=e2:0:fail",
                           "default,fault=1ff:1:fail", "default,fault=e2:1:explode", "default,fault=e2:1:check:zz/00",
                           "default,fault=e2:1:check:10/20/30", "default,fault=e2:1:short", "default,fault=e2:1:timeout:5",
                           "default,disk-full=lots", "default,colour=blue", "fault=e2:1:fail"}) {
     error.clear();
-    EXPECT_EQ(ParseScenario(bad, &spec, &error), 0) << bad;
+    EXPECT_EQ(ParseScenario(bad, &parsed, &error), 0) << bad;
     EXPECT_FALSE(error.empty()) << bad;
   }
   TempDir dir;
