@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "cli/cli_context.h"
+#include "cli/command_table.h"
 #include "sim/scenarios.h"
 
 #ifndef ORVEL_VERSION
@@ -69,20 +70,23 @@ void PrintUsageJson(std::ostream& out, const std::string& command, const std::st
   out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
-constexpr const char* kSynopsis =
+constexpr const char* kAbout =
     "orvel-cli: firmware updates for CD-R/RW and DVD+RW drives from the command line.\n"
-    "\n"
-    "  orvel-cli [OPTIONS] drives\n"
-    "  orvel-cli [OPTIONS] identify FILE...\n"
-    "  orvel-cli [OPTIONS] update FILE --drive WHICH [--backup] [--yes]\n"
-    "  orvel-cli [OPTIONS] backup --drive WHICH\n"
-    "  orvel-cli [OPTIONS] convert IN OUT\n"
+    "\n";
+constexpr const char* kAboutWhich =
     "\n"
     "WHICH is a drive's position in the `drives` list (from 1) or the address part of\n"
     "its label: cdrom0, drive2, \"HA:0 ID:3\". File names are taken relative to -C DIR.\n"
     "Options may stand before or after the command.\n";
 
-constexpr const char* kWhichHelp = "Drive: position in the drives list (from 1), or cdrom0, drive2, \"HA:0 ID:3\"";
+// The program's description: one synopsis line per listed command.
+std::string Synopsis() {
+  std::string text = kAbout;
+  for (const CliCommand& command : CliCommands()) {
+    if (!command.synopsis.empty()) text += "  orvel-cli [OPTIONS] " + std::string(command.synopsis) + "\n";
+  }
+  return text + kAboutWhich;
+}
 
 std::string ExitStatusHelp() {
   return "Exit status:\n"
@@ -95,66 +99,48 @@ std::string ExitStatusHelp() {
          "  6  no such drive or file\n";
 }
 
-}  // namespace
-
-int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
-  CLI::App app{kSynopsis, "orvel-cli"};
-  app.set_version_flag("--version", std::string("orvel-cli ") + ORVEL_VERSION);
-  app.fallthrough();
-  app.require_subcommand(1);
-  app.footer("Simulator (--simulate=SCENARIO):\n" + sim::ScenarioHelp() + "\n" + ExitStatusHelp());
-
+// The options every command shares, as the parser fills them.
+struct GlobalArgs {
   GlobalOptions options;
   std::string lang = "en";
   std::string workingDirectory;
-  // Taken out of the arguments before parsing (see SplitSimulate); listed here for --help.
-  bool simulateListed = false;
-  app.add_flag("--simulate", simulateListed,
+  bool simulateListed = false;  // taken out before parsing (see SplitSimulate); listed for --help
+};
+
+void AddGlobalOptions(CLI::App& app, GlobalArgs& g) {
+  app.add_flag("--simulate", g.simulateListed,
                "The drive simulator instead of real drives; =SCENARIO picks a machine (see below)")
       ->option_text("[=SCENARIO]");
-  app.add_flag("--trace", options.trace, "Every SCSI command on standard error, one line each");
-  app.add_flag("--json", options.json, "One JSON document on standard output");
-  app.add_option("--lang", lang, "Language of the page texts: en (default) or ja")
+  app.add_flag("--trace", g.options.trace, "Every SCSI command on standard error, one line each");
+  app.add_flag("--json", g.options.json, "One JSON document on standard output");
+  app.add_option("--lang", g.lang, "Language of the page texts: en (default) or ja")
       ->check(CLI::IsMember({"en", "ja"}))
       ->option_text("en|ja");
-  app.add_option("-C", workingDirectory, "Working directory (firmware and backup files)")->option_text("DIR");
-  app.add_flag("--fast", options.fast, "Simulator pauses on the virtual clock")->group("");
+  app.add_option("-C", g.workingDirectory, "Working directory (firmware and backup files)")->option_text("DIR");
+  app.add_flag("--fast", g.options.fast, "Simulator pauses on the virtual clock")->group("");
+}
 
-  CLI::App* drives = app.add_subcommand("drives", "List the supported drives");
+// A command of the table as added to the parser.
+struct Subcommand {
+  CLI::App* parsed;
+  CommandHandler run;
+};
 
-  std::vector<std::string> identifyFiles;
-  CLI::App* identify = app.add_subcommand("identify", "Identify firmware files");
-  identify->add_option("FILE", identifyFiles, "Firmware files")->required();
+std::vector<Subcommand> AddCommands(CLI::App& app) {
+  std::vector<Subcommand> added;
+  for (const CliCommand& command : CliCommands()) {
+    CLI::App* sub = app.add_subcommand(std::string(command.name), std::string(command.help));
+    if (command.synopsis.empty()) sub->group("");
+    // The scenario list belongs to the program's help; a command's help ends with the exit statuses.
+    sub->footer(ExitStatusHelp());
+    added.push_back({sub, command.addOptions(*sub)});
+  }
+  return added;
+}
 
-  UpdateArgs update;
-  CLI::App* updateCmd = app.add_subcommand("update", "Update a drive's firmware from FILE, as the dialog's Start does");
-  updateCmd->add_option("FILE", update.file, "Firmware file")->required();
-  updateCmd->add_option("--drive", update.drive, kWhichHelp)->required()->option_text("WHICH");
-  updateCmd->add_flag("--backup", update.backup, "Back up the current firmware to CDRWFW00..09 first");
-  updateCmd->add_flag("--yes", update.yes, "Do not ask before writing (required without a terminal)");
-
-  std::string backupDrive;
-  CLI::App* backupCmd =
-      app.add_subcommand("backup", "Switch a drive to update mode and save its firmware to CDRWFW00..09");
-  backupCmd->add_option("--drive", backupDrive, kWhichHelp)->required()->option_text("WHICH");
-
-  std::string convertIn;
-  std::string convertOut;
-  CLI::App* convert =
-      app.add_subcommand("convert", "Convert between an encoded file (.kvf) and its plain image (.bin)");
-  convert->add_option("IN", convertIn, "Input file")->required();
-  convert->add_option("OUT", convertOut, "Output file (never overwritten)")->required();
-
-  std::string samplesDir;
-  CLI::App* samples = app.add_subcommand("make-samples", "Write sample firmware files for the simulator's drives");
-  samples->group("");
-  samples->add_option("DIR", samplesDir)->required();
-
-  // The scenario list belongs to the program's help; a command's help ends with the exit statuses.
-  for (CLI::App* sub : {drives, identify, updateCmd, backupCmd, convert, samples}) sub->footer(ExitStatusHelp());
-
-  std::vector<const char*> args;
-  std::optional<std::string> simulate = SplitSimulate(argc, argv, args);
+// Parses `args`: nothing when a command is to run, else the exit status
+// (--help and --version, or a usage error already reported).
+std::optional<int> Parse(CLI::App& app, std::vector<const char*>& args, std::ostream& out, std::ostream& err) {
   try {
     app.parse(static_cast<int>(args.size()), args.data());
   } catch (const CLI::Success& e) {  // --help, --version
@@ -169,40 +155,56 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
     return kExitUsage;
   }
+  return std::nullopt;
+}
 
+// -C DIR must name a directory; kExitOk, or the failure reported.
+int UseWorkingDirectory(CliContext& ctx, const std::string& directory) {
+  if (directory.empty()) return kExitOk;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(directory, ec)) {
+    const bool exists = std::filesystem::exists(directory, ec);
+    const int status =
+        ctx.Fail(kExitNoSuchDriveOrFile, "-C " + directory + (exists ? ": not a directory" : ": no such directory"));
+    if (ctx.options.json) ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});
+    return status;
+  }
+  ctx.options.workingDirectory = directory;
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
+  CLI::App app{Synopsis(), "orvel-cli"};
+  app.set_version_flag("--version", std::string("orvel-cli ") + ORVEL_VERSION);
+  app.fallthrough();
+  app.require_subcommand(1);
+  app.footer("Simulator (--simulate=SCENARIO):\n" + sim::ScenarioHelp() + "\n" + ExitStatusHelp());
+  GlobalArgs globals;
+  AddGlobalOptions(app, globals);
+  const std::vector<Subcommand> commands = AddCommands(app);
+
+  std::vector<const char*> args;
+  const std::optional<std::string> simulate = SplitSimulate(argc, argv, args);
+  if (const std::optional<int> stopped = Parse(app, args, out, err)) return *stopped;
+
+  GlobalOptions& options = globals.options;
   options.simulate = simulate.has_value();
   options.scenario = simulate.value_or(std::string());
-  options.language = lang == "ja" ? 1 : 0;
+  options.language = globals.lang == "ja" ? 1 : 0;
   options.fast = options.fast || EnvSaysFast(env);
   CliContext ctx{out, err, env, options, {}, false, {}};
   for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();
-  if (!workingDirectory.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(workingDirectory, ec)) {
-      const bool exists = std::filesystem::exists(workingDirectory, ec);
-      const int status = ctx.Fail(kExitNoSuchDriveOrFile,
-                                  "-C " + workingDirectory + (exists ? ": not a directory" : ": no such directory"));
-      if (ctx.options.json) ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});
-      return status;
-    }
-    ctx.options.workingDirectory = workingDirectory;
-  }
+  if (const int status = UseWorkingDirectory(ctx, globals.workingDirectory); status != kExitOk) return status;
 
-  const auto runCommand = [&](CliContext& c) -> int {
-    if (drives->parsed()) return CommandDrives(c);
-    if (identify->parsed()) return CommandIdentify(c, identifyFiles);
-    if (updateCmd->parsed()) {
-      if (!update.yes && !env.inputIsTerminal) {
-        return c.Fail(kExitUsage, "update writes to the drive: without a terminal to ask on, give --yes");
-      }
-      return CommandUpdate(c, update);
+  int status = kExitUsage;
+  for (const Subcommand& command : commands) {
+    if (command.parsed->parsed()) {
+      status = command.run(ctx);
+      break;
     }
-    if (backupCmd->parsed()) return CommandBackup(c, backupDrive);
-    if (convert->parsed()) return CommandConvert(c, convertIn, convertOut);
-    if (samples->parsed()) return CommandMakeSamples(c, samplesDir);
-    return kExitUsage;
-  };
-  const int status = runCommand(ctx);
+  }
   // Scripts get their one document also when a command stopped early.
   if (ctx.options.json && !ctx.jsonPrinted) {
     ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});

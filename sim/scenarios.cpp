@@ -34,40 +34,6 @@ constexpr std::uint8_t kErased = 0xFF;
 
 constexpr const char* kCdromPrefix = "\\\\.\\cdrom";
 
-constexpr std::array<ScenarioInfo, 31> kScenarios{{
-    {"default", "NT: cdrom0 family 6, cdrom1 family 4, cdrom2 family 2, cdrom3 unsupported; older firmware"},
-    {"aspi", "Windows 98 with ASPI: the default drives at HA 0 ID 0..3"},
-    {"aspi-pending", "as aspi; every request answers SS_PENDING before its final status"},
-    {"aspi-no-library", "Windows 98 without WNASPI32.DLL"},
-    {"aspi-no-entry", "WNASPI32.DLL without SendASPI32Command"},
-    {"aspi-no-manager", "ASPI support info with status 0xE8 (no adapters)"},
-    {"aspi-no-adapters", "ASPI support info SS_COMP with 0 host adapters"},
-    {"aspi-aborted", "as aspi; every INQUIRY ends with SS_ABORTED"},
-    {"drive-letter", "NT without cdrom names: drives at C:, E: and N: (only E: is reachable)"},
-    {"platform-0", "platform id 0 (Win32s)"},
-    {"blank-flash", "cdrom0 (family 6) has an erased flash"},
-    {"no-update-mode", "cdrom0 refuses to switch to update mode"},
-    {"unknown-type", "cdrom0's identification block holds an unknown type code"},
-    {"alt-read", "cdrom0 refuses the address read form 0xE3 (0xA8 works)"},
-    {"ten-byte-chunks", "cdrom0 refuses 12-byte chunks 0xAA with 5/24/00"},
-    {"finish-variant-2", "cdrom0 accepts only FinishTransfer variant 2"},
-    {"skip-phases", "cdrom0 reports only the erase and write phases"},
-    {"repeat-phase", "cdrom0 reports writing, checking, writing again, checking"},
-    {"busy-polls", "cdrom0 answers busy (CHECK 5/20/00) for 4 polls before the first phase"},
-    {"resend-chunk", "cdrom0 asks for its third chunk twice more (2/3A/00)"},
-    {"rewrite-fails", "cdrom0 fails the rewrite after erasing (3/0C/00); flash left erased"},
-    {"chunk-fails", "cdrom0 refuses 0xAA; its fifth 0xE2 chunk fails with 4/44/00"},
-    {"timeout-poll", "the third poll of cdrom0 outlasts the time-out"},
-    {"short-read", "cdrom0's address-form firmware reads deliver 8192 of 16384 bytes"},
-    {"disk-full", "the working directory fills up after 64 KiB written"},
-    {"sync-fails", "flushing a written file to disk fails"},
-    {"no-open", "cdrom1 exists but its device does not open"},
-    {"loader-mode", "cdrom0 is already in update mode (reports its loader identification)"},
-    {"empty", "NT with no drives"},
-    {"aspi-empty", "Windows 98 with ASPI and one adapter without drives"},
-    {"family-5", "NT: cdrom0 family 5 (byte-keyed files, loader update forced)"},
-}};
-
 std::uint32_t FamilyIdOffset(int family) {
   for (std::size_t i = 0; i < kTypeCodeRows; ++i) {
     const TypeCodeEntry& row = TypeCodeRow(static_cast<int>(i));
@@ -239,96 +205,177 @@ constexpr std::uint32_t kTimedOutPoll = 3;
 constexpr std::uint8_t kFinishOnlyVariant2 = 0x04;
 constexpr std::size_t kFamily5Drive = 0;
 
-std::unique_ptr<SimMachine> Build(std::string_view name, std::string workingDirectory) {
-  const bool aspi = name.starts_with("aspi");
-  auto m = std::make_unique<SimMachine>(aspi ? kPlatformWindows : kPlatformNt, std::move(workingDirectory));
-  if (name == "empty") return m;
-  if (name == "aspi-empty") return m;
-  if (name == "drive-letter") {
-    m->AddDrive(MakeDefaultDrive(0), Attachment{"\\\\.\\e:", 0, 0});
-    m->AddDrive(MakeDefaultDrive(1), Attachment{"\\\\.\\c:", 0, 1});
-    m->AddDrive(MakeDefaultDrive(2), Attachment{"\\\\.\\n:", 0, 2});
-    m->AddDrive(MakeOtherDevice(), Attachment{"\\\\.\\f:", 0, 3});
-    return m;
+// The first default drive, the one most scenarios change.
+DriveBehaviour& FirstBehaviour(SimMachine& m) { return m.Drive(0).Behaviour(); }
+
+// Every scenario, in the order of --help and the README's table.
+constexpr Scenario kScenarios[] = {
+    {"default", "NT: cdrom0 family 6, cdrom1 family 4, cdrom2 family 2, cdrom3 unsupported; older firmware",
+     kPlatformNt, [](SimMachine& m) { AddDefaultDrives(m); }},
+    {"aspi", "Windows 98 with ASPI: the default drives at HA 0 ID 0..3", kPlatformWindows,
+     [](SimMachine& m) { AddDefaultDrives(m); }},
+    {"aspi-pending", "as aspi; every request answers SS_PENDING before its final status", kPlatformWindows,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.Aspi().pending = true;
+     }},
+    {"aspi-no-library", "Windows 98 without WNASPI32.DLL", kPlatformWindows,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.Aspi().libraryPresent = false;
+     }},
+    {"aspi-no-entry", "WNASPI32.DLL without SendASPI32Command", kPlatformWindows,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.Aspi().hasSendCommand = false;
+     }},
+    {"aspi-no-manager", "ASPI support info with status 0xE8 (no adapters)", kPlatformWindows,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.Aspi().supportStatus = srb::SS_NO_ADAPTERS;
+     }},
+    {"aspi-no-adapters", "ASPI support info SS_COMP with 0 host adapters", kPlatformWindows,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.Aspi().adapterCount = 0;
+     }},
+    {"aspi-aborted", "as aspi; every INQUIRY ends with SS_ABORTED", kPlatformWindows,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.AddFault(Rule(kOpInquiry, kAnyDrive, 1, true, FaultKind::Aborted));
+     }},
+    {"drive-letter", "NT without cdrom names: drives at C:, E: and N: (only E: is reachable)", kPlatformNt,
+     [](SimMachine& m) {
+       m.AddDrive(MakeDefaultDrive(0), Attachment{"\\\\.\\e:", 0, 0});
+       m.AddDrive(MakeDefaultDrive(1), Attachment{"\\\\.\\c:", 0, 1});
+       m.AddDrive(MakeDefaultDrive(2), Attachment{"\\\\.\\n:", 0, 2});
+       m.AddDrive(MakeOtherDevice(), Attachment{"\\\\.\\f:", 0, 3});
+     }},
+    {"platform-0", "platform id 0 (Win32s)", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.SetPlatformId(kPlatformWin32s);
+     }},
+    {"blank-flash", "cdrom0 (family 6) has an erased flash", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       std::fill(m.Drive(0).MutableFlash().begin(), m.Drive(0).MutableFlash().end(), kErased);
+     }},
+    {"no-update-mode", "cdrom0 refuses to switch to update mode", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).switchesToUpdateMode = false;
+     }},
+    {"unknown-type", "cdrom0's identification block holds an unknown type code", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       const SampleDrive& d = kDefaultDrives[0];
+       const std::vector<std::uint8_t> image = MakeDriveImage(d.family, kUnknownTypeCode, d.installed, d.installedSeed);
+       std::copy(image.begin(), image.end(), m.Drive(0).MutableFlash().begin());
+     }},
+    {"alt-read", "cdrom0 refuses the address read form 0xE3 (0xA8 works): no backup is possible", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).refuseAddressRead = true;
+     }},
+    {"ten-byte-chunks", "cdrom0 refuses 12-byte chunks 0xAA with 5/24/00", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).refuseTwelveByteChunks = true;
+       FirstBehaviour(m).twelveByteRefusal = Sense{kKeyIllegalRequest, 0x24, 0x00};
+     }},
+    {"finish-variant-2", "cdrom0 accepts only FinishTransfer variant 2", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).acceptedFinishVariants = kFinishOnlyVariant2;
+     }},
+    {"skip-phases", "cdrom0 reports only the erase and write phases", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).phaseScript = {{0x01, 3}, {0x02, 4}};
+     }},
+    {"repeat-phase", "cdrom0 reports writing, checking, writing again, checking", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).phaseScript = {{0x02, 3}, {0x03, 1}, {0x02, 2}, {0x03, 2}};
+     }},
+    {"busy-polls", "cdrom0 answers busy (CHECK 5/20/00) for 4 polls before the first phase", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).busyPollsBefore = kBusyPolls;
+       FirstBehaviour(m).busyAsCheck = true;
+     }},
+    {"resend-chunk", "cdrom0 asks for its third chunk twice more (2/3A/00)", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).resendChunkIndex = kResendChunk;
+       FirstBehaviour(m).resendTimes = kResendTimes;
+     }},
+    {"rewrite-fails", "cdrom0 fails the rewrite after erasing (3/0C/00); flash left erased", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).phaseScript = {{0x00, 2}, {0x01, 3}};
+       FirstBehaviour(m).rewriteFails = true;
+     }},
+    {"chunk-fails", "cdrom0 refuses 0xAA; its fifth 0xE2 chunk fails with 4/44/00", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       FirstBehaviour(m).refuseTwelveByteChunks = true;
+       m.AddFault(Rule(kOpChunk10, 0, kFailingChunk, false, FaultKind::Check, Sense{0x4, 0x44, 0x00}));
+     }},
+    {"timeout-poll", "the third poll of cdrom0 outlasts the time-out", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.AddFault(Rule(kOpPoll, 0, kTimedOutPoll, false, FaultKind::Timeout));
+     }},
+    {"short-read", "cdrom0's address-form firmware reads deliver 8192 of 16384 bytes", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.AddFault(Rule(kOpReadAddress, 0, 1, true, FaultKind::ShortData, {}, kHalfBlock));
+     }},
+    {"disk-full", "the working directory fills up after 64 KiB written", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.FileFaultSettings().diskFullAfter = kDiskFullBytes;
+     }},
+    {"sync-fails", "flushing a written file to disk fails", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.FileFaultSettings().syncFails = true;
+     }},
+    {"no-open", "cdrom1 exists but its device does not open", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.RefuseOpen(CdromName(1));
+     }},
+    {"loader-mode", "cdrom0 is already in update mode (reports its loader identification)", kPlatformNt,
+     [](SimMachine& m) {
+       AddDefaultDrives(m);
+       m.Drive(0).StartInUpdateMode();
+     }},
+    {"empty", "NT with no drives", kPlatformNt, [](SimMachine&) {}},
+    {"aspi-empty", "Windows 98 with ASPI and one adapter without drives", kPlatformWindows, [](SimMachine&) {}},
+    {"family-5", "NT: cdrom0 family 5 (byte-keyed files, loader update forced)", kPlatformNt,
+     [](SimMachine& m) {
+       constexpr int kFamily = 5;
+       DriveIdentity id;
+       id.product = NormalProductId(kDefaultProductRows[kFamily5Drive]);
+       m.AddDrive(std::make_unique<SimDrive>(kFamily, id,
+                                             MakeDriveImage(kFamily, "QDX55", "Tessaro CW-5520 Ver 1.00", 0x5520100)),
+                  Attachment{CdromName(0), 0, 0});
+     }},
+};
+
+const Scenario* FindScenario(std::string_view name) {
+  for (const Scenario& s : kScenarios) {
+    if (s.name == name) return &s;
   }
-  if (name == "family-5") {
-    constexpr int kFamily = 5;
-    DriveIdentity id;
-    id.product = NormalProductId(kDefaultProductRows[kFamily5Drive]);
-    m->AddDrive(std::make_unique<SimDrive>(kFamily, id, MakeDriveImage(kFamily, "QDX55", "Tessaro CW-5520 Ver 1.00", 0x5520100)),
-                Attachment{CdromName(0), 0, 0});
-    return m;
-  }
-  AddDefaultDrives(*m);
-  SimDrive& first = m->Drive(0);
-  DriveBehaviour& b = first.Behaviour();
-  if (name == "default" || name == "aspi") {
-  } else if (name == "aspi-pending") {
-    m->Aspi().pending = true;
-  } else if (name == "aspi-no-library") {
-    m->Aspi().libraryPresent = false;
-  } else if (name == "aspi-no-entry") {
-    m->Aspi().hasSendCommand = false;
-  } else if (name == "aspi-no-manager") {
-    m->Aspi().supportStatus = srb::SS_NO_ADAPTERS;
-  } else if (name == "aspi-no-adapters") {
-    m->Aspi().adapterCount = 0;
-  } else if (name == "aspi-aborted") {
-    m->AddFault(Rule(kOpInquiry, kAnyDrive, 1, true, FaultKind::Aborted));
-  } else if (name == "platform-0") {
-    m->SetPlatformId(kPlatformWin32s);
-  } else if (name == "blank-flash") {
-    std::fill(first.MutableFlash().begin(), first.MutableFlash().end(), kErased);
-  } else if (name == "no-update-mode") {
-    b.switchesToUpdateMode = false;
-  } else if (name == "unknown-type") {
-    const SampleDrive& d = kDefaultDrives[0];
-    const std::vector<std::uint8_t> image = MakeDriveImage(d.family, kUnknownTypeCode, d.installed, d.installedSeed);
-    std::copy(image.begin(), image.end(), first.MutableFlash().begin());
-  } else if (name == "alt-read") {
-    b.refuseAddressRead = true;
-  } else if (name == "ten-byte-chunks") {
-    b.refuseTwelveByteChunks = true;
-    b.twelveByteRefusal = Sense{kKeyIllegalRequest, 0x24, 0x00};
-  } else if (name == "finish-variant-2") {
-    b.acceptedFinishVariants = kFinishOnlyVariant2;
-  } else if (name == "skip-phases") {
-    b.phaseScript = {{0x01, 3}, {0x02, 4}};
-  } else if (name == "repeat-phase") {
-    b.phaseScript = {{0x02, 3}, {0x03, 1}, {0x02, 2}, {0x03, 2}};
-  } else if (name == "busy-polls") {
-    b.busyPollsBefore = kBusyPolls;
-    b.busyAsCheck = true;
-  } else if (name == "resend-chunk") {
-    b.resendChunkIndex = kResendChunk;
-    b.resendTimes = kResendTimes;
-  } else if (name == "rewrite-fails") {
-    b.phaseScript = {{0x00, 2}, {0x01, 3}};
-    b.rewriteFails = true;
-  } else if (name == "chunk-fails") {
-    b.refuseTwelveByteChunks = true;
-    m->AddFault(Rule(kOpChunk10, 0, kFailingChunk, false, FaultKind::Check, Sense{0x4, 0x44, 0x00}));
-  } else if (name == "timeout-poll") {
-    m->AddFault(Rule(kOpPoll, 0, kTimedOutPoll, false, FaultKind::Timeout));
-  } else if (name == "short-read") {
-    m->AddFault(Rule(kOpReadAddress, 0, 1, true, FaultKind::ShortData, {}, kHalfBlock));
-  } else if (name == "disk-full") {
-    m->FileFaultSettings().diskFullAfter = kDiskFullBytes;
-  } else if (name == "sync-fails") {
-    m->FileFaultSettings().syncFails = true;
-  } else if (name == "no-open") {
-    m->RefuseOpen(CdromName(1));
-  } else if (name == "loader-mode") {
-    first.StartInUpdateMode();
-  } else {
-    return nullptr;
-  }
-  return m;
+  return nullptr;
 }
 
 }  // namespace
 
-std::span<const ScenarioInfo> ScenarioList() { return kScenarios; }
+std::span<const Scenario> Scenarios() { return kScenarios; }
 
 std::span<const SampleDrive> DefaultDrives() { return kDefaultDrives; }
 
@@ -357,8 +404,7 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
   if (parts[0].empty() || parts[0].find('=') != std::string_view::npos) return fail("the scenario text must begin with a name");
   ScenarioSpec s;
   s.name = std::string(parts[0]);
-  const bool known = std::any_of(kScenarios.begin(), kScenarios.end(), [&](const ScenarioInfo& i) { return i.name == s.name; });
-  if (!known) return fail("unknown scenario \"" + s.name + "\" (see the scenario list)");
+  if (FindScenario(s.name) == nullptr) return fail("unknown scenario \"" + s.name + "\" (see the scenario list)");
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::string_view opt = parts[i];
     const std::size_t eq = opt.find('=');
@@ -397,11 +443,9 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
 std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string workingDirectory, std::string* error) {
   ScenarioSpec parsed;
   if (ParseScenario(text, &parsed, error) == 0) return nullptr;
-  std::unique_ptr<SimMachine> m = Build(parsed.name, std::move(workingDirectory));
-  if (!m) {
-    if (error != nullptr) *error = "unknown scenario \"" + parsed.name + "\"";
-    return nullptr;
-  }
+  const Scenario& scenario = *FindScenario(parsed.name);  // ParseScenario knows the name
+  auto m = std::make_unique<SimMachine>(scenario.platformId, std::move(workingDirectory));
+  scenario.build(*m);
   for (const FaultRule& r : parsed.faults) m->AddFault(r);
   FileFaults& f = m->FileFaultSettings();
   if (parsed.fileFaults.diskFullAfter) f.diskFullAfter = parsed.fileFaults.diskFullAfter;
@@ -422,12 +466,12 @@ std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string work
 std::string ScenarioHelp() {
   std::string text = "Scenarios (name[,option]...):\n";
   std::size_t width = 0;
-  for (const ScenarioInfo& s : kScenarios) width = std::max(width, s.name.size());
-  for (const ScenarioInfo& s : kScenarios) {
+  for (const Scenario& s : kScenarios) width = std::max(width, s.name.size());
+  for (const Scenario& s : kScenarios) {
     text += "  ";
     text += s.name;
     text.append(width + 2 - s.name.size(), ' ');
-    text += s.description;
+    text += s.help;
     text += '\n';
   }
   text +=

@@ -25,40 +25,8 @@
 // fail with sense key 2, ASC 04, ASCQ 00 (the default drives take 0xAA chunks
 // and never send 0xE2).
 //
-// The scenarios (ScenarioList gives the same with one line each):
-//   default         NT, cdrom0 family 6 (packed files), cdrom1 family 4,
-//                   cdrom2 family 2, cdrom3 an unsupported DVD-ROM; each
-//                   drive holds an older firmware than the sample files
-//   aspi            Windows 98 with ASPI, the same drives on HA 0 ID 0..3
-//   aspi-pending    as aspi, every request answers SS_PENDING first
-//   aspi-no-library WNASPI32.DLL missing
-//   aspi-no-entry   SendASPI32Command does not resolve
-//   aspi-no-manager support info status 0xE8
-//   aspi-no-adapters support info SS_COMP with 0 adapters
-//   aspi-aborted    every INQUIRY ends with SS_ABORTED
-//   drive-letter    NT without cdrom names: drives at C:, E: and N: (only E: reachable)
-//   platform-0      platform id 0 (Win32s)
-//   blank-flash     cdrom0 family 6 with an erased flash
-//   no-update-mode  cdrom0 refuses to switch to update mode
-//   unknown-type    cdrom0's identification block holds an unknown type code
-//   alt-read        cdrom0 refuses the address read form (0xE3)
-//   ten-byte-chunks cdrom0 refuses 12-byte chunks (0xAA) with 5/24/00
-//   finish-variant-2 cdrom0 accepts only FinishTransfer variant 2
-//   skip-phases     cdrom0 reports only the erase and write phases
-//   repeat-phase    cdrom0 reports writing, checking, writing again, checking
-//   busy-polls      cdrom0 answers busy (CHECK 5/20/00) for 4 polls first
-//   resend-chunk    cdrom0 asks for its third chunk 2 more times (2/3A/00)
-//   rewrite-fails   cdrom0 fails the rewrite after erasing (3/0C/00)
-//   chunk-fails     cdrom0's fifth 0xE2 chunk fails 4/44/00 after refusing 0xAA
-//   timeout-poll    the third poll of cdrom0 outlasts the time-out
-//   short-read      cdrom0's firmware reads deliver 8192 of 16384 bytes
-//   disk-full       the working directory fills up after 64 KiB
-//   sync-fails      flushing a written file fails
-//   no-open         cdrom1 exists but does not open
-//   loader-mode     cdrom0 is already in its update mode (loader identification)
-//   empty           NT with no drives
-//   aspi-empty      Windows 98 with ASPI, one adapter, no drives
-//   family-5        NT: cdrom0 family 5 (byte-keyed files, loader update forced)
+// The scenarios themselves are the table behind Scenarios() (orvel-cli --help
+// prints it; a test holds the README's table to it).
 
 #include <cstdint>
 #include <memory>
@@ -72,11 +40,16 @@
 
 namespace orvel::sim {
 
-struct ScenarioInfo {
+// A named machine: a fresh SimMachine reporting `platformId` (kPlatformNt for
+// pass-through, kPlatformWindows for ASPI) that `build` fills with drives,
+// behaviours and faults. Adding a scenario is one entry in scenarios.cpp.
+struct Scenario {
   std::string_view name;
-  std::string_view description;
+  std::string_view help;
+  std::uint32_t platformId;
+  void (*build)(SimMachine& machine);
 };
-std::span<const ScenarioInfo> ScenarioList();
+std::span<const Scenario> Scenarios();
 
 // The parsed form of a scenario text.
 struct ScenarioSpec {

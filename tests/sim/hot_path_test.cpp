@@ -3,24 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "counting_heap.h"
 #include "sim_support.h"
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace orvel::sim {
 namespace {
@@ -35,8 +19,7 @@ long AllocationsOfAWholeUpdate(std::string_view scenario) {
   ScsiTransport& t = rig.T();
   testing::NoLoaderUpdate query;
   EnterUpdateMode(t, 1);
-  allocations = 0;
-  counting = true;
+  testing::StartCountingAllocations();
   for (int i = 0; i < kChunks; ++i) SendImageChunk(t, kChunk, ChunkForm::Twelve);
   SendImageChunk(t, kLastChunk, ChunkForm::Twelve);
   FinishTransfer(t, 0);
@@ -45,18 +28,17 @@ long AllocationsOfAWholeUpdate(std::string_view scenario) {
     RequestSense(t);
     PollRewriteStatus(t);
   }
-  counting = false;
+  const long counted = testing::StopCountingAllocations();
   EXPECT_EQ(rig.Drive(0).RewritesCompleted(), 1) << scenario;
-  return allocations.load();
+  return counted;
 }
 
 TEST(SimHotPath, NoHeapAllocationPerCommand) {
   // The counter itself sees allocations.
-  allocations = 0;
-  counting = true;
+  testing::StartCountingAllocations();
   const std::string big(100, 'x');
-  counting = false;
-  ASSERT_EQ(allocations.load(), 1) << big;
+  const std::vector<int> many(100);
+  ASSERT_EQ(testing::StopCountingAllocations(), 2) << big << many.size();
 
   EXPECT_EQ(AllocationsOfAWholeUpdate("default"), 0);
   EXPECT_EQ(AllocationsOfAWholeUpdate("aspi"), 0);

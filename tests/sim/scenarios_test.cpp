@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
 
 #include "firmware/identify.h"
 #include "firmware/image_file.h"
@@ -18,18 +21,42 @@ using testing::TempDir;
 
 TEST(Scenarios, EveryListedScenarioBuildsAndIsInTheHelp) {
   const std::string help = ScenarioHelp();
-  for (const ScenarioInfo& s : ScenarioList()) {
+  std::set<std::string_view> names;
+  for (const Scenario& s : Scenarios()) {
+    EXPECT_TRUE(names.insert(s.name).second) << "twice: " << s.name;
     TempDir dir;
     std::string error;
     const std::unique_ptr<SimMachine> m = MakeScenario(s.name, dir.path(), &error);
     EXPECT_NE(m, nullptr) << s.name << ": " << error;
-    EXPECT_NE(help.find(std::string(s.name) + " "), std::string::npos) << s.name;
-    EXPECT_FALSE(s.description.empty());
+    EXPECT_NE(help.find("  " + std::string(s.name) + "  "), std::string::npos) << s.name;
+    EXPECT_NE(help.find(std::string(s.help) + "\n"), std::string::npos) << s.name;
+    EXPECT_FALSE(s.help.empty());
   }
   for (const char* option : {"fault=", "timeout", "short:", "aborted", "disk-full=", "sync-fails", "file-short=",
                              "no-open=", "pending", "platform="}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
+}
+
+// The README's scenario table is the list above, row for row: the message
+// gives the table to paste when a scenario was added or changed.
+TEST(Scenarios, ReadmeTableListsExactlyTheScenarios) {
+  std::ifstream readme(std::string(ORVEL_SOURCE_DIR) + "/README.md");
+  ASSERT_TRUE(readme.is_open());
+  constexpr std::string_view kHeader = "| scenario | what it is |";
+  std::string line;
+  while (std::getline(readme, line) && line != kHeader) {
+  }
+  ASSERT_EQ(line, kHeader) << "README.md has no scenario table";
+  std::getline(readme, line);  // |---|---|
+  std::string table;
+  while (std::getline(readme, line) && line.starts_with("|")) table += line + "\n";
+
+  std::string expected;
+  for (const Scenario& s : Scenarios()) {
+    expected += "| `" + std::string(s.name) + "` | " + std::string(s.help) + " |\n";
+  }
+  EXPECT_EQ(table, expected) << "README.md's scenario rows should read:\n" << expected;
 }
 
 TEST(Scenarios, DefaultAndAspiMachinesOfferTheSupportedDrives) {

@@ -87,6 +87,7 @@ struct FileFaultCase {
   void (*arrange)(Rig&);
   std::vector<std::string> filesAfter;
 };
+void PrintTo(const FileFaultCase& c, std::ostream* os) { *os << c.what; }
 
 std::string CaseName(const ::testing::TestParamInfo<FileFaultCase>& param) {
   std::string n = param.param.what;

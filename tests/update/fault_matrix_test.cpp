@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/update/update_harness.h"
+#include "update/page_texts.h"
 
 namespace orvel::test {
 namespace {
@@ -84,11 +85,18 @@ std::vector<Case> AllCases() {
   return cases;
 }
 
+const char* KindName(sim::FaultKind kind) {
+  return kind == sim::FaultKind::Check ? "sense" : kind == sim::FaultKind::Timeout ? "timeout" : "short";
+}
+
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  const char* kind = info.param.kind == sim::FaultKind::Check     ? "sense"
-                     : info.param.kind == sim::FaultKind::Timeout ? "timeout"
-                                                                 : "short";
-  return "command" + std::to_string(info.param.index) + "_" + kind;
+  return "command" + std::to_string(info.param.index) + "_" + KindName(info.param.kind);
+}
+
+// "E3 #5 short: BackupFailed": the command, its occurrence, the fault and the page it ends on.
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << Hex(std::span(&c.step.opcode, 1)) << " #" << c.occurrence << ' ' << KindName(c.kind) << ": "
+      << PageName(c.page);
 }
 
 class FaultMatrix : public ::testing::TestWithParam<Case> {};

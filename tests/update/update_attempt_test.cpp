@@ -52,6 +52,11 @@ struct FifthByteCase {
   int family;
   int forced;
 };
+// "fifth byte 32: family 5, loader update forced" in test names.
+void PrintTo(const FifthByteCase& c, std::ostream* os) {
+  *os << "fifth byte " << Hex(std::span(&c.fifth, 1)) << ": family " << c.family
+      << (c.forced != 0 ? ", loader update forced" : "");
+}
 class FifthByte : public ::testing::TestWithParam<FifthByteCase> {};
 
 TEST_P(FifthByte, RaisesFamilyFourToFive) {

@@ -102,6 +102,16 @@ struct FamilyCase {
   std::size_t backupLength;  // 0: packed, length by the encoder
   std::uint8_t loaderByte;
 };
+// "family 4 QDX51: backup of 1048576 bytes, loader byte 00" in test names.
+void PrintTo(const FamilyCase& c, std::ostream* os) {
+  *os << "family " << c.family << ' ' << c.code << ": backup ";
+  if (c.backupLength == 0) {
+    *os << "packed";
+  } else {
+    *os << "of " << c.backupLength << " bytes";
+  }
+  *os << ", loader byte " << Hex(std::span(&c.loaderByte, 1));
+}
 
 class EveryFamily : public ::testing::TestWithParam<FamilyCase> {};
 

@@ -104,6 +104,92 @@ class PictureWidget final : public QFrame {
   QImage image_;
 };
 
+// One factory per kind of control: the widget as the template's style asks.
+
+QPushButton* MakePushButton(QWidget& parent, const ControlTemplate& ct) {
+  auto* b = MakeChild<QPushButton>(&parent);
+  b->setText(ToQString(ct.text));
+  b->setAutoDefault(false);  // Enter goes to the dialog's own rule
+  b->setDefault(false);
+  return b;
+}
+
+QCheckBox* MakeCheckBox(QWidget& parent, const ControlTemplate& ct, std::function<void()> rule) {
+  auto* b = MakeChild<RuledButton<QCheckBox>>(&parent, std::move(rule));
+  b->setText(ToQString(ct.text));
+  return b;
+}
+
+QRadioButton* MakeRadioButton(QWidget& parent, const ControlTemplate& ct, std::function<void()> rule) {
+  auto* b = MakeChild<RuledButton<QRadioButton>>(&parent, std::move(rule));
+  b->setText(ToQString(ct.text));
+  b->setAutoExclusive(false);  // groups follow the template's Group marks
+  return b;
+}
+
+QGroupBox* MakeGroupBox(QWidget& parent, const ControlTemplate& ct) {
+  auto* g = MakeChild<QGroupBox>(&parent);
+  g->setTitle(ToQString(ct.text));
+  return g;
+}
+
+PictureWidget* MakePicture(QWidget& parent, const ControlTemplate& ct) {
+  auto* p = MakeChild<PictureWidget>(&parent);
+  p->setFrameStyle((ct.style & (Sunken | ClientEdge)) != 0 ? (QFrame::Panel | QFrame::Sunken) : QFrame::NoFrame);
+  p->setAttribute(Qt::WA_OpaquePaintEvent, false);
+  return p;
+}
+
+QLabel* MakeLabel(QWidget& parent, const ControlTemplate& ct) {
+  auto* l = MakeChild<QLabel>(&parent);
+  l->setText(ToQString(ct.text));
+  l->setTextFormat(Qt::PlainText);
+  Qt::Alignment align = (ct.style & CenterText) != 0 ? Qt::AlignHCenter : Qt::AlignLeft;
+  align |= (ct.style & CenterVertically) != 0 ? Qt::AlignVCenter : Qt::AlignTop;
+  l->setAlignment(align);
+  l->setWordWrap((ct.style & CenterVertically) == 0);
+  if ((ct.style & (Sunken | ClientEdge | StaticEdge | Border)) != 0) l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  return l;
+}
+
+// The text is set after the control is in place (SetText keeps "\r\n").
+QTextEdit* MakeMultiLineEdit(QWidget& parent, const ControlTemplate& ct) {
+  auto* e = MakeChild<QTextEdit>(&parent);
+  e->setAcceptRichText(false);
+  e->setReadOnly((ct.style & ReadOnly) != 0);
+  e->setLineWrapMode((ct.style & AutoHScroll) != 0 ? QTextEdit::NoWrap : QTextEdit::WidgetWidth);
+  // Scroll bars only where the template asks for them; an edit scrolls without one.
+  e->setVerticalScrollBarPolicy((ct.style & VScroll) != 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  e->document()->setDocumentMargin(kEditMargin);
+  if ((ct.style & StaticEdge) != 0) e->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  if ((ct.style & (Border | ClientEdge | StaticEdge)) == 0) e->setFrameStyle(QFrame::NoFrame);
+  return e;
+}
+
+QLineEdit* MakeLineEdit(QWidget& parent, const ControlTemplate& ct) {
+  auto* e = MakeChild<QLineEdit>(&parent);
+  e->setReadOnly((ct.style & ReadOnly) != 0);
+  if ((ct.style & Password) != 0) e->setEchoMode(QLineEdit::Password);
+  if ((ct.style & CenterText) != 0) e->setAlignment(Qt::AlignHCenter);
+  e->setFrame((ct.style & (Border | ClientEdge | StaticEdge)) != 0);
+  return e;
+}
+
+QComboBox* MakeComboBox(QWidget& parent) {
+  auto* cb = MakeChild<QComboBox>(&parent);
+  cb->setEditable(false);  // a drop-down list
+  return cb;
+}
+
+QProgressBar* MakeProgressBar(QWidget& parent, int low, int high) {
+  auto* p = MakeChild<QProgressBar>(&parent);
+  p->setTextVisible(false);
+  p->setRange(low, high);
+  p->setValue(low);
+  return p;
+}
+
 }  // namespace
 
 struct QtDialogWindow::Control {
@@ -212,133 +298,77 @@ void QtDialogWindow::Build() {
   QWidget* previousTabStop = nullptr;
   for (std::size_t index = 0; index < tmpl_.controls.size(); ++index) {
     const ControlTemplate& ct = tmpl_.controls[index];
-    Control c;
-    c.tmpl = ct;
-    const QString text = ToQString(ct.text);
-    switch (ct.kind) {
-      case ControlKind::PushButton: {
-        auto* b = MakeChild<QPushButton>(&d);
-        b->setText(text);
-        b->setAutoDefault(false);  // Enter goes to the dialog's own rule
-        b->setDefault(false);
-        c.button = b;
-        c.widget = b;
-        break;
-      }
-      case ControlKind::CheckBox: {
-        auto* b = MakeChild<RuledButton<QCheckBox>>(&d, [this, index] { ApplyAutoCheck(index); });
-        b->setText(text);
-        c.button = b;
-        c.widget = b;
-        break;
-      }
-      case ControlKind::RadioButton: {
-        auto* b = MakeChild<RuledButton<QRadioButton>>(&d, [this, index] { ApplyAutoCheck(index); });
-        b->setText(text);
-        b->setAutoExclusive(false);  // groups follow the template's Group marks
-        c.button = b;
-        c.widget = b;
-        break;
-      }
-      case ControlKind::GroupBox: {
-        auto* g = MakeChild<QGroupBox>(&d);
-        g->setTitle(text);
-        c.widget = g;
-        break;
-      }
-      case ControlKind::Static: {
-        if ((ct.style & PictureFrame) != 0) {
-          auto* p = MakeChild<PictureWidget>(&d);
-          c.picture = p;
-          c.widget = p;
-        } else {
-          auto* l = MakeChild<QLabel>(&d);
-          l->setText(text);
-          l->setTextFormat(Qt::PlainText);
-          Qt::Alignment align = (ct.style & CenterText) != 0 ? Qt::AlignHCenter : Qt::AlignLeft;
-          align |= (ct.style & CenterVertically) != 0 ? Qt::AlignVCenter : Qt::AlignTop;
-          l->setAlignment(align);
-          l->setWordWrap((ct.style & CenterVertically) == 0);
-          c.label = l;
-          c.widget = l;
-        }
-        break;
-      }
-      case ControlKind::Edit: {
-        if ((ct.style & MultiLine) != 0) {
-          auto* e = MakeChild<QTextEdit>(&d);
-          e->setAcceptRichText(false);
-          e->setReadOnly((ct.style & ReadOnly) != 0);
-          e->setLineWrapMode((ct.style & AutoHScroll) != 0 ? QTextEdit::NoWrap : QTextEdit::WidgetWidth);
-          // Scroll bars only where the template asks for them; an edit scrolls without one.
-          e->setVerticalScrollBarPolicy((ct.style & VScroll) != 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-          e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-          e->document()->setDocumentMargin(kEditMargin);
-          c.multi = e;
-          c.widget = e;
-        } else {
-          auto* e = MakeChild<QLineEdit>(&d);
-          e->setReadOnly((ct.style & ReadOnly) != 0);
-          if ((ct.style & Password) != 0) e->setEchoMode(QLineEdit::Password);
-          if ((ct.style & CenterText) != 0) e->setAlignment(Qt::AlignHCenter);
-          e->setFrame((ct.style & (Border | ClientEdge | StaticEdge)) != 0);
-          c.line = e;
-          c.widget = e;
-        }
-        break;
-      }
-      case ControlKind::ComboBox: {
-        auto* cb = MakeChild<QComboBox>(&d);
-        cb->setEditable(false);  // a drop-down list
-        const int id = ct.id;
-        QObject::connect(cb, &QComboBox::activated, &d, [this, id](int) { events_.OnSelectionChanged(id); });
-        c.combo = cb;
-        c.widget = cb;
-        break;
-      }
-      case ControlKind::ProgressBar: {
-        auto* p = MakeChild<QProgressBar>(&d);
-        p->setTextVisible(false);
-        p->setRange(c.low, c.high);
-        p->setValue(c.low);
-        c.progress = p;
-        c.widget = p;
-        break;
-      }
-    }
-    if (c.button != nullptr) {
-      const int id = ct.id;
-      QObject::connect(c.button, &QAbstractButton::clicked, &d, [this, id] { events_.OnButtonClicked(id); });
-    }
-    if (auto* frame = qobject_cast<QFrame*>(c.widget); frame != nullptr && c.label != nullptr) {
-      if ((ct.style & (Sunken | ClientEdge | StaticEdge | Border)) != 0) frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    }
-    if (c.picture != nullptr) {
-      c.picture->setFrameStyle((ct.style & (Sunken | ClientEdge)) != 0 ? (QFrame::Panel | QFrame::Sunken)
-                                                                         : QFrame::NoFrame);
-      c.picture->setAttribute(Qt::WA_OpaquePaintEvent, false);
-    }
-    if (c.multi != nullptr && (ct.style & StaticEdge) != 0) c.multi->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    if (c.multi != nullptr && (ct.style & (Border | ClientEdge | StaticEdge)) == 0) c.multi->setFrameStyle(QFrame::NoFrame);
-
-    c.widget->setGeometry(DialogUnitsToPixels(units_, ct.x, ct.y, ct.cx, ct.cy));
-    if (ct.kind == ControlKind::ComboBox) {
-      // A combo box template's height includes its open list.
-      c.widget->resize(c.widget->width(), c.widget->sizeHint().height());
-    }
-    const bool focusable = ct.kind == ControlKind::PushButton || ct.kind == ControlKind::CheckBox ||
-                           ct.kind == ControlKind::RadioButton || ct.kind == ControlKind::Edit ||
-                           ct.kind == ControlKind::ComboBox;
-    if ((ct.style & TabStop) != 0 && focusable) {
-      c.widget->setFocusPolicy(Qt::StrongFocus);
-      if (previousTabStop != nullptr) QWidget::setTabOrder(previousTabStop, c.widget);
-      previousTabStop = c.widget;
-    } else {
-      c.widget->setFocusPolicy(focusable ? Qt::ClickFocus : Qt::NoFocus);
-    }
+    Control c = MakeControl(index);
+    Place(c, previousTabStop);
     c.widget->setProperty("orvelControlId", ct.id);
     controls_.push_back(std::move(c));
     if (ct.kind == ControlKind::Edit && !ct.text.empty()) SetText(ct.id, ct.text);
+  }
+}
+
+QtDialogWindow::Control QtDialogWindow::MakeControl(std::size_t index) {
+  QDialog& d = *dialog_;
+  const ControlTemplate& ct = tmpl_.controls[index];
+  Control c;
+  c.tmpl = ct;
+  const auto autoCheck = [this, index] { ApplyAutoCheck(index); };
+  switch (ct.kind) {
+    case ControlKind::PushButton:
+      c.widget = c.button = MakePushButton(d, ct);
+      break;
+    case ControlKind::CheckBox:
+      c.widget = c.button = MakeCheckBox(d, ct, autoCheck);
+      break;
+    case ControlKind::RadioButton:
+      c.widget = c.button = MakeRadioButton(d, ct, autoCheck);
+      break;
+    case ControlKind::GroupBox:
+      c.widget = MakeGroupBox(d, ct);
+      break;
+    case ControlKind::Static:
+      if ((ct.style & PictureFrame) != 0) {
+        c.widget = c.picture = MakePicture(d, ct);
+      } else {
+        c.widget = c.label = MakeLabel(d, ct);
+      }
+      break;
+    case ControlKind::Edit:
+      if ((ct.style & MultiLine) != 0) {
+        c.widget = c.multi = MakeMultiLineEdit(d, ct);
+      } else {
+        c.widget = c.line = MakeLineEdit(d, ct);
+      }
+      break;
+    case ControlKind::ComboBox:
+      c.widget = c.combo = MakeComboBox(d);
+      QObject::connect(c.combo, &QComboBox::activated, &d, [this, id = ct.id](int) { events_.OnSelectionChanged(id); });
+      break;
+    case ControlKind::ProgressBar:
+      c.widget = c.progress = MakeProgressBar(d, c.low, c.high);
+      break;
+  }
+  if (c.button != nullptr) {
+    QObject::connect(c.button, &QAbstractButton::clicked, &d, [this, id = ct.id] { events_.OnButtonClicked(id); });
+  }
+  return c;
+}
+
+void QtDialogWindow::Place(Control& c, QWidget*& previousTabStop) {
+  const ControlTemplate& ct = c.tmpl;
+  c.widget->setGeometry(DialogUnitsToPixels(units_, ct.x, ct.y, ct.cx, ct.cy));
+  if (ct.kind == ControlKind::ComboBox) {
+    // A combo box template's height includes its open list.
+    c.widget->resize(c.widget->width(), c.widget->sizeHint().height());
+  }
+  const bool focusable = ct.kind == ControlKind::PushButton || ct.kind == ControlKind::CheckBox ||
+                         ct.kind == ControlKind::RadioButton || ct.kind == ControlKind::Edit ||
+                         ct.kind == ControlKind::ComboBox;
+  if ((ct.style & TabStop) != 0 && focusable) {
+    c.widget->setFocusPolicy(Qt::StrongFocus);
+    if (previousTabStop != nullptr) QWidget::setTabOrder(previousTabStop, c.widget);
+    previousTabStop = c.widget;
+  } else {
+    c.widget->setFocusPolicy(focusable ? Qt::ClickFocus : Qt::NoFocus);
   }
 }
 

@@ -138,6 +138,8 @@ class QtDialogWindow final : public DialogWindow {
   friend class Painter;
 
   void Build();
+  Control MakeControl(std::size_t index);
+  void Place(Control& c, QWidget*& previousTabStop);
   Control* Find(int id);
   void ApplyAutoCheck(std::size_t index);
   void CancelPath();

@@ -1,0 +1,71 @@
+#include "cli/command_table.h"
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvel {
+namespace {
+
+constexpr const char* kWhichHelp = "Drive: position in the drives list (from 1), or cdrom0, drive2, \"HA:0 ID:3\"";
+
+// Option values live as long as the handler that reads them.
+template <class T>
+std::shared_ptr<T> Values() {
+  return std::make_shared<T>();
+}
+
+constexpr CliCommand kCommands[] = {
+    {"drives", "List the supported drives", "drives", [](CLI::App&) -> CommandHandler { return CommandDrives; }},
+    {"identify", "Identify firmware files", "identify FILE...",
+     [](CLI::App& sub) -> CommandHandler {
+       auto files = Values<std::vector<std::string>>();
+       sub.add_option("FILE", *files, "Firmware files")->required();
+       return [files](CliContext& ctx) { return CommandIdentify(ctx, *files); };
+     }},
+    {"update", "Update a drive's firmware from FILE, as the dialog's Start does",
+     "update FILE --drive WHICH [--backup] [--yes]",
+     [](CLI::App& sub) -> CommandHandler {
+       auto args = Values<UpdateArgs>();
+       sub.add_option("FILE", args->file, "Firmware file")->required();
+       sub.add_option("--drive", args->drive, kWhichHelp)->required()->option_text("WHICH");
+       sub.add_flag("--backup", args->backup, "Back up the current firmware to CDRWFW00..09 first");
+       sub.add_flag("--yes", args->yes, "Do not ask before writing (required without a terminal)");
+       return [args](CliContext& ctx) {
+         if (!args->yes && !ctx.env.inputIsTerminal) {
+           return ctx.Fail(kExitUsage, "update writes to the drive: without a terminal to ask on, give --yes");
+         }
+         return CommandUpdate(ctx, *args);
+       };
+     }},
+    {"backup", "Switch a drive to update mode and save its firmware to CDRWFW00..09", "backup --drive WHICH",
+     [](CLI::App& sub) -> CommandHandler {
+       auto drive = Values<std::string>();
+       sub.add_option("--drive", *drive, kWhichHelp)->required()->option_text("WHICH");
+       return [drive](CliContext& ctx) { return CommandBackup(ctx, *drive); };
+     }},
+    {"convert", "Convert between an encoded file (.kvf) and its plain image (.bin)", "convert IN OUT",
+     [](CLI::App& sub) -> CommandHandler {
+       struct Files {
+         std::string in;
+         std::string out;
+       };
+       auto files = Values<Files>();
+       sub.add_option("IN", files->in, "Input file")->required();
+       sub.add_option("OUT", files->out, "Output file (never overwritten)")->required();
+       return [files](CliContext& ctx) { return CommandConvert(ctx, files->in, files->out); };
+     }},
+    {"make-samples", "Write sample firmware files for the simulator's drives", "",
+     [](CLI::App& sub) -> CommandHandler {
+       auto directory = Values<std::string>();
+       sub.add_option("DIR", *directory)->required();
+       return [directory](CliContext& ctx) { return CommandMakeSamples(ctx, *directory); };
+     }},
+};
+
+}  // namespace
+
+std::span<const CliCommand> CliCommands() { return kCommands; }
+
+}  // namespace orvel

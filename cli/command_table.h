@@ -1,0 +1,34 @@
+#pragma once
+// The commands of orvel-cli in one table: name, help, the synopsis line of
+// --help, and how each adds its options and runs. Adding a command is one
+// entry in command_table.cpp and the file with its handler.
+
+#include <functional>
+#include <span>
+#include <string_view>
+
+#include "cli/cli_context.h"
+
+namespace CLI {
+class App;
+}
+
+namespace orvel {
+
+// Runs a command on the values its options were parsed into; exit status.
+using CommandHandler = std::function<int(CliContext&)>;
+
+struct CliCommand {
+  std::string_view name;
+  std::string_view help;
+  // Follows "orvel-cli [OPTIONS] " in the program's --help; empty for a
+  // command left out of the help (make-samples, for the demo).
+  std::string_view synopsis;
+  // Adds the command's operands and options to its subcommand and returns the
+  // handler bound to the values they receive.
+  CommandHandler (*addOptions)(CLI::App& subcommand);
+};
+
+std::span<const CliCommand> CliCommands();
+
+}  // namespace orvel
