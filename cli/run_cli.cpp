@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "cli/cli_context.h"
+#include "cli/command_complete.h"
 #include "sim/scenarios.h"
 
 #ifndef ORVEL_VERSION
@@ -150,6 +151,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   samples->group("");
   samples->add_option("DIR", samplesDir)->required();
 
+  CompleteArgs completeArgs;
+  CLI::App* complete = AddCompleteCommand(app, completeArgs);
+
   // The scenario list belongs to the program's help; a command's help ends with the exit statuses.
   for (CLI::App* sub : {drives, identify, updateCmd, backupCmd, convert, samples}) sub->footer(ExitStatusHelp());
 
@@ -200,6 +204,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (backupCmd->parsed()) return CommandBackup(c, backupDrive);
     if (convert->parsed()) return CommandConvert(c, convertIn, convertOut);
     if (samples->parsed()) return CommandMakeSamples(c, samplesDir);
+    if (complete->parsed()) return CommandComplete(c, app, completeArgs);
     return kExitUsage;
   };
   const int status = runCommand(ctx);
