@@ -4,7 +4,7 @@ PRESET ?= release
 BUILD := build/$(PRESET)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps test test-asan demo bench fuzz clean
+.PHONY: all build deps test test-asan demo bench fuzz deb test-package clean
 
 all: build
 
@@ -36,6 +36,18 @@ bench: deps
 fuzz: deps
 	@$(MAKE) --no-print-directory build PRESET=fuzz
 	@bash tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+# Debian packages into build/deb/ (tests off: they ran in make test), checked
+# with lintian, desktop-file-validate and appstreamcli.
+deb:
+	@bash tools/install-deps.sh package
+	@JOBS=$(JOBS) bash tools/make-deb.sh
+
+# The orvel-cli package installed and run in a clean Debian 12 root (builds the
+# packages first when build/deb/ has none).
+test-package:
+	@bash tools/install-deps.sh package
+	@bash tools/test-package.sh
 
 clean:
 	rm -rf build

@@ -3,8 +3,11 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,18 @@ constexpr const char* kProgramName = "orvel";
 #endif
 
 constexpr int kExitUsage = 2;
-constexpr const char* kWorkingDirectory = ".";
+constexpr const char* kCurrentDirectory = ".";
+
+// -C DIR, the download folder for --downloads (the desktop entry's choice), or ".".
+std::string WorkingDirectory(const orvel::ProgramOptions& options) {
+  if (!options.directory.empty()) return options.directory;
+  if (!options.downloads) return kCurrentDirectory;
+  return orvel::DownloadDirectory([](std::string_view name) -> std::optional<std::string> {
+    const char* value = std::getenv(std::string(name).c_str());
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+  });
+}
 
 }  // namespace
 
@@ -48,9 +62,16 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  const std::string workingDirectory = WorkingDirectory(options);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(workingDirectory, ec)) {
+    std::cerr << kProgramName << ": -C " << workingDirectory << ": not a directory\n";
+    return kExitUsage;
+  }
+
   std::unique_ptr<orvel::Platform> platform;
   if (options.simulate) {
-    auto machine = orvel::sim::MakeScenario(options.scenario, kWorkingDirectory, &error);
+    auto machine = orvel::sim::MakeScenario(options.scenario, workingDirectory, &error);
     if (machine == nullptr) {
       std::cerr << kProgramName << ": --simulate=" << options.scenario << ": " << error << '\n';
       return kExitUsage;
@@ -58,13 +79,15 @@ int main(int argc, char** argv) {
     // A dry run at the drive's real pace, so the operator sees the steps go by.
     platform = std::make_unique<orvel::RealTimePlatform>(std::move(machine));
   } else {
-    platform = orvel::MakeLinuxPlatform(kWorkingDirectory);
+    platform = orvel::MakeLinuxPlatform(workingDirectory);
   }
 
   // Qt sees only the program name: every argument is ours and was parsed above.
   int qtArgc = 1;
   QApplication qt(qtArgc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kVariant.title.data(), static_cast<int>(kVariant.title.size())));
+  // Wayland matches the window to its desktop entry (and so its icon) by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral(ORVEL_DESKTOP_ID));
   orvel::ui::QtWindowSystem windows(qt);
   orvel::CUpdateApp app(windows, *platform, kVariant);
   app.InitInstance();

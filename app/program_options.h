@@ -1,7 +1,9 @@
 #pragma once
 // The command-line options of the two GUI programs: --simulate[=SCENARIO],
-// --help, --version; nothing else.
+// -C DIR, --downloads, --help, --version; nothing else.
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,8 @@ inline constexpr std::string_view kDefaultScenario = "default";
 struct ProgramOptions {
   bool simulate = false;
   std::string scenario;  // with simulate: the scenario text
+  std::string directory;  // -C: the working directory; empty for the current one
+  bool downloads = false;  // the desktop's download folder is the working directory
   bool help = false;
   bool version = false;
 };
@@ -22,5 +26,15 @@ int ParseProgramOptions(const std::vector<std::string_view>& args, ProgramOption
 
 // The usage text of a program.
 std::string ProgramUsage(std::string_view programName);
+
+// An environment variable, or nothing.
+using EnvLookup = std::function<std::optional<std::string>(std::string_view)>;
+
+// The folder a launch from the desktop's menu works in. A browser saves a
+// downloaded firmware file into the download folder that the user-dirs file
+// names (XDG_DOWNLOAD_DIR, translated on a Japanese desktop), so that is where
+// the file list looks; the home folder when none is named or it does not
+// exist, "." without a home.
+std::string DownloadDirectory(const EnvLookup& getEnv);
 
 }  // namespace orvel

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -45,11 +46,18 @@ struct CliEnvironment {
   std::function<std::optional<std::string>()> readLine;
   // An environment variable, or nothing.
   std::function<std::optional<std::string>(std::string_view)> getEnv;
+  // The address parts (cdrom0 ...) of the drives the request's route could
+  // reach, found without sending any command (the shell's completion asks).
+  std::function<std::vector<std::string>(const PlatformRequest&)> listDriveAddresses;
 };
 
 // The simulator or the Linux SG_IO backend, as the request says; simulator
 // pauses are made real unless the request asks for the virtual clock.
 std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, std::string* error);
+
+// From the device nodes present (sr0..9, else sg0..9), or the simulated
+// machine's attachments; no device is opened and no command sent.
+std::vector<std::string> DefaultDriveAddresses(const PlatformRequest& request);
 
 // The process's own environment: real terminal detection, standard input, getenv.
 CliEnvironment ProcessCliEnvironment();

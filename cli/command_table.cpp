@@ -1,5 +1,7 @@
 #include "cli/command_table.h"
 
+#include "cli/command_complete.h"
+
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
@@ -61,6 +63,13 @@ constexpr CliCommand kCommands[] = {
        auto directory = Values<std::string>();
        sub.add_option("DIR", *directory)->required();
        return [directory](CliContext& ctx) { return CommandMakeSamples(ctx, *directory); };
+     }},
+    {"complete", "Candidates for the shell's completion", "",
+     [](CLI::App& sub) -> CommandHandler {
+       auto args = Values<CompleteArgs>();
+       AddCompleteOptions(sub, *args);
+       const CLI::App* app = sub.get_parent();
+       return [args, app](CliContext& ctx) { return CommandComplete(ctx, *app, *args); };
      }},
 };
 

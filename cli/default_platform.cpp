@@ -1,8 +1,11 @@
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
 
 #include "cli/cli.h"
+#include "cli/cli_context.h"
 #include "sim/real_time_platform.h"
 #include "platform/linux/linux_platform.h"
 #include "sim/scenarios.h"
@@ -18,9 +21,65 @@ std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, st
   return std::make_unique<RealTimePlatform>(std::move(machine));
 }
 
+namespace {
+
+constexpr std::uint8_t kRouteNumbers = 10;  // cdrom0..9, drive0..9
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Where the simulated machine attached its drives, as the route would name them.
+std::vector<std::string> SimulatedAddresses(sim::SimMachine& machine) {
+  std::vector<std::string> addresses;
+  const std::uint32_t platformId = machine.PlatformId();
+  for (std::size_t i = 0; i < machine.DriveCount(); ++i) {
+    const sim::Attachment& where = machine.AttachmentOf(i);
+    if (platformId == kPlatformWindows) {
+      addresses.push_back(AddressPart(TransportMode::Aspi, DriveAddress{where.adapter, where.target, 0}));
+      continue;
+    }
+    if (platformId != kPlatformNt) continue;
+    for (const TransportMode mode : {TransportMode::CdromDevice, TransportMode::DriveLetter}) {
+      for (std::uint8_t n = 0; n < kRouteNumbers; ++n) {
+        if (SameNameIgnoringCase(machine.DeviceName(mode, n), where.deviceName)) {
+          addresses.push_back(AddressPart(mode, DriveAddress{0, 0, n}));
+        }
+      }
+    }
+  }
+  return addresses;
+}
+
+}  // namespace
+
+std::vector<std::string> DefaultDriveAddresses(const PlatformRequest& request) {
+  if (request.simulate) {
+    std::string error;
+    const std::unique_ptr<sim::SimMachine> machine = sim::MakeScenario(
+        request.scenario.empty() ? std::string("default") : request.scenario, request.workingDirectory, &error);
+    if (!machine) return {};
+    return SimulatedAddresses(*machine);
+  }
+  // The route takes the cdrom nodes when any is there, otherwise the generic nodes.
+  LinuxPlatform nodes(request.workingDirectory.empty() ? std::string(".") : request.workingDirectory);
+  TransportMode mode = TransportMode::CdromDevice;
+  std::vector<std::uint8_t> numbers = nodes.PresentNodeNumbers(mode);
+  if (numbers.empty()) {
+    mode = TransportMode::DriveLetter;
+    numbers = nodes.PresentNodeNumbers(mode);
+  }
+  std::vector<std::string> addresses;
+  for (const std::uint8_t n : numbers) addresses.push_back(AddressPart(mode, DriveAddress{0, 0, n}));
+  return addresses;
+}
+
 CliEnvironment ProcessCliEnvironment() {
   CliEnvironment env;
   env.makePlatform = MakeDefaultPlatform;
+  env.listDriveAddresses = DefaultDriveAddresses;
   env.outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
   env.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
   env.readLine = []() -> std::optional<std::string> {

@@ -64,6 +64,16 @@ std::string LinuxPlatform::DeviceName(TransportMode mode, std::uint8_t number) {
   return name;
 }
 
+std::vector<std::uint8_t> LinuxPlatform::PresentNodeNumbers(TransportMode mode) {
+  std::vector<std::uint8_t> present;
+  for (std::uint8_t n = 0; n < kCachedCdroms; ++n) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(DeviceName(mode, n), ec);
+    if (!ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status)) present.push_back(n);
+  }
+  return present;
+}
+
 std::optional<int> LinuxPlatform::CdromNumber(std::string_view name) const {
   const std::string_view dir(devRoot_);
   if (name.size() <= dir.size() + 1 + kCdromStem.size() || name.substr(0, dir.size()) != dir ||

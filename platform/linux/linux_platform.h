@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -47,6 +48,10 @@ class LinuxPlatform : public Platform {
   // The SCSI generic node that sysfs names for a cdrom node ("/dev/sr0" -> "/dev/sg1");
   // empty when there is none or `name` is no cdrom node.
   std::string GenericNodeFor(std::string_view name) const;
+
+  // The numbers 0..9 whose node of `mode` is present (sr0..sr9 or sg0..sg9),
+  // from the directory alone: nothing is opened, so a shell's completion may ask.
+  std::vector<std::uint8_t> PresentNodeNumbers(TransportMode mode);
 
  protected:
   // open(2) of a node; the descriptor, or -errno.

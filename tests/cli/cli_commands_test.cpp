@@ -293,6 +293,51 @@ TEST_F(CliTest, BadArgumentsAreUsageErrors) {
   EXPECT_TRUE(Contains(version.out, "orvel-cli "));
 }
 
+// The shell's completion: every candidate list, and never a platform to send commands through.
+TEST_F(CliTest, CompleteListsCandidatesWithoutTouchingADrive) {
+  std::string scenarios;
+  for (const sim::Scenario& s : sim::Scenarios()) scenarios += std::string(s.name) + "\n";
+  std::optional<PlatformRequest> asked;
+  env.listDriveAddresses = [&](const PlatformRequest& request) {
+    asked = request;
+    return request.simulate ? DefaultDriveAddresses(request) : std::vector<std::string>{"cdrom0", "cdrom2"};
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {{"complete", "commands"}, "drives\nidentify\nupdate\nbackup\nconvert\n"},
+      {{"complete", "options", "update"}, "-h\n--help\n--drive\n--backup\n--yes\n"},
+      {{"complete", "options", "backup"}, "-h\n--help\n--drive\n"},
+      {{"complete", "options", "make-samples"}, ""},
+      {{"complete", "scenarios"}, scenarios},
+      {{"complete", "drives"}, "1\n2\ncdrom0\ncdrom2\n"},
+      {{"--simulate", "complete", "drives"}, "1\n2\n3\n4\ncdrom0\ncdrom1\ncdrom2\ncdrom3\n"},
+      {{"--simulate=aspi", "complete", "drives"}, "1\n2\n3\n4\nHA:0 ID:0\nHA:0 ID:1\nHA:0 ID:2\nHA:0 ID:3\n"},
+      // C: and N: are out of the route's reach; F: holds the DVD-ROM.
+      {{"complete", "drives", "--simulate=drive-letter"}, "1\n2\ndrive1\ndrive2\n"},
+      {{"--simulate=platform-0", "complete", "drives"}, ""},
+      {{"--simulate=no-such-machine", "complete", "drives"}, ""},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Run(c.args);
+    EXPECT_EQ(run.status, kExitOk) << c.args.back();
+    EXPECT_EQ(run.out, c.out) << c.args[0] << ' ' << c.args[1];
+  }
+  ASSERT_TRUE(asked.has_value());
+  EXPECT_EQ(asked->workingDirectory, dir().string());
+
+  const CliRun global = Run({"complete", "options"});
+  for (const char* option : {"--simulate", "--trace", "--json", "--lang", "-C", "--version"}) {
+    EXPECT_TRUE(Contains(global.out, std::string(option) + "\n")) << option;
+  }
+  EXPECT_FALSE(Contains(global.out, "--fast")) << "hidden options stay hidden";
+  EXPECT_EQ(Run({"complete", "everything"}).status, kExitUsage);
+  EXPECT_FALSE(Contains(Run({"--help"}).out, "  complete "));
+  EXPECT_EQ(platformsMade, 0) << "no platform was made, so no command reached a drive";
+}
+
 TEST_F(CliTest, SimulatorPausesAreRealUnlessFast) {
   env.getEnv = [](std::string_view) -> std::optional<std::string> { return std::nullopt; };
   Run({"--simulate", "drives"});

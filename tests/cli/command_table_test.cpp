@@ -22,7 +22,8 @@ TEST_F(CliTest, EveryCommandOfTheTableIsOfferedWithItsHelp) {
     EXPECT_FALSE(command.help.empty()) << name;
     const std::string synopsisLine = "  orvel-cli [OPTIONS] " + std::string(command.synopsis) + "\n";
     if (command.synopsis.empty()) {
-      EXPECT_FALSE(Contains(program.out, name)) << name << " is hidden";
+      EXPECT_FALSE(Contains(program.out, "\n  " + name + " ")) << name << " is hidden";
+      EXPECT_FALSE(Contains(program.out, "] " + name)) << name << " is hidden";
     } else {
       EXPECT_TRUE(Contains(program.out, synopsisLine)) << name;
       EXPECT_TRUE(command.synopsis.starts_with(command.name)) << name;
