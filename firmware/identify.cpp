@@ -52,11 +52,6 @@ std::string BuildDescription(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-FileForm FormOfFamily(int family) {
-  if (FindIdBlockOffset(family) < 0) return FileForm::Plain;
-  return family == kByteKeyedFamily ? FileForm::ByteKeyed : FileForm::Packed;
-}
-
 int FindRowForPlainImage(std::span<const std::uint8_t> image) {
   for (std::size_t i = 0; i < TypeCodeTable.size(); ++i) {
     const TypeCodeEntry& row = TypeCodeTable[i];
@@ -92,7 +87,7 @@ SourceIdentification IdentifyFile(FileSystem& fs, std::string_view name) {
   for (std::size_t i = 0; i < TypeCodeTable.size(); ++i) {
     const TypeCodeEntry& row = TypeCodeTable[i];
     if (row.family == kEndFamily) break;
-    if (row.family < kFirstPackedFamily) {
+    if (FormOfFamily(row.family) != FileForm::Packed) {
       if (CodeAt(bytes, row)) {
         Identified(id, i, bytes);
         return id;

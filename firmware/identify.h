@@ -13,8 +13,6 @@ namespace orvel {
 
 enum class IdentifyOutcome { Identified, DidNotOpen, NoRow, TooLarge };
 
-enum class FileForm { Plain, ByteKeyed, Packed };
-
 struct SourceIdentification {
   IdentifyOutcome outcome = IdentifyOutcome::NoRow;
   FileError openError = FileError::None;  // with DidNotOpen
@@ -37,7 +35,5 @@ std::string BuildDescription(std::span<const std::uint8_t> bytes);
 // First TypeCodeTable row whose code stands at its idOffset of a plain image,
 // every family compared as stored; -1 when none.
 int FindRowForPlainImage(std::span<const std::uint8_t> image);
-
-FileForm FormOfFamily(int family);
 
 }  // namespace orvel

@@ -92,18 +92,20 @@ int LoadSourceImage(FileSystem& fs, std::string_view name, int sourceEntryIndex,
     Fail(out, LoadFailure::DecodeFailed);
     return 0;
   }
-  out->plainLength = driveFamily == kByteKeyedFamily ? size : kFullImageSize;
+  // A packed file decodes to a whole image; a byte-keyed one keeps its length.
+  out->plainLength = FormOfFamily(driveFamily) == FileForm::Packed ? kFullImageSize : size;
   return 1;
 }
 
 int DecodeImageFromFile(ImageSpan buffer, std::size_t length, std::uint8_t sourceFamily, int driveFamily) {
   const std::int64_t d = FindIdBlockOffset(sourceFamily);
   if (d < 0 || length > buffer.size()) return 0;
-  if (driveFamily == kByteKeyedFamily) {
+  const FileForm form = FormOfFamily(driveFamily);
+  if (form == FileForm::ByteKeyed) {
     RemoveByteKey(buffer.first(length), static_cast<std::uint32_t>(d));
     return 1;
   }
-  if (driveFamily >= kFirstPackedFamily) {
+  if (form == FileForm::Packed) {
     // The plain image spreads wider than the packed bytes it comes from: decode aside.
     auto plain = DecodePackedImage(buffer.first(length));
     if (!plain) return 0;
@@ -116,11 +118,12 @@ int DecodeImageFromFile(ImageSpan buffer, std::size_t length, std::uint8_t sourc
 int EncodeImageForFile(ImageSpan buffer, std::size_t& length, std::uint8_t sourceFamily, int driveFamily) {
   const std::int64_t d = FindIdBlockOffset(sourceFamily);
   if (d < 0 || length > buffer.size()) return 0;
-  if (driveFamily == kByteKeyedFamily) {
+  const FileForm form = FormOfFamily(driveFamily);
+  if (form == FileForm::ByteKeyed) {
     ApplyByteKey(buffer.first(length), static_cast<std::uint32_t>(d));
     return 1;
   }
-  if (driveFamily >= kFirstPackedFamily) {
+  if (form == FileForm::Packed) {
     std::size_t packedLength = 0;
     auto packed = EncodePackedImage(buffer, &packedLength);
     if (!packed) return 0;

@@ -41,7 +41,8 @@ int LoadSourceImage(FileSystem& fs, std::string_view name, int sourceEntryIndex,
                     int driveFamily, std::unique_ptr<ImageBuffer>& imageBuffer, LoadReport* report);
 
 // In place on the `length` bytes of an encoded file held in a 1 MiB buffer:
-// byte key removed for drive family 5, packed form decoded for 6 and above.
+// the form is the drive family's (byte key removed, or packed form decoded); whether
+// to convert at all follows the source family's first row.
 // 1 when converted, 0 when nothing was (buffer keeps the file's bytes).
 int DecodeImageFromFile(ImageSpan buffer, std::size_t length, std::uint8_t sourceFamily, int driveFamily);
 

@@ -49,11 +49,8 @@ void FillRandom(std::vector<std::uint8_t>& image, XorShift64& rng) {
 }
 
 std::uint32_t OwnIdOffset(int family) {
-  for (const TypeCodeEntry& row : TypeCodeTable) {
-    if (row.family == kEndFamily) break;
-    if (row.family == family) return row.idOffset;
-  }
-  return TypeCodeTable.front().idOffset;
+  const int row = FindFamilyRow(family);
+  return row < 0 ? TypeCodeTable.front().idOffset : TypeCodeRow(row).idOffset;
 }
 
 }  // namespace
@@ -71,7 +68,7 @@ std::vector<std::uint8_t> MakePlainImage(int family, std::string_view typeCode, 
     if (other != idOffset && other < image.size()) image[other] = 0;
   }
 
-  if (family >= kFirstPackedFamily) {
+  if (FormOfFamily(family) == FileForm::Packed) {
     std::fill(image.begin() + kPackedGapStart, image.begin() + kPackedBodyStart, kErased);
     const std::uint32_t run = kMinTrailingRun + static_cast<std::uint32_t>(rng.Next() % kTrailingRunSpread);
     std::fill(image.begin() + (kPackedTrailerImageOffset - run), image.begin() + kPackedTrailerImageOffset, kErased);
@@ -90,7 +87,7 @@ std::vector<std::uint8_t> MakePlainImage(int family, std::string_view typeCode, 
 std::vector<std::uint8_t> EncodeForFamily(int family, const std::vector<std::uint8_t>& plain) {
   const std::int64_t idOffset = FindIdBlockOffset(family);
   if (idOffset < 0) return plain;
-  if (family == kByteKeyedFamily) {
+  if (FormOfFamily(family) == FileForm::ByteKeyed) {
     std::vector<std::uint8_t> file = plain;
     ApplyByteKey(file, static_cast<std::uint32_t>(idOffset));
     return file;
@@ -107,6 +104,6 @@ std::vector<std::uint8_t> MakeFirmwareFile(int family, std::string_view typeCode
   return EncodeForFamily(family, MakePlainImage(family, typeCode, description, seed));
 }
 
-const char* FileExtensionOfFamily(int family) { return FindIdBlockOffset(family) < 0 ? ".BIN" : ".KVF"; }
+const char* FileExtensionOfFamily(int family) { return TraitsOf(family).extension; }
 
 }  // namespace orvel

@@ -12,40 +12,9 @@
 namespace orvel {
 namespace {
 
-struct TransferGeometry {
-  std::uint32_t imageBytes;
-  int fullChunks;
-  std::uint16_t chunkSize;
-  std::uint16_t lastChunkSize;
-  std::uint32_t lastChunkOffset;
-  int progressStep;
-};
-
-constexpr TransferGeometry kSmallGeometry{kSmallImageSize, 34, 0x3C00, 0x800, 0x7F800, 2};
-constexpr TransferGeometry kFullGeometry{kFullImageSize, 341, 0xC00, 0x400, 0xFFC00, 1};
-static_assert(kSmallGeometry.fullChunks * kSmallGeometry.chunkSize == kSmallGeometry.lastChunkOffset);
-static_assert(kSmallGeometry.lastChunkOffset + kSmallGeometry.lastChunkSize == kSmallImageSize);
-static_assert(kFullGeometry.fullChunks * kFullGeometry.chunkSize == kFullGeometry.lastChunkOffset);
-static_assert(kFullGeometry.lastChunkOffset + kFullGeometry.lastChunkSize == kFullImageSize);
-
-constexpr int kFirstFullFamily = 4;
-
-const TransferGeometry& GeometryOf(int family) {
-  return family < kFirstFullFamily ? kSmallGeometry : kFullGeometry;
-}
-
-struct PhaseRow {
-  int page;
-  int smallPosition;  // families 0..3
-  int fullPosition;   // families 4 and above
-};
-// Rewrite phases reported as 0xF7/phase, indexed by the phase.
-constexpr std::array<PhaseRow, 4> kPhaseTable{{
-    {CheckingSum, 8, 4},
-    {Erasing, 36, 25},
-    {Writing, 52, 40},
-    {CheckingSumAgain, 108, 90},
-}};
+// The page of each rewrite phase reported as 0xF7/phase, indexed by the phase;
+// where the bar then stands is the drive family's.
+constexpr std::array<int, kRewritePhaseCount> kPhasePages{CheckingSum, Erasing, Writing, CheckingSumAgain};
 constexpr std::uint8_t kNoPhase = 0xFF;
 
 constexpr std::uint8_t kAscBusy = 0x00;
@@ -72,12 +41,13 @@ int UpdateProcedure::RunFirmwareUpdate() {
     if (load.failure == LoadFailure::OpenFailed) host_.ShowFileError(name, load.fileError);
     return fail("source file \"" + name + "\" could not be loaded");
   }
-  const TransferGeometry& geometry = GeometryOf(driveFamily);
+  const FamilyTraits& traits = TraitsOf(driveFamily);
+  const TransferGeometry& geometry = traits.transfer;
   // Only the file's own bytes go to the drive: an image of another size would
   // leave part of the flash with whatever the buffer held before.
-  if (load.plainLength != geometry.imageBytes) {
+  if (load.plainLength != traits.imageSize) {
     return fail("source image holds " + std::to_string(load.plainLength) + " bytes, the drive needs " +
-                std::to_string(geometry.imageBytes));
+                std::to_string(traits.imageSize));
   }
   // The file may have changed on disk since it was identified.
   const TypeCodeEntry& row = TypeCodeRow(sourceEntryIndex);
@@ -116,7 +86,7 @@ int UpdateProcedure::RunFirmwareUpdate() {
       }
       return fail("chunk " + std::to_string(k) + " failed in the 10-byte form: sense " + sense());
     }
-    update_steps::MoveBar(host_, progressPos, progressPos + geometry.progressStep);
+    update_steps::MoveBar(host_, progressPos, progressPos + traits.progressStep);
   }
 
   const auto last = image.subspan(geometry.lastChunkOffset, geometry.lastChunkSize);
@@ -143,7 +113,7 @@ int UpdateProcedure::RunFirmwareUpdate() {
   for (int cycle = 0; cycle < kMaxPollCycles; ++cycle) {
     update_steps::MoveBar(host_, progressPos, progressPos);
     platform.Sleep(kPollPauseMs);
-    progressPos += geometry.progressStep;
+    progressPos += traits.progressStep;
 
     int endAnswers = 0;
     for (int poll = 0; poll < kPollsPerCycle; ++poll) {
@@ -162,10 +132,9 @@ int UpdateProcedure::RunFirmwareUpdate() {
     if (asc != kAscRewritePhase) return fail("rewrite failed: sense " + sense());
     const std::uint8_t reported = transport_.lastAscq;
     if (reported == phase) continue;
-    if (reported < kPhaseTable.size()) {
-      const PhaseRow& phaseRow = kPhaseTable[reported];
-      page = phaseRow.page;
-      progressPos = driveFamily < kFirstFullFamily ? phaseRow.smallPosition : phaseRow.fullPosition;
+    if (reported < kPhasePages.size()) {
+      page = kPhasePages[reported];
+      progressPos = traits.phasePositions[reported];
     }
     phase = reported;
     host_.SetPage(page);
