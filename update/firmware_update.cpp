@@ -104,7 +104,9 @@ int UpdateProcedure::RunFirmwareUpdate() {
   }
   if (!finished) return fail("end of transfer refused with variants 0, 1 and 2: sense " + sense());
 
-  if (StartRewrite(transport_, *this, loaderUpdateForced, loaderUpdateBarred) != 1) {
+  // The check box counts as it stands now, not as it stood when the update began.
+  const int updateLoader = host_.UpdateLoaderState();
+  if (StartRewrite(transport_, updateLoader, loaderUpdateForced, loaderUpdateBarred) != 1) {
     return fail("start of rewrite refused: sense " + sense());
   }
 

@@ -44,7 +44,7 @@ struct AttemptReport {
   std::string detail;            // why it stopped, for people (English)
 };
 
-class UpdateProcedure : public UpdateLoaderQuery {
+class UpdateProcedure {
  public:
   UpdateProcedure(ScsiTransport& transport, UpdateHost& host, VariantRules rules = {});
 
@@ -65,8 +65,6 @@ class UpdateProcedure : public UpdateLoaderQuery {
   // (stored address when given, else from the label), update-mode entry,
   // type-code decision, backup or its notice, update. Returns the page to show.
   int RunUpdateAttempt(std::string_view driveLabel, const DriveAddress* storedAddress);
-
-  int UpdateLoaderState() override;
 
   // --- state of the run ---
   int driveFamily = 0;
