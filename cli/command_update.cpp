@@ -103,8 +103,8 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   // The load would refuse this name after the drive had been switched to update
   // mode and left there; say so while the drive is still untouched.
-  const bool encodedRow = TypeCodeRow(id.entryIndex).encoded == 1;
-  if (IsKvfExtension(args.file) != encodedRow) {
+  if (!NameFitsRow(args.file, id.entryIndex)) {
+    const bool encodedRow = TypeCodeRow(id.entryIndex).encoded == 1;
     ctx.Fail(kExitUpdateFailed, args.file + ": a family-" + std::to_string(id.family) + " file " +
                                     (encodedRow ? "must be named .KVF" : "must not be named .KVF") +
                                     "; the drive was not touched");
