@@ -45,7 +45,7 @@ Conversion Decode(FileSystem& fs, const std::string& name, std::vector<std::uint
   Conversion c;
   const SourceIdentification id = IdentifyFile(fs, name);
   if (id.outcome != IdentifyOutcome::Identified) {
-    c.refusal = "not identified: " + WhyNotIdentified(fs, name, id);
+    c.refusal = "not identified: " + WhyNotIdentified(name, id);
     return c;
   }
   c.family = id.family;

@@ -87,7 +87,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   // What the dialog does on selecting the file, with the reason kept for the operator.
   const SourceIdentification id = IdentifyFile(session.platform->Files(), args.file);
-  const std::string reason = WhyNotIdentified(session.platform->Files(), args.file, id);
+  const std::string reason = WhyNotIdentified(args.file, id);
   doc["file"] = IdentificationJson(args.file, id, reason);
   if (!ctx.options.json) PrintIdentification(ctx.out, args.file, id, reason);
   if (id.outcome == IdentifyOutcome::DidNotOpen) {
