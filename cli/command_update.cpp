@@ -202,20 +202,11 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   if (switched < 0) ctx.text() << "The drive's flash ROM is blank.\n";
 
   // No source file to take the form from: the drive's own family decides it.
-  int row = -1;
-  for (int i = 0; TypeCodeRow(i).family != kEndFamily; ++i) {
-    if (TypeCodeRow(i).family == procedure.driveFamily) {
-      row = i;
-      break;
-    }
-  }
-  if (row < 0) {
+  if (procedure.TakeBackupFormFromDrive() == 0) {
     const std::string detail = "no file form is known for drive family " + std::to_string(procedure.driveFamily);
     ctx.Fail(kExitBackupFailed, detail);
     return finish(kExitBackupFailed, BackupFailed, detail);
   }
-  procedure.sourceEntryIndex = row;
-  procedure.sourceFamily = static_cast<std::uint8_t>(procedure.driveFamily);
   doc["form"] = FormName(FormOfFamily(procedure.driveFamily));
 
   host.RequestBackup(true);

@@ -62,6 +62,14 @@ void UpdateProcedure::ChooseBackupFileName() {
   host_.PushMembers();
 }
 
+int UpdateProcedure::TakeBackupFormFromDrive() {
+  const int row = FindFamilyRow(driveFamily);
+  if (row < 0) return 0;
+  sourceEntryIndex = row;
+  sourceFamily = static_cast<std::uint8_t>(driveFamily);
+  return 1;
+}
+
 int UpdateProcedure::BackUpFirmware() {
   Platform& platform = transport_.GetPlatform();
   const auto fail = [this](std::string why) {

@@ -56,6 +56,11 @@ class UpdateProcedure {
   int BackUpFirmware();
   // Picks the first free CDRWFW00..09 name (or clears the box and shows NoBackupFileName).
   void ChooseBackupFileName();
+  // A backup with no source file (the command line's `backup`): after the switch
+  // to update mode, the drive's family stands in for the file's, so the first
+  // TypeCodeTable row of that family decides the backup's name and form.
+  // 1 when set; 0 when the family has no row (the members are left alone).
+  int TakeBackupFormFromDrive();
   // Identifies the selected source file and updates the members.
   void IdentifySourceFile();
   // The type-code decision on the current members and the host's Pass Type state.
