@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -96,6 +97,20 @@ class UpdateProcedure {
   ScsiTransport& Transport() { return transport_; }
 
  private:
+  // The steps of RunFirmwareUpdate, in order; each 1 on success, 0 with lastAttempt.detail set.
+  // The selected file into imageBuffer, checked to be what was identified and of the drive's size.
+  int LoadImageForDrive(const FamilyTraits& traits);
+  // Page Transferring, the full chunks and the last one.
+  int SendImage(const FamilyTraits& traits);
+  // One full chunk: sent again unchanged on 0x3A; a failure in the 12-byte form
+  // switches `form` to the 10-byte form for it and every later chunk.
+  int SendFullChunk(std::span<const std::uint8_t> chunk, int index, ChunkForm& form);
+  // FinishTransfer (variants 0, 1, 2), then StartRewrite with the Update Loader box read now.
+  int EndTransferAndStartRewrite();
+  // Poll cycles until ten end answers in one, following the phases on the page and the bar.
+  int FollowRewrite(const FamilyTraits& traits);
+  int Fail(std::string why);
+
   ScsiTransport& transport_;
   UpdateHost& host_;
   VariantRules rules_;
