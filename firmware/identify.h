@@ -14,7 +14,7 @@ namespace orvel {
 enum class IdentifyOutcome {
   Identified,
   DidNotOpen,
-  Empty,         // the file system reports no bytes at all
+  Empty,         // the file system reports a length of 0
   TooLarge,      // over 1 MiB: not read
   NotDecodable,  // no row as stored, and the packed decoder refused the bytes
   NoRow,         // no row as stored, nor in what the packed decoder made of it
