@@ -76,8 +76,8 @@ std::string FormName(FileForm form);
 // Bytes outside printable ASCII written as \xNN.
 std::string Printable(std::string_view bytes);
 std::string TypeCodeText(const TypeCode& code);
-// IdentifyReason with what the file's bytes tell beyond it (empty, an encoded file that does not decode).
-std::string WhyNotIdentified(FileSystem& fs, const std::string& name, const SourceIdentification& id);
+// IdentifyReason, and for a name ending in ".kvf" that the packed decoder refused the file.
+std::string WhyNotIdentified(const std::string& name, const SourceIdentification& id);
 // `reason` (from WhyNotIdentified) replaces IdentifyReason when given.
 void PrintIdentification(std::ostream& out, const std::string& name, const SourceIdentification& id,
                          const std::string& reason = {});

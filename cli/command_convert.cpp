@@ -1,13 +1,11 @@
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
+#include <optional>
 #include <span>
-#include <vector>
 
 #include "cli/cli_context.h"
 #include "firmware/catalogue.h"
-#include "firmware/codec.h"
 #include "firmware/identify.h"
+#include "firmware/image_file.h"
 
 namespace orvel {
 namespace {
@@ -16,115 +14,86 @@ constexpr int kMaxTempAttempts = 100;
 
 enum class ConvertDirection { Decode, Encode, Unknown };
 
-std::string LowerExtension(const std::string& name) {
-  const std::size_t dot = name.rfind('.');
-  const std::size_t slash = name.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = name.substr(dot + 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
-}
-
+// By LastExtension, the last full stop of the base name: not the loader's rule.
 ConvertDirection DirectionOf(const std::string& in, const std::string& out) {
-  const std::string from = LowerExtension(in);
-  const std::string to = LowerExtension(out);
+  const std::string from = LastExtension(in);
+  const std::string to = LastExtension(out);
   if (from == "kvf" && to == "bin") return ConvertDirection::Decode;
   if (from == "bin" && to == "kvf") return ConvertDirection::Encode;
   return ConvertDirection::Unknown;
 }
 
+// The file's bytes, converted in place: the first `length` bytes of `buffer`.
 struct Conversion {
-  std::vector<std::uint8_t> output;
-  int family = -1;
+  std::unique_ptr<ImageBuffer> buffer;
+  std::size_t length = 0;
+  std::optional<int> family;
   FileForm form = FileForm::Plain;
   std::string refusal;  // empty when converted
+
+  std::span<const std::uint8_t> Output() const { return {buffer->data(), length}; }
 };
 
-Conversion Decode(FileSystem& fs, const std::string& name, std::vector<std::uint8_t> data) {
-  Conversion c;
-  const SourceIdentification id = IdentifyFile(fs, name);
+void Decode(const std::string& name, Conversion& c) {
+  const SourceIdentification id = IdentifyFileBytes(c.Output());
   if (id.outcome != IdentifyOutcome::Identified) {
-    c.refusal = "not identified: " + WhyNotIdentified(fs, name, id);
-    return c;
+    c.refusal = "not identified: " + WhyNotIdentified(name, id);
+    return;
   }
   c.family = id.family;
   c.form = FormOfFamily(id.family);
-  const std::int64_t idOffset = FindIdBlockOffset(id.family);
-  if (c.form == FileForm::Plain || idOffset < 0) {
-    c.refusal = "family " + std::to_string(c.family) + " has no encoded form; the file is a plain image already";
-    return c;
+  if (c.form == FileForm::Plain) {
+    c.refusal = "family " + std::to_string(id.family) + " has no encoded form; the file is a plain image already";
+    return;
   }
-  if (c.form == FileForm::ByteKeyed) {
-    RemoveByteKey(data, static_cast<std::uint32_t>(idOffset));
-    c.output = std::move(data);
-    return c;
-  }
-  const std::unique_ptr<ImageBuffer> image = DecodePackedImage(data);
-  if (!image) {
-    c.refusal = "not a valid packed image";
-    return c;
-  }
-  c.output.assign(image->begin(), image->end());
-  return c;
+  // Only the packed decoder can refuse.
+  if (DecodeImageFromFile(*c.buffer, c.length, id.family, id.family) != 1) c.refusal = "not a valid packed image";
 }
 
-Conversion Encode(std::vector<std::uint8_t> data) {
-  Conversion c;
-  const int row = FindRowForPlainImage(data);
+void Encode(Conversion& c) {
+  const int row = FindRowForPlainImage(c.Output());
   if (row < 0) {
     c.refusal = "no matching family: no type code of the catalogue stands at its place in the image";
-    return c;
+    return;
   }
-  c.family = TypeCodeRow(row).family;
-  c.form = FormOfFamily(c.family);
-  const std::int64_t idOffset = FindIdBlockOffset(c.family);
-  if (c.form == FileForm::Plain || idOffset < 0) {
-    c.refusal = "family " + std::to_string(c.family) + " has no encoded form";
-    return c;
+  const int family = TypeCodeRow(row).family;
+  c.family = family;
+  c.form = FormOfFamily(family);
+  if (c.form == FileForm::Plain) {
+    c.refusal = "family " + std::to_string(family) + " has no encoded form";
+    return;
   }
-  const std::uint32_t size = PlainImageSize(c.family);
-  if (data.size() != size) {
-    c.refusal = "a plain image of family " + std::to_string(c.family) + " has " + std::to_string(size) +
-                " bytes, this file has " + std::to_string(data.size());
-    return c;
+  const std::uint32_t size = PlainImageSize(family);
+  if (c.length != size) {
+    c.refusal = "a plain image of family " + std::to_string(family) + " has " + std::to_string(size) +
+                " bytes, this file has " + std::to_string(c.length);
+    return;
   }
-  if (c.form == FileForm::ByteKeyed) {
-    ApplyByteKey(data, static_cast<std::uint32_t>(idOffset));
-    c.output = std::move(data);
-    return c;
-  }
-  const std::unique_ptr<ImageBuffer> image = NewImageBuffer();
-  std::copy(data.begin(), data.end(), image->begin());
-  std::size_t packedLength = 0;
-  const std::unique_ptr<ImageBuffer> packed = EncodePackedImage(*image, &packedLength);
-  if (!packed) {
+  // Only the packed encoder can refuse.
+  if (EncodeImageForFile(*c.buffer, c.length, static_cast<std::uint8_t>(family), family) != 1) {
     c.refusal = "the packed form needs bytes 0x4000..0x7FFF all 0xFF, and this image has others there";
-    return c;
   }
-  c.output.assign(packed->begin(), packed->begin() + static_cast<std::ptrdiff_t>(packedLength));
-  return c;
 }
 
-// Reads the whole of `name` (at most the image buffer's size); exit status.
-int ReadInput(CliContext& ctx, FileSystem& fs, const std::string& name, std::vector<std::uint8_t>& data) {
-  FileError error = FileError::None;
-  const FileHandle h = fs.OpenRead(name, &error);
-  if (h == kNoFile) return ctx.Fail(kExitNoSuchDriveOrFile, name + ": " + FileErrorText(error));
-  const std::int64_t length = fs.Length(h);
-  int status = kExitOk;
-  if (length < 0) {
-    status = ctx.Fail(kExitNoSuchDriveOrFile, name + ": its length cannot be read");
-  } else if (length == 0) {
-    status = ctx.Fail(kExitTypeCodeRefused, name + ": empty file");
-  } else if (length > static_cast<std::int64_t>(kFullImageSize)) {
-    status = ctx.Fail(kExitTypeCodeRefused, name + ": too large (over 1,048,576 bytes)");
-  } else {
-    data.resize(static_cast<std::size_t>(length));
-    if (fs.ReadAt(h, 0, data) != length) status = ctx.Fail(kExitNoSuchDriveOrFile, name + ": read failed");
+// Reads the whole of `name` into the conversion's buffer; exit status.
+int ReadInput(CliContext& ctx, FileSystem& fs, const std::string& name, Conversion& c) {
+  LoadReport read;
+  if (ReadFirmwareFile(fs, name, c.buffer, read) == 1) {
+    c.length = read.bytesRead;
+    return kExitOk;
   }
-  fs.Close(h);
-  return status;
+  switch (read.failure) {
+    case LoadFailure::OpenFailed:
+      return ctx.Fail(kExitNoSuchDriveOrFile, name + ": " + FileErrorText(read.fileError));
+    case LoadFailure::StatusFailed:
+      return ctx.Fail(kExitNoSuchDriveOrFile, name + ": its length cannot be read");
+    case LoadFailure::Empty:
+      return ctx.Fail(kExitTypeCodeRefused, name + ": empty file");
+    case LoadFailure::TooLarge:
+      return ctx.Fail(kExitTypeCodeRefused, name + ": too large (over 1,048,576 bytes)");
+    default:
+      return ctx.Fail(kExitNoSuchDriveOrFile, name + ": read failed");
+  }
 }
 
 // Writes `data` under a temporary name and links it to `name`, which must not
@@ -199,28 +168,32 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
     posix = MakePosixFileSystem(ctx.options.workingDirectory);
     fs = posix.get();
   }
-  std::vector<std::uint8_t> data;
-  const int read = ReadInput(ctx, *fs, input, data);
+  Conversion c;
+  const int read = ReadInput(ctx, *fs, input, c);
   if (read != kExitOk) return finish(read, "input not read");
-  const std::size_t inputBytes = data.size();
+  const std::size_t inputBytes = c.length;
 
-  const Conversion c = direction == ConvertDirection::Decode ? Decode(*fs, input, std::move(data)) : Encode(std::move(data));
-  if (c.family >= 0) {
-    doc["family"] = c.family;
+  if (direction == ConvertDirection::Decode) {
+    Decode(input, c);
+  } else {
+    Encode(c);
+  }
+  if (c.family) {
+    doc["family"] = *c.family;
     doc["form"] = FormName(c.form);
   }
   if (!c.refusal.empty()) {
     ctx.Fail(kExitTypeCodeRefused, input + ": cannot convert: " + c.refusal + "; nothing written");
     return finish(kExitTypeCodeRefused, c.refusal);
   }
-  const int written = WriteExclusive(ctx, *fs, output, c.output);
+  const int written = WriteExclusive(ctx, *fs, output, c.Output());
   if (written != kExitOk) return finish(written, "output not written");
   doc["inputBytes"] = inputBytes;
-  doc["outputBytes"] = c.output.size();
+  doc["outputBytes"] = c.length;
   if (!ctx.options.json) {
-    ctx.out << input << " (family " << c.family << ", " << FormName(c.form) << ") "
+    ctx.out << input << " (family " << c.family.value_or(kEndFamily) << ", " << FormName(c.form) << ") "
             << (direction == ConvertDirection::Decode ? "decoded" : "encoded") << " to " << output << ", "
-            << c.output.size() << " bytes\n";
+            << c.length << " bytes\n";
   }
   return finish(kExitOk, {});
 }

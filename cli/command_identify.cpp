@@ -1,11 +1,8 @@
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <vector>
 
 #include "cli/cli_context.h"
 #include "firmware/catalogue.h"
-#include "firmware/codec.h"
 #include "platform/files.h"
 
 namespace orvel {
@@ -44,7 +41,10 @@ std::string IdentifyReason(const SourceIdentification& id) {
     case IdentifyOutcome::DidNotOpen:
       return std::string("did not open (") + FileErrorText(id.openError) + ")";
     case IdentifyOutcome::NoRow:
+    case IdentifyOutcome::NotDecodable:
       return "no matching type code";
+    case IdentifyOutcome::Empty:
+      return "no matching type code: the file is empty";
     case IdentifyOutcome::TooLarge:
       return "too large (over 1,048,576 bytes)";
   }
@@ -63,26 +63,11 @@ std::string FormName(FileForm form) {
   return {};
 }
 
-std::string WhyNotIdentified(FileSystem& fs, const std::string& name, const SourceIdentification& id) {
+std::string WhyNotIdentified(const std::string& name, const SourceIdentification& id) {
   std::string reason = IdentifyReason(id);
-  if (id.outcome != IdentifyOutcome::NoRow) return reason;
-  FileError error = FileError::None;
-  const FileHandle h = fs.OpenRead(name, &error);
-  if (h == kNoFile) return reason;
-  const std::int64_t length = fs.Length(h);
-  std::vector<std::uint8_t> data;
-  if (length > 0 && length <= static_cast<std::int64_t>(kFullImageSize)) {
-    data.resize(static_cast<std::size_t>(length));
-    if (fs.ReadAt(h, 0, data) != length) data.clear();
-  }
-  fs.Close(h);
-  if (length == 0) return reason + ": the file is empty";
-  // Which form a file has follows from its family alone, so say what the packed decoder made of it.
-  constexpr std::string_view kEncoded = ".kvf";
-  std::string lower = name;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (!data.empty() && lower.ends_with(kEncoded) && !DecodePackedImage(data)) {
+  // Which form a file has follows from its family alone, not from its name; a
+  // name that promises an encoded file gets told what the packed decoder made of it.
+  if (id.outcome == IdentifyOutcome::NotDecodable && LastExtension(name) == "kvf") {
     reason += "; not a valid packed file either (cut short or damaged?)";
   }
   return reason;
@@ -137,7 +122,7 @@ int CommandIdentify(CliContext& ctx, const std::vector<std::string>& files) {
     } else if (id.outcome != IdentifyOutcome::Identified && status == kExitOk) {
       status = kExitTypeCodeRefused;
     }
-    const std::string reason = WhyNotIdentified(*fs, name, id);
+    const std::string reason = WhyNotIdentified(name, id);
     if (ctx.options.json) {
       list.push_back(IdentificationJson(name, id, reason));
     } else {

@@ -87,7 +87,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   // What the dialog does on selecting the file, with the reason kept for the operator.
   const SourceIdentification id = IdentifyFile(session.platform->Files(), args.file);
-  const std::string reason = WhyNotIdentified(session.platform->Files(), args.file, id);
+  const std::string reason = WhyNotIdentified(args.file, id);
   doc["file"] = IdentificationJson(args.file, id, reason);
   if (!ctx.options.json) PrintIdentification(ctx.out, args.file, id, reason);
   if (id.outcome == IdentifyOutcome::DidNotOpen) {
@@ -103,8 +103,8 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   // The load would refuse this name after the drive had been switched to update
   // mode and left there; say so while the drive is still untouched.
-  const bool encodedRow = TypeCodeRow(id.entryIndex).encoded == 1;
-  if (IsKvfExtension(args.file) != encodedRow) {
+  if (!NameFitsRow(args.file, id.entryIndex)) {
+    const bool encodedRow = TypeCodeRow(id.entryIndex).encoded == 1;
     ctx.Fail(kExitUpdateFailed, args.file + ": a family-" + std::to_string(id.family) + " file " +
                                     (encodedRow ? "must be named .KVF" : "must not be named .KVF") +
                                     "; the drive was not touched");
@@ -202,20 +202,11 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   if (switched < 0) ctx.text() << "The drive's flash ROM is blank.\n";
 
   // No source file to take the form from: the drive's own family decides it.
-  int row = -1;
-  for (int i = 0; TypeCodeRow(i).family != kEndFamily; ++i) {
-    if (TypeCodeRow(i).family == procedure.driveFamily) {
-      row = i;
-      break;
-    }
-  }
-  if (row < 0) {
+  if (procedure.TakeBackupFormFromDrive() == 0) {
     const std::string detail = "no file form is known for drive family " + std::to_string(procedure.driveFamily);
     ctx.Fail(kExitBackupFailed, detail);
     return finish(kExitBackupFailed, BackupFailed, detail);
   }
-  procedure.sourceEntryIndex = row;
-  procedure.sourceFamily = static_cast<std::uint8_t>(procedure.driveFamily);
   doc["form"] = FormName(FormOfFamily(procedure.driveFamily));
 
   host.RequestBackup(true);

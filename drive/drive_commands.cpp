@@ -91,9 +91,8 @@ int FinishTransfer(ScsiTransport& t, std::uint8_t variant) {
   return t.ExecuteCommand(0);
 }
 
-int StartRewrite(ScsiTransport& t, UpdateLoaderQuery& query, int loaderUpdateForced, int loaderUpdateBarred) {
-  // The check box is read at this moment, not when the update began.
-  const bool checked = query.UpdateLoaderState() != 0;
+int StartRewrite(ScsiTransport& t, int updateLoader, int loaderUpdateForced, int loaderUpdateBarred) {
+  const bool checked = updateLoader != 0;
   SetCdb(t, kOpStartRewrite, kCdb10, DataNone);
   const bool includeLoader = (checked || loaderUpdateForced != 0) && loaderUpdateBarred == 0;
   t.Request().cdb[kLoaderFlagByte] = includeLoader ? kLoaderByte : std::uint8_t{0};

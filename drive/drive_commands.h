@@ -35,18 +35,12 @@ inline constexpr std::uint8_t kAscRewritePhase = 0xF7;
 
 enum class ChunkForm { Twelve, Ten };  // 0xAA 12-byte form, 0xE2 10-byte form
 
-// Reads back the "Update Loader" check state at the moment StartRewrite builds its CDB.
-class UpdateLoaderQuery {
- public:
-  virtual ~UpdateLoaderQuery() = default;
-  virtual int UpdateLoaderState() = 0;
-};
-
 int Inquiry(ScsiTransport& t);
 int RequestSense(ScsiTransport& t);
 int FinishTransfer(ScsiTransport& t, std::uint8_t variant);
-// Byte 9 is 0x40 when (update loader checked or forced) and not barred.
-int StartRewrite(ScsiTransport& t, UpdateLoaderQuery& query, int loaderUpdateForced, int loaderUpdateBarred);
+// Byte 9 is 0x40 when (updateLoader, the "Update Loader" check state, nonzero
+// or forced) and not barred.
+int StartRewrite(ScsiTransport& t, int updateLoader, int loaderUpdateForced, int loaderUpdateBarred);
 // The chunk (1..16384 bytes) lies at the start of the data buffer; 16384 bytes are always sent.
 int SendImageChunk(ScsiTransport& t, std::uint16_t chunkLength, ChunkForm form);
 int PollRewriteStatus(ScsiTransport& t);

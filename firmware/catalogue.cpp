@@ -245,12 +245,21 @@ std::optional<DriveFamilyMatch> FindDriveFamily(std::span<const std::uint8_t> bl
   return std::nullopt;
 }
 
-std::int64_t FindIdBlockOffset(int family) {
-  for (const TypeCodeEntry& row : TypeCodeTable) {
+int FindFamilyRow(int family) {
+  if (family == kEndFamily) return -1;
+  for (std::size_t i = 0; i < TypeCodeTable.size(); ++i) {
+    const TypeCodeEntry& row = TypeCodeTable[i];
     if (row.family == kEndFamily) break;
-    if (row.family == family) return row.encoded != 0 ? static_cast<std::int64_t>(row.idOffset) : -1;
+    if (row.family == family) return static_cast<int>(i);
   }
   return -1;
+}
+
+std::int64_t FindIdBlockOffset(int family) {
+  const int index = FindFamilyRow(family);
+  if (index < 0) return -1;
+  const TypeCodeEntry& row = TypeCodeRow(index);
+  return row.encoded != 0 ? static_cast<std::int64_t>(row.idOffset) : -1;
 }
 
 const TypeCodeEntry& TypeCodeRow(int index) {

@@ -9,19 +9,15 @@
 #include <optional>
 #include <span>
 
+#include "firmware/family_traits.h"
+
 namespace orvel {
 
-inline constexpr std::uint32_t kSmallImageSize = 0x80000;   // families 0..3
-inline constexpr std::uint32_t kFullImageSize = 0x100000;   // families 4..8, and the image buffer
 inline constexpr std::size_t kIdBlockSize = 36;
 inline constexpr std::size_t kTypeCodeLength = 6;
 inline constexpr std::size_t kDescriptionLength = 30;
 inline constexpr std::size_t kProductIdLength = 16;
 inline constexpr std::size_t kProductIdRowSize = 17;
-inline constexpr int kEndFamily = -1;
-inline constexpr int kLastFamily = 8;
-inline constexpr int kByteKeyedFamily = 5;    // ".KVF" files in the byte-keyed form
-inline constexpr int kFirstPackedFamily = 6;  // ".KVF" files in the packed form, 6..8
 
 struct TypeCodeEntry {
   std::int32_t family;
@@ -68,16 +64,14 @@ struct DriveFamilyMatch {
 // strncmp(typeCode, block, 4). `block` holds at least 5 bytes.
 std::optional<DriveFamilyMatch> FindDriveFamily(std::span<const std::uint8_t> block);
 
+// Index of the family's first TypeCodeTable row; -1 when it has none.
+int FindFamilyRow(int family);
+
 // idOffset of the family's first row when that row is encoded, else -1.
 std::int64_t FindIdBlockOffset(int family);
 
 // Any index outside the table gives the end row.
 const TypeCodeEntry& TypeCodeRow(int index);  // index 0..45 (45 is the end row)
 const LoaderEntry& LoaderRow(int index);      // index 0..10
-
-// 524,288 bytes for a family below 4, 1,048,576 otherwise.
-constexpr std::uint32_t PlainImageSize(int family) {
-  return family < 4 ? kSmallImageSize : kFullImageSize;
-}
 
 }  // namespace orvel

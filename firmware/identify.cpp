@@ -3,7 +3,6 @@
 #include "firmware/identify.h"
 
 #include <cstring>
-#include <vector>
 
 namespace orvel {
 namespace {
@@ -52,11 +51,6 @@ std::string BuildDescription(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-FileForm FormOfFamily(int family) {
-  if (FindIdBlockOffset(family) < 0) return FileForm::Plain;
-  return family == kByteKeyedFamily ? FileForm::ByteKeyed : FileForm::Packed;
-}
-
 int FindRowForPlainImage(std::span<const std::uint8_t> image) {
   for (std::size_t i = 0; i < TypeCodeTable.size(); ++i) {
     const TypeCodeEntry& row = TypeCodeTable[i];
@@ -68,31 +62,36 @@ int FindRowForPlainImage(std::span<const std::uint8_t> image) {
 
 SourceIdentification IdentifyFile(FileSystem& fs, std::string_view name) {
   SourceIdentification id;
-  FileError err = FileError::None;
-  const FileHandle h = fs.OpenRead(name, &err);
-  if (h == kNoFile) {
-    id.outcome = IdentifyOutcome::DidNotOpen;
-    id.openError = err == FileError::None ? FileError::Io : err;
-    return id;
+  std::unique_ptr<ImageBuffer> buffer;
+  LoadReport read;
+  if (ReadFirmwareFile(fs, name, buffer, read, PartialFile::TakeWhatArrives) == 0) {
+    switch (read.failure) {
+      case LoadFailure::OpenFailed:
+        id.outcome = IdentifyOutcome::DidNotOpen;
+        id.openError = read.fileError;
+        return id;
+      case LoadFailure::Empty:
+        id.outcome = IdentifyOutcome::Empty;
+        return id;
+      case LoadFailure::TooLarge:
+        id.outcome = IdentifyOutcome::TooLarge;
+        return id;
+      default:
+        id.outcome = IdentifyOutcome::NoRow;  // nothing could be read into
+        return id;
+    }
   }
-  const std::int64_t length = fs.Length(h);
-  if (length > static_cast<std::int64_t>(kFullImageSize)) {
-    fs.Close(h);
-    id.outcome = IdentifyOutcome::TooLarge;
-    return id;
-  }
-  // A file whose length cannot be read is read as far as it goes.
-  std::vector<std::uint8_t> bytes(length > 0 ? static_cast<std::size_t>(length) : std::size_t{kFullImageSize});
-  const std::int64_t got = fs.ReadAt(h, 0, bytes);
-  fs.Close(h);
-  bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return IdentifyFileBytes(std::span<const std::uint8_t>(buffer->data(), read.bytesRead));
+}
 
+SourceIdentification IdentifyFileBytes(std::span<const std::uint8_t> bytes) {
+  SourceIdentification id;
   std::unique_ptr<ImageBuffer> plain;
   bool decodeTried = false;
   for (std::size_t i = 0; i < TypeCodeTable.size(); ++i) {
     const TypeCodeEntry& row = TypeCodeTable[i];
     if (row.family == kEndFamily) break;
-    if (row.family < kFirstPackedFamily) {
+    if (FormOfFamily(row.family) != FileForm::Packed) {
       if (CodeAt(bytes, row)) {
         Identified(id, i, bytes);
         return id;
@@ -110,7 +109,7 @@ SourceIdentification IdentifyFile(FileSystem& fs, std::string_view name) {
       return id;
     }
   }
-  id.outcome = IdentifyOutcome::NoRow;
+  id.outcome = decodeTried && !plain ? IdentifyOutcome::NotDecodable : IdentifyOutcome::NoRow;
   return id;
 }
 

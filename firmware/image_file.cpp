@@ -1,10 +1,12 @@
-// Loading a source image into the image buffer, the file-form conversions and
-// the type-code decision.
+// The one reader of a whole firmware file, the naming rules, loading a source
+// image into the image buffer, the file-form conversions and the type-code
+// decision.
 
 #include "firmware/image_file.h"
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace orvel {
 namespace {
@@ -16,9 +18,54 @@ constexpr unsigned char kBlankFlash = 0xFF;
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-void Fail(LoadReport* report, LoadFailure failure) { report->failure = failure; }
+int Fail(LoadReport& report, LoadFailure failure) {
+  report.failure = failure;
+  return 0;
+}
 
 }  // namespace
+
+int ReadFirmwareFile(FileSystem& fs, std::string_view name, std::unique_ptr<ImageBuffer>& buffer,
+                     LoadReport& report, PartialFile partial) {
+  report = LoadReport{};
+  FileError err = FileError::None;
+  const FileHandle h = fs.OpenRead(name, &err);
+  if (h == kNoFile) {
+    report.fileError = err == FileError::None ? FileError::Io : err;
+    return Fail(report, LoadFailure::OpenFailed);
+  }
+  const std::int64_t length = fs.Length(h);
+  LoadFailure refusal = LoadFailure::None;
+  if (length < 0) {
+    if (partial == PartialFile::Refuse) refusal = LoadFailure::StatusFailed;
+  } else if (length == 0) {
+    refusal = LoadFailure::Empty;
+  } else if (length > static_cast<std::int64_t>(kFullImageSize)) {
+    // Refused before the buffer is touched: such a file does not fit it.
+    refusal = LoadFailure::TooLarge;
+  }
+  if (length >= 0) report.fileLength = static_cast<std::size_t>(length);
+  if (refusal != LoadFailure::None) {
+    fs.Close(h);
+    return Fail(report, refusal);
+  }
+
+  buffer.reset();
+  buffer = NewImageBuffer();
+  if (!buffer) {  // nothing could be read into
+    fs.Close(h);
+    return Fail(report, LoadFailure::ShortRead);
+  }
+  // A file whose length cannot be read is read as far as it goes.
+  const std::size_t wanted = length >= 0 ? static_cast<std::size_t>(length) : std::size_t{kFullImageSize};
+  const std::int64_t got = fs.ReadAt(h, 0, std::span(buffer->data(), wanted));
+  fs.Close(h);
+  report.bytesRead = got > 0 ? static_cast<std::size_t>(got) : 0;
+  if (partial == PartialFile::Refuse && (got < 0 || report.bytesRead < wanted)) {
+    return Fail(report, LoadFailure::ShortRead);
+  }
+  return 1;
+}
 
 std::string_view FileExtension(std::string_view name) {
   const std::size_t dot = name.find('.');
@@ -32,82 +79,48 @@ bool IsKvfExtension(std::string_view name) {
                     [](char a, char b) { return LowerAscii(a) == b; });
 }
 
+bool NameFitsRow(std::string_view name, int entryIndex) {
+  return IsKvfExtension(name) == (TypeCodeRow(entryIndex).encoded == 1);
+}
+
+std::string LastExtension(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  const std::size_t slash = name.rfind('/');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  std::string ext(name.substr(dot + 1));
+  std::transform(ext.begin(), ext.end(), ext.begin(), LowerAscii);
+  return ext;
+}
+
 int LoadSourceImage(FileSystem& fs, std::string_view name, int sourceEntryIndex, std::uint8_t sourceFamily,
                     int driveFamily, std::unique_ptr<ImageBuffer>& imageBuffer, LoadReport* report) {
   LoadReport local;
-  LoadReport* out = report != nullptr ? report : &local;
-  *out = LoadReport{};
-
-  FileError err = FileError::None;
-  const FileHandle h = fs.OpenRead(name, &err);
-  if (h == kNoFile) {
-    out->fileError = err == FileError::None ? FileError::Io : err;
-    Fail(out, LoadFailure::OpenFailed);
-    return 0;
+  LoadReport& out = report != nullptr ? *report : local;
+  if (ReadFirmwareFile(fs, name, imageBuffer, out) == 0) return 0;
+  if (!NameFitsRow(name, sourceEntryIndex)) return Fail(out, LoadFailure::ExtensionMismatch);
+  std::size_t length = out.bytesRead;
+  if (TypeCodeRow(sourceEntryIndex).encoded == 1 &&
+      DecodeImageFromFile(*imageBuffer, length, sourceFamily, driveFamily) != 1) {
+    return Fail(out, LoadFailure::DecodeFailed);
   }
-  const std::int64_t length = fs.Length(h);
-  if (length < 0) {
-    fs.Close(h);
-    Fail(out, LoadFailure::StatusFailed);
-    return 0;
-  }
-  out->fileLength = static_cast<std::size_t>(length);
-  if (length == 0) {
-    fs.Close(h);
-    Fail(out, LoadFailure::Empty);
-    return 0;
-  }
-  // Refused before the buffer is touched: such a file does not fit it.
-  if (length > static_cast<std::int64_t>(kFullImageSize)) {
-    fs.Close(h);
-    Fail(out, LoadFailure::TooLarge);
-    return 0;
-  }
-
-  imageBuffer.reset();
-  imageBuffer = NewImageBuffer();
-  if (!imageBuffer) {  // nothing could be read into
-    fs.Close(h);
-    Fail(out, LoadFailure::ShortRead);
-    return 0;
-  }
-  const std::size_t size = static_cast<std::size_t>(length);
-  const std::int64_t got = fs.ReadAt(h, 0, std::span(imageBuffer->data(), size));
-  fs.Close(h);
-  if (got < 0 || static_cast<std::size_t>(got) < size) {
-    Fail(out, LoadFailure::ShortRead);
-    return 0;
-  }
-
-  const bool encodedRow = TypeCodeRow(sourceEntryIndex).encoded == 1;
-  if (IsKvfExtension(name) != encodedRow) {
-    Fail(out, LoadFailure::ExtensionMismatch);
-    return 0;
-  }
-  if (!encodedRow) {
-    out->plainLength = size;
-    return 1;
-  }
-  if (DecodeImageFromFile(*imageBuffer, size, sourceFamily, driveFamily) != 1) {
-    Fail(out, LoadFailure::DecodeFailed);
-    return 0;
-  }
-  out->plainLength = driveFamily == kByteKeyedFamily ? size : kFullImageSize;
+  out.plainLength = length;
   return 1;
 }
 
-int DecodeImageFromFile(ImageSpan buffer, std::size_t length, std::uint8_t sourceFamily, int driveFamily) {
+int DecodeImageFromFile(ImageSpan buffer, std::size_t& length, std::uint8_t sourceFamily, int driveFamily) {
   const std::int64_t d = FindIdBlockOffset(sourceFamily);
   if (d < 0 || length > buffer.size()) return 0;
-  if (driveFamily == kByteKeyedFamily) {
+  const FileForm form = FormOfFamily(driveFamily);
+  if (form == FileForm::ByteKeyed) {
     RemoveByteKey(buffer.first(length), static_cast<std::uint32_t>(d));
     return 1;
   }
-  if (driveFamily >= kFirstPackedFamily) {
+  if (form == FileForm::Packed) {
     // The plain image spreads wider than the packed bytes it comes from: decode aside.
     auto plain = DecodePackedImage(buffer.first(length));
     if (!plain) return 0;
     std::memcpy(buffer.data(), plain->data(), kFullImageSize);
+    length = kFullImageSize;
     return 1;
   }
   return 0;
@@ -116,11 +129,12 @@ int DecodeImageFromFile(ImageSpan buffer, std::size_t length, std::uint8_t sourc
 int EncodeImageForFile(ImageSpan buffer, std::size_t& length, std::uint8_t sourceFamily, int driveFamily) {
   const std::int64_t d = FindIdBlockOffset(sourceFamily);
   if (d < 0 || length > buffer.size()) return 0;
-  if (driveFamily == kByteKeyedFamily) {
+  const FileForm form = FormOfFamily(driveFamily);
+  if (form == FileForm::ByteKeyed) {
     ApplyByteKey(buffer.first(length), static_cast<std::uint32_t>(d));
     return 1;
   }
-  if (driveFamily >= kFirstPackedFamily) {
+  if (form == FileForm::Packed) {
     std::size_t packedLength = 0;
     auto packed = EncodePackedImage(buffer, &packedLength);
     if (!packed) return 0;

@@ -8,6 +8,7 @@
 
 #include "firmware/catalogue.h"
 #include "firmware/codec.h"
+#include "firmware/image_file.h"
 
 namespace orvel {
 namespace {
@@ -49,11 +50,8 @@ void FillRandom(std::vector<std::uint8_t>& image, XorShift64& rng) {
 }
 
 std::uint32_t OwnIdOffset(int family) {
-  for (const TypeCodeEntry& row : TypeCodeTable) {
-    if (row.family == kEndFamily) break;
-    if (row.family == family) return row.idOffset;
-  }
-  return TypeCodeTable.front().idOffset;
+  const int row = FindFamilyRow(family);
+  return row < 0 ? TypeCodeTable.front().idOffset : TypeCodeRow(row).idOffset;
 }
 
 }  // namespace
@@ -71,7 +69,7 @@ std::vector<std::uint8_t> MakePlainImage(int family, std::string_view typeCode, 
     if (other != idOffset && other < image.size()) image[other] = 0;
   }
 
-  if (family >= kFirstPackedFamily) {
+  if (FormOfFamily(family) == FileForm::Packed) {
     std::fill(image.begin() + kPackedGapStart, image.begin() + kPackedBodyStart, kErased);
     const std::uint32_t run = kMinTrailingRun + static_cast<std::uint32_t>(rng.Next() % kTrailingRunSpread);
     std::fill(image.begin() + (kPackedTrailerImageOffset - run), image.begin() + kPackedTrailerImageOffset, kErased);
@@ -88,18 +86,17 @@ std::vector<std::uint8_t> MakePlainImage(int family, std::string_view typeCode, 
 }
 
 std::vector<std::uint8_t> EncodeForFamily(int family, const std::vector<std::uint8_t>& plain) {
-  const std::int64_t idOffset = FindIdBlockOffset(family);
-  if (idOffset < 0) return plain;
-  if (family == kByteKeyedFamily) {
-    std::vector<std::uint8_t> file = plain;
-    ApplyByteKey(file, static_cast<std::uint32_t>(idOffset));
-    return file;
-  }
-  if (plain.size() != kFullImageSize) return {};
-  std::size_t length = 0;
-  auto packed = EncodePackedImage(ConstImageSpan(plain.data(), kFullImageSize), &length);
-  if (!packed) return {};  // the gap is not erased: no packed form exists
-  return std::vector<std::uint8_t>(packed->begin(), packed->begin() + static_cast<std::ptrdiff_t>(length));
+  const FileForm form = FormOfFamily(family);
+  if (form == FileForm::Plain) return plain;
+  // The packed form is made from a whole image buffer; nothing longer than one is converted.
+  if (plain.size() > kFullImageSize || (form == FileForm::Packed && plain.size() != kFullImageSize)) return {};
+  const std::unique_ptr<ImageBuffer> buffer = NewImageBuffer();
+  if (!buffer) return {};
+  std::copy(plain.begin(), plain.end(), buffer->begin());
+  std::size_t length = plain.size();
+  // The gap not erased: no packed form exists.
+  if (EncodeImageForFile(*buffer, length, static_cast<std::uint8_t>(family), family) != 1) return {};
+  return std::vector<std::uint8_t>(buffer->begin(), buffer->begin() + static_cast<std::ptrdiff_t>(length));
 }
 
 std::vector<std::uint8_t> MakeFirmwareFile(int family, std::string_view typeCode, std::string_view description,
@@ -107,6 +104,6 @@ std::vector<std::uint8_t> MakeFirmwareFile(int family, std::string_view typeCode
   return EncodeForFamily(family, MakePlainImage(family, typeCode, description, seed));
 }
 
-const char* FileExtensionOfFamily(int family) { return FindIdBlockOffset(family) < 0 ? ".BIN" : ".KVF"; }
+const char* FileExtensionOfFamily(int family) { return TraitsOf(family).extension; }
 
 }  // namespace orvel

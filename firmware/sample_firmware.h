@@ -15,14 +15,14 @@ namespace orvel {
 std::vector<std::uint8_t> MakePlainImage(int family, std::string_view typeCode, std::string_view description,
                                          std::uint32_t seed);
 
-// The file form of the family: plain for 0..4, byte-keyed for 5, packed for 6..8.
+// The file form of the family (FamilyTraitsTable).
 // EncodeForFamily gives an empty vector when a packed family's image cannot be
 // packed (not 1 MiB, or bytes 0x4000..0x7FFF not all 0xFF).
 std::vector<std::uint8_t> MakeFirmwareFile(int family, std::string_view typeCode, std::string_view description,
                                            std::uint32_t seed);
 std::vector<std::uint8_t> EncodeForFamily(int family, const std::vector<std::uint8_t>& plain);
 
-// ".BIN" or ".KVF" by whether the family's files are encoded (".BIN" for an unknown family).
+// ".BIN" or ".KVF" by the family's file form (".BIN" for an unknown family).
 const char* FileExtensionOfFamily(int family);
 
 }  // namespace orvel

@@ -13,16 +13,18 @@
 namespace orvel {
 namespace {
 
-constexpr std::uint32_t kSmallBackupBlocks = 32;   // families 0..3: 512 KiB
-constexpr std::uint32_t kFullBackupBlocks = 64;    // families 4 and above: 1 MiB
-constexpr int kFirstFullFamily = 4;
-constexpr int kSmallProgressStep = 2;
-constexpr int kFullProgressStep = 1;
 constexpr std::uint8_t kUnreadByte = 0xFF;
-constexpr const char* kEncodedExtension = ".KVF";
-constexpr const char* kPlainExtension = ".BIN";
 constexpr const char* kBackupStem = "CDRWFW";
 constexpr int kDecimal = 10;
+
+// Every family's backup reads its whole image.
+constexpr bool BackupCoversImage() {
+  for (const FamilyTraits& traits : FamilyTraitsTable) {
+    if (traits.backupBlocks * kFirmwareBlockSize != traits.imageSize) return false;
+  }
+  return true;
+}
+static_assert(BackupCoversImage());
 
 // "CDRWFW%02d" and the extension.
 std::string BackupName(int number, const char* extension) {
@@ -41,7 +43,8 @@ void UpdateProcedure::ChooseBackupFileName() {
     host_.PushMembers();
     return;
   }
-  const char* extension = TypeCodeRow(sourceEntryIndex).encoded == 1 ? kEncodedExtension : kPlainExtension;
+  // By the source file's row, not by the drive: a blank drive takes a file of another family.
+  const char* extension = TypeCodeRow(sourceEntryIndex).encoded == 1 ? kEncodedFileExtension : kPlainFileExtension;
   FileSystem& files = transport_.GetPlatform().Files();
   for (int n = 0; n < kBackupNameCount; ++n) {
     std::string name = BackupName(n, extension);
@@ -59,6 +62,14 @@ void UpdateProcedure::ChooseBackupFileName() {
   host_.PushMembers();
 }
 
+int UpdateProcedure::TakeBackupFormFromDrive() {
+  const int row = FindFamilyRow(driveFamily);
+  if (row < 0) return 0;
+  sourceEntryIndex = row;
+  sourceFamily = static_cast<std::uint8_t>(driveFamily);
+  return 1;
+}
+
 int UpdateProcedure::BackUpFirmware() {
   Platform& platform = transport_.GetPlatform();
   const auto fail = [this](std::string why) {
@@ -72,9 +83,9 @@ int UpdateProcedure::BackUpFirmware() {
 
   const std::string name = backupFileName;
 
-  const bool full = driveFamily >= kFirstFullFamily;
-  const std::uint32_t blocks = full ? kFullBackupBlocks : kSmallBackupBlocks;
-  const int step = full ? kFullProgressStep : kSmallProgressStep;
+  const FamilyTraits& traits = TraitsOf(driveFamily);
+  const std::uint32_t blocks = traits.backupBlocks;
+  const int step = traits.progressStep;
   // Always a whole image buffer: the packed encoder reads 1 MiB whatever the length.
   auto backup = NewImageBuffer();
   if (!backup) return fail("no memory for the backup");

@@ -1,3 +1,6 @@
+// RunFirmwareUpdate and its steps: load the image, send it in chunks, end the
+// transfer and start the rewrite, follow the rewrite to its end.
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -12,40 +15,9 @@
 namespace orvel {
 namespace {
 
-struct TransferGeometry {
-  std::uint32_t imageBytes;
-  int fullChunks;
-  std::uint16_t chunkSize;
-  std::uint16_t lastChunkSize;
-  std::uint32_t lastChunkOffset;
-  int progressStep;
-};
-
-constexpr TransferGeometry kSmallGeometry{kSmallImageSize, 34, 0x3C00, 0x800, 0x7F800, 2};
-constexpr TransferGeometry kFullGeometry{kFullImageSize, 341, 0xC00, 0x400, 0xFFC00, 1};
-static_assert(kSmallGeometry.fullChunks * kSmallGeometry.chunkSize == kSmallGeometry.lastChunkOffset);
-static_assert(kSmallGeometry.lastChunkOffset + kSmallGeometry.lastChunkSize == kSmallImageSize);
-static_assert(kFullGeometry.fullChunks * kFullGeometry.chunkSize == kFullGeometry.lastChunkOffset);
-static_assert(kFullGeometry.lastChunkOffset + kFullGeometry.lastChunkSize == kFullImageSize);
-
-constexpr int kFirstFullFamily = 4;
-
-const TransferGeometry& GeometryOf(int family) {
-  return family < kFirstFullFamily ? kSmallGeometry : kFullGeometry;
-}
-
-struct PhaseRow {
-  int page;
-  int smallPosition;  // families 0..3
-  int fullPosition;   // families 4 and above
-};
-// Rewrite phases reported as 0xF7/phase, indexed by the phase.
-constexpr std::array<PhaseRow, 4> kPhaseTable{{
-    {CheckingSum, 8, 4},
-    {Erasing, 36, 25},
-    {Writing, 52, 40},
-    {CheckingSumAgain, 108, 90},
-}};
+// The page of each rewrite phase reported as 0xF7/phase, indexed by the phase;
+// where the bar then stands is the drive family's.
+constexpr std::array<int, kRewritePhaseCount> kPhasePages{CheckingSum, Erasing, Writing, CheckingSumAgain};
 constexpr std::uint8_t kNoPhase = 0xFF;
 
 constexpr std::uint8_t kAscBusy = 0x00;
@@ -54,30 +26,49 @@ constexpr std::array<std::uint8_t, 3> kFinishVariants{0, 1, 2};
 
 const char* FormName(ChunkForm form) { return form == ChunkForm::Twelve ? "12-byte" : "10-byte"; }
 
+std::string Sense(const ScsiTransport& t) { return update_steps::SenseText(t.lastAsc, t.lastAscq); }
+
+// One poll cycle of at most ten polls; true when all ten were answered 0x3A,
+// the drive's sign that the rewrite has ended. Otherwise lastAsc is the answer to judge.
+bool PollCycleSawTheEnd(ScsiTransport& t) {
+  for (int poll = 0; poll < kPollsPerCycle; ++poll) {
+    if (t.mode == TransportMode::CdromDevice) RequestSense(t);
+    PollRewriteStatus(t);
+    if (t.lastAsc != kAscMediumNotPresent) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int UpdateProcedure::RunFirmwareUpdate() {
-  Platform& platform = transport_.GetPlatform();
-  const auto fail = [this](std::string why) {
-    lastAttempt.detail = std::move(why);
-    return 0;
-  };
-  const auto sense = [this] { return update_steps::SenseText(transport_.lastAsc, transport_.lastAscq); };
+  const FamilyTraits& traits = TraitsOf(driveFamily);
+  if (LoadImageForDrive(traits) == 0) return 0;
+  if (SendImage(traits) == 0) return 0;
+  if (EndTransferAndStartRewrite() == 0) return 0;
+  return FollowRewrite(traits);
+}
 
+int UpdateProcedure::Fail(std::string why) {
+  lastAttempt.detail = std::move(why);
+  return 0;
+}
+
+int UpdateProcedure::LoadImageForDrive(const FamilyTraits& traits) {
   const std::string name = host_.SelectedSourceName();
-  if (name.empty()) return fail("no source file is selected");
+  if (name.empty()) return Fail("no source file is selected");
 
   LoadReport load;
-  if (LoadSourceImage(platform.Files(), name, sourceEntryIndex, sourceFamily, driveFamily, imageBuffer, &load) == 0) {
+  if (LoadSourceImage(transport_.GetPlatform().Files(), name, sourceEntryIndex, sourceFamily, driveFamily,
+                      imageBuffer, &load) == 0) {
     if (load.failure == LoadFailure::OpenFailed) host_.ShowFileError(name, load.fileError);
-    return fail("source file \"" + name + "\" could not be loaded");
+    return Fail("source file \"" + name + "\" could not be loaded");
   }
-  const TransferGeometry& geometry = GeometryOf(driveFamily);
   // Only the file's own bytes go to the drive: an image of another size would
   // leave part of the flash with whatever the buffer held before.
-  if (load.plainLength != geometry.imageBytes) {
-    return fail("source image holds " + std::to_string(load.plainLength) + " bytes, the drive needs " +
-                std::to_string(geometry.imageBytes));
+  if (load.plainLength != traits.imageSize) {
+    return Fail("source image holds " + std::to_string(load.plainLength) + " bytes, the drive needs " +
+                std::to_string(traits.imageSize));
   }
   // The file may have changed on disk since it was identified.
   const TypeCodeEntry& row = TypeCodeRow(sourceEntryIndex);
@@ -86,91 +77,99 @@ int UpdateProcedure::RunFirmwareUpdate() {
       !std::equal(sourceTypeCode.begin(), sourceTypeCode.begin() + kTypeCodeLength,
                   image.begin() + row.idOffset,
                   [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; })) {
-    return fail("source image no longer carries the type code \"" + std::string(sourceTypeCode.data()) + "\"");
+    return Fail("source image no longer carries the type code \"" + std::string(sourceTypeCode.data()) + "\"");
   }
+  return 1;
+}
 
-  int page = Transferring;
+int UpdateProcedure::SendImage(const FamilyTraits& traits) {
   update_steps::MoveBar(host_, progressPos, 0);
-  host_.SetPage(page);
-  platform.Sleep(kModePauseMs);
+  host_.SetPage(Transferring);
+  transport_.GetPlatform().Sleep(kModePauseMs);
 
-  const auto buffer = transport_.DataBuffer();
+  const std::span<const std::uint8_t> image(*imageBuffer);
+  const TransferGeometry& geometry = traits.transfer;
+  // The form the first chunk settles on holds for the rest of the transfer.
   ChunkForm form = ChunkForm::Twelve;
   for (int k = 0; k < geometry.fullChunks; ++k) {
     const auto chunk = image.subspan(static_cast<std::size_t>(k) * geometry.chunkSize, geometry.chunkSize);
-    int resends = 0;
-    for (;;) {
-      // Copied for every send, so that a failed command cannot leave altered bytes behind.
-      std::copy(chunk.begin(), chunk.end(), buffer.begin());
-      if (SendImageChunk(transport_, geometry.chunkSize, form) != 0) break;
-      if (transport_.lastAsc == kAscMediumNotPresent) {
-        if (++resends > kMaxChunkResends) {
-          return fail("chunk " + std::to_string(k) + " was answered 3A more than " +
-                      std::to_string(kMaxChunkResends) + " times again");
-        }
-        continue;
-      }
-      if (form == ChunkForm::Twelve) {
-        form = ChunkForm::Ten;
-        continue;
-      }
-      return fail("chunk " + std::to_string(k) + " failed in the 10-byte form: sense " + sense());
-    }
-    update_steps::MoveBar(host_, progressPos, progressPos + geometry.progressStep);
+    if (SendFullChunk(chunk, k, form) == 0) return 0;
+    update_steps::MoveBar(host_, progressPos, progressPos + traits.progressStep);
   }
 
+  // Sent once: no answer to it is worth another try.
   const auto last = image.subspan(geometry.lastChunkOffset, geometry.lastChunkSize);
-  std::copy(last.begin(), last.end(), buffer.begin());
+  std::copy(last.begin(), last.end(), transport_.DataBuffer().begin());
   if (SendImageChunk(transport_, geometry.lastChunkSize, form) == 0) {
-    return fail(std::string("last chunk failed in the ") + FormName(form) + " form: sense " + sense());
+    return Fail(std::string("last chunk failed in the ") + FormName(form) + " form: sense " + Sense(transport_));
   }
+  return 1;
+}
 
-  bool finished = false;
-  for (const std::uint8_t variant : kFinishVariants) {
-    if (FinishTransfer(transport_, variant) != 0) {
-      finished = true;
-      break;
+int UpdateProcedure::SendFullChunk(std::span<const std::uint8_t> chunk, int index, ChunkForm& form) {
+  const auto buffer = transport_.DataBuffer();
+  const auto length = static_cast<std::uint16_t>(chunk.size());
+  int resends = 0;
+  for (;;) {
+    // Copied for every send, so that a failed command cannot leave altered bytes behind.
+    std::copy(chunk.begin(), chunk.end(), buffer.begin());
+    if (SendImageChunk(transport_, length, form) != 0) return 1;
+    if (transport_.lastAsc == kAscMediumNotPresent) {
+      if (++resends > kMaxChunkResends) {
+        return Fail("chunk " + std::to_string(index) + " was answered 3A more than " +
+                    std::to_string(kMaxChunkResends) + " times again");
+      }
+      continue;
     }
+    if (form == ChunkForm::Twelve) {
+      form = ChunkForm::Ten;
+      continue;
+    }
+    return Fail("chunk " + std::to_string(index) + " failed in the 10-byte form: sense " + Sense(transport_));
   }
-  if (!finished) return fail("end of transfer refused with variants 0, 1 and 2: sense " + sense());
+}
 
-  if (StartRewrite(transport_, *this, loaderUpdateForced, loaderUpdateBarred) != 1) {
-    return fail("start of rewrite refused: sense " + sense());
+int UpdateProcedure::EndTransferAndStartRewrite() {
+  const bool finished = std::ranges::any_of(
+      kFinishVariants, [this](std::uint8_t variant) { return FinishTransfer(transport_, variant) != 0; });
+  if (!finished) return Fail("end of transfer refused with variants 0, 1 and 2: sense " + Sense(transport_));
+
+  // The check box counts as it stands now, not as it stood when the update began.
+  const int updateLoader = host_.UpdateLoaderState();
+  if (StartRewrite(transport_, updateLoader, loaderUpdateForced, loaderUpdateBarred) != 1) {
+    return Fail("start of rewrite refused: sense " + Sense(transport_));
   }
+  return 1;
+}
 
+int UpdateProcedure::FollowRewrite(const FamilyTraits& traits) {
+  Platform& platform = transport_.GetPlatform();
+  int page = Transferring;
   std::uint8_t phase = kNoPhase;
   progressPos = 0;
   for (int cycle = 0; cycle < kMaxPollCycles; ++cycle) {
     update_steps::MoveBar(host_, progressPos, progressPos);
     platform.Sleep(kPollPauseMs);
-    progressPos += geometry.progressStep;
-
-    int endAnswers = 0;
-    for (int poll = 0; poll < kPollsPerCycle; ++poll) {
-      if (transport_.mode == TransportMode::CdromDevice) RequestSense(transport_);
-      PollRewriteStatus(transport_);
-      if (transport_.lastAsc != kAscMediumNotPresent) break;
-      ++endAnswers;
-    }
-    if (endAnswers == kPollsPerCycle) {
+    progressPos += traits.progressStep;
+    if (PollCycleSawTheEnd(transport_)) {
       update_steps::MoveBar(host_, progressPos, kProgressMax);
       return 1;
     }
 
     const std::uint8_t asc = transport_.lastAsc;
     if (asc == kAscBusy || asc == kAscBusyToo) continue;
-    if (asc != kAscRewritePhase) return fail("rewrite failed: sense " + sense());
+    if (asc != kAscRewritePhase) return Fail("rewrite failed: sense " + Sense(transport_));
+    // A phase reported again changes nothing; an unknown one refreshes the page it is on.
     const std::uint8_t reported = transport_.lastAscq;
     if (reported == phase) continue;
-    if (reported < kPhaseTable.size()) {
-      const PhaseRow& phaseRow = kPhaseTable[reported];
-      page = phaseRow.page;
-      progressPos = driveFamily < kFirstFullFamily ? phaseRow.smallPosition : phaseRow.fullPosition;
+    if (reported < kPhasePages.size()) {
+      page = kPhasePages[reported];
+      progressPos = traits.phasePositions[reported];
     }
     phase = reported;
     host_.SetPage(page);
   }
-  return fail("rewrite did not end within " + std::to_string(kMaxPollCycles) + " poll cycles");
+  return Fail("rewrite did not end within " + std::to_string(kMaxPollCycles) + " poll cycles");
 }
 
 }  // namespace orvel

@@ -17,6 +17,8 @@ void UpdateProcedure::IdentifySourceFile() {
       typePassKey[0] = '\0';
       host_.PushMembers();
       return;
+    case IdentifyOutcome::Empty:
+    case IdentifyOutcome::NotDecodable:
     case IdentifyOutcome::NoRow:
     case IdentifyOutcome::TooLarge:
       // A file over 1 MiB cannot be held by the image buffer: treated as unknown.

@@ -19,7 +19,7 @@ class UpdateHost {
   virtual std::string SelectedSourceName() = 0;
   // Check state of "Back Up current F/W" (any nonzero value counts as ticked).
   virtual int BackupCheckState() = 0;
-  // Check state of "Update Loader", pulled from the controls when StartRewrite builds its CDB.
+  // Check state of "Update Loader", read once, just before StartRewrite is sent.
   virtual int UpdateLoaderState() = 0;
   // Check state of "Pass Type" and the last password entry.
   virtual int PassTypeCheckState() = 0;

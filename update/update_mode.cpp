@@ -16,11 +16,6 @@ constexpr int kLoaderFlagOn = 1;
 constexpr std::size_t kProductIdOffset = 16;   // INQUIRY bytes 16..31
 constexpr std::size_t kBlankCheckLength = 8;   // an erased flash reads 0xFF here
 constexpr std::uint8_t kErasedByte = 0xFF;
-constexpr int kFamilyKeptInLoaderArea = 1;
-constexpr int kFamilyByteKeyed = 5;
-// A family-1 image keeps its identification block at 0x7FF04, which is this far
-// into the 16 KiB read from the loader row's address 0x7C004.
-constexpr std::size_t kFamily1TypeCodeOffset = 0x3F00;
 
 }  // namespace
 
@@ -67,12 +62,13 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
     const auto match = FindDriveFamily(block);
     if (match) {
       driveFamily = match->family;
+      const FamilyTraits& traits = TraitsOf(match->family);
       if (match->raised) loaderUpdateForced = 1;
-      if (!match->raised && match->family == kFamilyByteKeyed && rules_.barLoaderOnDirectFamily5) {
+      if (!match->raised && traits.barLoaderWhenNamedDirectly && rules_.barLoaderOnDirectFamily5) {
         loaderUpdateBarred = 1;
       }
-      const std::size_t codeOffset =
-          (!match->raised && match->family == kFamilyKeptInLoaderArea) ? kFamily1TypeCodeOffset : 0;
+      // A raised family took its name from the start of the block, where its code stands.
+      const std::size_t codeOffset = match->raised ? 0 : traits.loaderCodeOffset;
       for (std::size_t i = 0; i < kTypeCodeLength; ++i) {
         driveTypeCode[i] = static_cast<char>(block[codeOffset + i]);
       }

@@ -10,8 +10,6 @@ namespace orvel {
 UpdateProcedure::UpdateProcedure(ScsiTransport& transport, UpdateHost& host, VariantRules rules)
     : transport_(transport), host_(host), rules_(rules) {}
 
-int UpdateProcedure::UpdateLoaderState() { return host_.UpdateLoaderState(); }
-
 bool UpdateProcedure::CheckTypeCodeNow() {
   const std::string password = host_.PasswordEntry();
   TypeCodeCheck check;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -44,7 +45,7 @@ struct AttemptReport {
   std::string detail;            // why it stopped, for people (English)
 };
 
-class UpdateProcedure : public UpdateLoaderQuery {
+class UpdateProcedure {
  public:
   UpdateProcedure(ScsiTransport& transport, UpdateHost& host, VariantRules rules = {});
 
@@ -56,6 +57,11 @@ class UpdateProcedure : public UpdateLoaderQuery {
   int BackUpFirmware();
   // Picks the first free CDRWFW00..09 name (or clears the box and shows NoBackupFileName).
   void ChooseBackupFileName();
+  // A backup with no source file (the command line's `backup`): after the switch
+  // to update mode, the drive's family stands in for the file's, so the first
+  // TypeCodeTable row of that family decides the backup's name and form.
+  // 1 when set; 0 when the family has no row (the members are left alone).
+  int TakeBackupFormFromDrive();
   // Identifies the selected source file and updates the members.
   void IdentifySourceFile();
   // The type-code decision on the current members and the host's Pass Type state.
@@ -65,8 +71,6 @@ class UpdateProcedure : public UpdateLoaderQuery {
   // (stored address when given, else from the label), update-mode entry,
   // type-code decision, backup or its notice, update. Returns the page to show.
   int RunUpdateAttempt(std::string_view driveLabel, const DriveAddress* storedAddress);
-
-  int UpdateLoaderState() override;
 
   // --- state of the run ---
   int driveFamily = 0;
@@ -93,6 +97,20 @@ class UpdateProcedure : public UpdateLoaderQuery {
   ScsiTransport& Transport() { return transport_; }
 
  private:
+  // The steps of RunFirmwareUpdate, in order; each 1 on success, 0 with lastAttempt.detail set.
+  // The selected file into imageBuffer, checked to be what was identified and of the drive's size.
+  int LoadImageForDrive(const FamilyTraits& traits);
+  // Page Transferring, the full chunks and the last one.
+  int SendImage(const FamilyTraits& traits);
+  // One full chunk: sent again unchanged on 0x3A; a failure in the 12-byte form
+  // switches `form` to the 10-byte form for it and every later chunk.
+  int SendFullChunk(std::span<const std::uint8_t> chunk, int index, ChunkForm& form);
+  // FinishTransfer (variants 0, 1, 2), then StartRewrite with the Update Loader box read now.
+  int EndTransferAndStartRewrite();
+  // Poll cycles until ten end answers in one, following the phases on the page and the bar.
+  int FollowRewrite(const FamilyTraits& traits);
+  int Fail(std::string why);
+
   ScsiTransport& transport_;
   UpdateHost& host_;
   VariantRules rules_;

@@ -54,15 +54,6 @@ class DriveCommandTest : public ::testing::Test {
   std::deque<Answer> answers;
 };
 
-struct FixedLoader : UpdateLoaderQuery {
-  int state = 0;
-  int reads = 0;
-  int UpdateLoaderState() override {
-    ++reads;
-    return state;
-  }
-};
-
 TEST_F(DriveCommandTest, EachCommandSendsItsExactCdbDirectionAndLength) {
   EXPECT_EQ(Inquiry(t), 1);
   EXPECT_EQ(Last().cdb, (Bytes{0x12, 0, 0, 0, 0x24, 0}));
@@ -137,10 +128,7 @@ TEST_F(DriveCommandTest, StartRewriteLoaderByteFollowsCheckBoxAndFlags) {
       {1, 0, 1, 0x00}, {0, 1, 1, 0x00}, {1, 1, 1, 0x00},
   };
   for (const Case& c : cases) {
-    FixedLoader box;
-    box.state = c.checked;
-    EXPECT_EQ(StartRewrite(t, box, c.forced, c.barred), 1);
-    EXPECT_EQ(box.reads, 1) << "the check box is read when the command is built";
+    EXPECT_EQ(StartRewrite(t, c.checked, c.forced, c.barred), 1);
     EXPECT_EQ(Last().cdb, (Bytes{0xE1, 0, 0, 0, 0, 0, 0, 0, 0, c.byte9}))
         << c.checked << c.forced << c.barred;
   }

@@ -79,21 +79,29 @@ TEST(IdentifyFile, ShortFilesMatchOnlyWhatIsWhollyPresent) {
   EXPECT_EQ(std::string(id.typeCode.data(), 6), std::string("QDX9He", 6));
   EXPECT_EQ(id.description, "llo" + std::string(27, ' '));
 
+  // Too short for any row as stored, and for the packed form.
   mem.files["cut.bin"] = {0, 0, 0, 0, 'Q', 'D'};
-  EXPECT_EQ(IdentifyFile(mem, "cut.bin").outcome, IdentifyOutcome::NoRow);
+  EXPECT_EQ(IdentifyFile(mem, "cut.bin").outcome, IdentifyOutcome::NotDecodable);
   mem.files["empty.kvf"] = {};
-  EXPECT_EQ(IdentifyFile(mem, "empty.kvf").outcome, IdentifyOutcome::NoRow);
+  EXPECT_EQ(IdentifyFile(mem, "empty.kvf").outcome, IdentifyOutcome::Empty);
+  EXPECT_EQ(mem.openHandles, 0);
   // A packed family's truncated file neither decodes nor matches.
   auto packed = MakeFirmwareFile(7, "QDX60", "x", 3);
   packed.resize(packed.size() - 1024);
   mem.files["cut.kvf"] = packed;
-  EXPECT_EQ(IdentifyFile(mem, "cut.kvf").outcome, IdentifyOutcome::NoRow);
+  EXPECT_EQ(IdentifyFile(mem, "cut.kvf").outcome, IdentifyOutcome::NotDecodable);
+  // One that decodes but carries no code of the catalogue has no row.
+  mem.files["alien.kvf"] = MakeFirmwareFile(6, "ABCDE", "x", 3);
+  EXPECT_EQ(IdentifyFile(mem, "alien.kvf").outcome, IdentifyOutcome::NoRow);
+  // Bytes already read are judged the same way.
+  EXPECT_EQ(IdentifyFileBytes(packed).outcome, IdentifyOutcome::NotDecodable);
+  EXPECT_EQ(IdentifyFileBytes(MakeFirmwareFile(8, "KZTR2", "x", 3)).entryIndex, 37);
 }
 
 TEST(IdentifyFile, PackedFamiliesAreSeenOnlyThroughTheDecoder) {
   testing::MemoryFileSystem mem;
   mem.files["plain.bin"] = MakePlainImage(6, "QDX74", "not packed", 8);
-  EXPECT_EQ(IdentifyFile(mem, "plain.bin").outcome, IdentifyOutcome::NoRow);
+  EXPECT_EQ(IdentifyFile(mem, "plain.bin").outcome, IdentifyOutcome::NotDecodable);
   // A byte-keyed family-5 file is identified as stored: its block is not keyed.
   mem.files["five.kvf"] = MakeFirmwareFile(5, "QDX53", "keyed", 8);
   const auto id = IdentifyFile(mem, "five.kvf");

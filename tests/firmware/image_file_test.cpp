@@ -162,6 +162,45 @@ TEST(LoadSourceImageFaults, StatusAndShortReads) {
   EXPECT_EQ(LoadSourceImage(mem, "a.bin", kRowQdx, 0, 0, buffer, nullptr), 1);
 }
 
+TEST(ReadFirmwareFile, IdentificationTakesWhatArrivesWhereTheLoadRefuses) {
+  testing::MemoryFileSystem mem;
+  mem.files["a.bin"] = std::vector<std::uint8_t>(5000, 7);
+  std::unique_ptr<ImageBuffer> buffer;
+  LoadReport report;
+  ASSERT_EQ(ReadFirmwareFile(mem, "a.bin", buffer, report), 1);
+  EXPECT_EQ(report.fileLength, 5000u);
+  EXPECT_EQ(report.bytesRead, 5000u);
+  EXPECT_EQ((*buffer)[4999], 7);
+
+  mem.readShortBy = 100;
+  EXPECT_EQ(ReadFirmwareFile(mem, "a.bin", buffer, report), 0);
+  EXPECT_EQ(report.failure, LoadFailure::ShortRead);
+  ASSERT_EQ(ReadFirmwareFile(mem, "a.bin", buffer, report, PartialFile::TakeWhatArrives), 1);
+  EXPECT_EQ(report.bytesRead, 4900u);
+
+  mem.readShortBy = 0;
+  mem.failLength = true;
+  EXPECT_EQ(ReadFirmwareFile(mem, "a.bin", buffer, report), 0);
+  EXPECT_EQ(report.failure, LoadFailure::StatusFailed);
+  ASSERT_EQ(ReadFirmwareFile(mem, "a.bin", buffer, report, PartialFile::TakeWhatArrives), 1);
+  EXPECT_EQ(report.bytesRead, 5000u);
+
+  // Empty, oversized and missing files are refused whichever the rule, and nothing stays open.
+  mem.failLength = false;
+  mem.files["empty.bin"] = {};
+  mem.files["big.bin"] = std::vector<std::uint8_t>(kFullImageSize + 1, 0);
+  for (const PartialFile partial : {PartialFile::Refuse, PartialFile::TakeWhatArrives}) {
+    EXPECT_EQ(ReadFirmwareFile(mem, "empty.bin", buffer, report, partial), 0);
+    EXPECT_EQ(report.failure, LoadFailure::Empty);
+    EXPECT_EQ(ReadFirmwareFile(mem, "big.bin", buffer, report, partial), 0);
+    EXPECT_EQ(report.failure, LoadFailure::TooLarge);
+    EXPECT_EQ(ReadFirmwareFile(mem, "none.bin", buffer, report, partial), 0);
+    EXPECT_EQ(report.failure, LoadFailure::OpenFailed);
+    EXPECT_EQ(report.fileError, FileError::NotFound);
+  }
+  EXPECT_EQ(mem.openHandles, 0);
+}
+
 TEST(FileExtension, TextAfterTheFirstFullStop) {
   EXPECT_EQ(FileExtension("FW.KVF"), "KVF");
   EXPECT_EQ(FileExtension("a.b.kvf"), "b.kvf");
@@ -172,6 +211,20 @@ TEST(FileExtension, TextAfterTheFirstFullStop) {
   EXPECT_FALSE(IsKvfExtension("x.kvfx"));
   EXPECT_FALSE(IsKvfExtension("x.kv"));
   EXPECT_FALSE(IsKvfExtension("x.bin"));
+  // The row decides which extension fits: row 7 (QDX52) is encoded, row 5 (QDX50) is not.
+  EXPECT_TRUE(NameFitsRow("NEW.kvf", 7));
+  EXPECT_FALSE(NameFitsRow("NEW.BIN", 7));
+  EXPECT_FALSE(NameFitsRow("new.v2.kvf", 7));
+  EXPECT_TRUE(NameFitsRow("new.v2.kvf", kRowQdx50));
+  EXPECT_FALSE(NameFitsRow("NEW.KVF", kRowQdx50));
+}
+
+TEST(FileExtension, ConvertsRuleTakesTheTextAfterTheLastFullStopOfTheBaseName) {
+  EXPECT_EQ(LastExtension("a.v2.KVF"), "kvf");  // where the loader sees "v2.KVF"
+  EXPECT_EQ(LastExtension("dir.d/FW.Bin"), "bin");
+  EXPECT_EQ(LastExtension("dir.d/FW"), "");
+  EXPECT_EQ(LastExtension("kvf"), "");  // no full stop, no extension
+  EXPECT_EQ(LastExtension("name."), "");
 }
 
 TEST(FileFormConversion, BackupFormsRoundTrip) {
@@ -192,6 +245,7 @@ TEST(FileFormConversion, BackupFormsRoundTrip) {
   EXPECT_LT(length, plain7.size());
   EXPECT_EQ((length - 16392) % 1024, 0u);
   ASSERT_EQ(DecodeImageFromFile(*buffer, length, 7, 7), 1);
+  EXPECT_EQ(length, std::size_t{kFullImageSize});
   EXPECT_TRUE(std::equal(plain7.begin(), plain7.end(), buffer->begin()));
 }
 

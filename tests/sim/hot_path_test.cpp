@@ -17,13 +17,12 @@ constexpr int kPolls = 40;
 long AllocationsOfAWholeUpdate(std::string_view scenario) {
   testing::Rig rig(scenario);
   ScsiTransport& t = rig.T();
-  testing::NoLoaderUpdate query;
   EnterUpdateMode(t, 1);
   testing::StartCountingAllocations();
   for (int i = 0; i < kChunks; ++i) SendImageChunk(t, kChunk, ChunkForm::Twelve);
   SendImageChunk(t, kLastChunk, ChunkForm::Twelve);
   FinishTransfer(t, 0);
-  StartRewrite(t, query, 0, 0);
+  StartRewrite(t, testing::kNoLoaderUpdate, 0, 0);
   for (int i = 0; i < kPolls; ++i) {
     RequestSense(t);
     PollRewriteStatus(t);

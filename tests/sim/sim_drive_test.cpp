@@ -13,7 +13,7 @@
 namespace orvel::sim {
 namespace {
 
-using testing::NoLoaderUpdate;
+using testing::kNoLoaderUpdate;
 using testing::Rig;
 
 constexpr std::uint32_t kSmallChunk = 15360;
@@ -173,8 +173,7 @@ TEST(SimDrive, WholeTransferAndRewriteLeaveTheFlashEqualToTheImage) {
   ASSERT_EQ(SendImage(t, image, kSmallChunk, ChunkForm::Twelve), 1);
   EXPECT_EQ(drive.Received().size(), image.size());
   ASSERT_EQ(FinishTransfer(t, 0), 1);
-  NoLoaderUpdate query;
-  ASSERT_EQ(StartRewrite(t, query, 1, 0), 1);
+  ASSERT_EQ(StartRewrite(t, kNoLoaderUpdate, 1, 0), 1);
   EXPECT_EQ(drive.LastRewriteLoaderByte(), kLoaderByte);
   // Reads are refused while the drive rewrites.
   int alternate = 0;
@@ -197,8 +196,7 @@ TEST(SimDrive, RewriteStartsOnlyWithACompleteFinishedImage) {
   const std::vector<std::uint8_t> half(kFullImageSize / 2, 0x5A);
   ASSERT_EQ(SendImage(t, half, kLargeChunk, ChunkForm::Ten), 1);
   ASSERT_EQ(FinishTransfer(t, 0), 1);
-  NoLoaderUpdate query;
-  EXPECT_EQ(StartRewrite(t, query, 0, 0), 0);
+  EXPECT_EQ(StartRewrite(t, kNoLoaderUpdate, 0, 0), 0);
   EXPECT_EQ(rig.Drive(1).Rewrite(), RewriteState::Idle);
 
   // A full image without FinishTransfer is not written either.
@@ -207,7 +205,7 @@ TEST(SimDrive, RewriteStartsOnlyWithACompleteFinishedImage) {
   EnterUpdateMode(again.T(), 1);
   const std::vector<std::uint8_t> full(kFullImageSize, 0x5A);
   ASSERT_EQ(SendImage(again.T(), full, kLargeChunk, ChunkForm::Ten), 1);
-  EXPECT_EQ(StartRewrite(again.T(), query, 0, 0), 0);
+  EXPECT_EQ(StartRewrite(again.T(), kNoLoaderUpdate, 0, 0), 0);
 }
 
 TEST(SimDrive, ChunkFormsAndFinishVariantsFollowTheBehaviour) {
@@ -269,8 +267,7 @@ TEST(SimDrive, PhaseScriptsBusyAnswersAndFailures) {
     EnterUpdateMode(t, 1);
     ASSERT_EQ(SendImage(t, image, kLargeChunk, ChunkForm::Twelve), 1) << c.scenario;
     ASSERT_EQ(FinishTransfer(t, 0), 1) << c.scenario;
-    NoLoaderUpdate query;
-    ASSERT_EQ(StartRewrite(t, query, 0, 0), 1) << c.scenario;
+    ASSERT_EQ(StartRewrite(t, kNoLoaderUpdate, 0, 0), 1) << c.scenario;
     EXPECT_EQ(drive.LastRewriteLoaderByte(), 0x00);
     const PollLog log = PollToEnd(t);
     EXPECT_EQ(log.phases, c.phases) << c.scenario;

@@ -59,10 +59,7 @@ struct Rig {
   std::string selectMessage;
 };
 
-// Never asks for the loader area.
-class NoLoaderUpdate : public UpdateLoaderQuery {
- public:
-  int UpdateLoaderState() override { return 0; }
-};
+// The "Update Loader" box left clear.
+inline constexpr int kNoLoaderUpdate = 0;
 
 }  // namespace orvel::sim::testing

@@ -55,6 +55,34 @@ TEST(BackupName, AllTenTakenClearsTheBoxAndKeepsTheEarlierName) {
   EXPECT_EQ(rig.host.pushes, pushes + 1);
 }
 
+// The command line's backup has no source file: the drive's own family names and forms it.
+TEST(Backup, WithoutASourceFileTheDrivesFamilyDecidesNameAndForm) {
+  struct Case {
+    int family;
+    const char* code;
+    int row;
+    const char* name;
+  };
+  for (const Case& c : {Case{2, "QDX4", 4, "CDRWFW00.BIN"}, Case{5, "QDX55", 7, "CDRWFW00.KVF"},
+                        Case{7, "QDX62", 25, "CDRWFW00.KVF"}}) {
+    Rig rig(c.family, c.code);
+    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1) << c.family;
+    ASSERT_EQ(rig.proc->TakeBackupFormFromDrive(), 1) << c.family;
+    EXPECT_EQ(rig.proc->sourceEntryIndex, c.row);
+    EXPECT_EQ(rig.proc->sourceFamily, c.family);
+    rig.host.backupState = 1;
+    rig.proc->ChooseBackupFileName();
+    ASSERT_EQ(rig.proc->backupFileName, c.name);
+    ASSERT_EQ(rig.proc->BackUpFirmware(), 1) << rig.proc->lastAttempt.detail;
+    EXPECT_EQ(rig.ReadFile(c.name), EncodeForFamily(c.family, rig.installed)) << c.family;
+
+    // A family the catalogue does not know leaves the members as they were.
+    rig.proc->driveFamily = kFamilyCount;
+    EXPECT_EQ(rig.proc->TakeBackupFormFromDrive(), 0);
+    EXPECT_EQ(rig.proc->sourceEntryIndex, c.row);
+  }
+}
+
 TEST(Backup, PackedEncoderRefusalWritesPlainBytesUnderTheKvfName) {
   Rig rig(6, "QDX70");
   rig.drive->MutableFlash()[0x5000] = 0x12;  // the packed form needs 0xFF here

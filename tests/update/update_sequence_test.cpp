@@ -143,6 +143,31 @@ INSTANTIATE_TEST_SUITE_P(Families, EveryFamily,
                                            FamilyCase{6, "QDX74", 0, 0}, FamilyCase{7, "QDX62", 0, 0},
                                            FamilyCase{8, "KZTR3", 0, 0}));
 
+// The procedure, not the drive command, reads the "Update Loader" box: once,
+// after the transfer has ended and before StartRewrite goes out.
+TEST(UpdateSequence, UpdateLoaderBoxIsReadOnceJustBeforeTheRewriteStarts) {
+  Rig rig(6, "QDX74");
+  const std::string name = rig.SelectNewerFile(6, "QDX74");
+  struct LoaderWatch : RecordingHost {
+    const Rig* rig = nullptr;
+    std::vector<std::pair<std::size_t, std::size_t>> sentWhenRead;  // FinishTransfer, StartRewrite
+    int UpdateLoaderState() override {
+      sentWhenRead.emplace_back(rig->Count(0xE0), rig->Count(0xE1));
+      return 1;
+    }
+  } watch;
+  watch.rig = &rig;
+  watch.source = name;
+  UpdateProcedure proc(*rig.transport, watch);
+  proc.IdentifySourceFile();
+  rig.machine->GetTrace().Clear();
+  ASSERT_EQ(proc.RunUpdateAttempt("cdrom0 :  ", nullptr), Completed) << proc.lastAttempt.detail;
+  ASSERT_EQ(watch.sentWhenRead.size(), 1u);
+  EXPECT_EQ(watch.sentWhenRead[0].first, 1u);
+  EXPECT_EQ(watch.sentWhenRead[0].second, 0u);
+  EXPECT_EQ(rig.drive->LastRewriteLoaderByte(), 0x40);
+}
+
 TEST(UpdateSequence, AspiRouteSendsNoRequestSenseBeforePolls) {
   Rig rig(4, "QDX50", {}, kPlatformWindows);
   rig.SelectNewerFile(4, "QDX50");
