@@ -1,3 +1,5 @@
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -19,6 +21,7 @@
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
@@ -32,6 +35,8 @@ namespace orvel::ui {
 namespace {
 
 constexpr int kEditMargin = 2;  // pixels between an edit's frame and its text
+// Marks the buttons of a dialog with their template kind, for the accessibility factory.
+constexpr const char* kButtonKindProperty = "orvelButtonKind";
 
 // Child widgets belong to their Qt parent, which deletes them.
 template <class T, class... Args>
@@ -78,10 +83,117 @@ class RuledButton final : public Base {
 
  protected:
   void nextCheckState() override { rule_(); }
+  // As a Win32 button: the whole control takes the click, not only its box and text.
+  bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
 
  private:
   std::function<void()> rule_;
 };
+
+// What assistive tools (screen readers, the accessibility bus) see of a push
+// button, check box or radio button: its own role, and an action that acts as
+// a click does - the check rule and the dialog's click handler run, as with a
+// Win32 control, whose default action is a click. Qt's own interface would
+// toggle the check mark without a click, and announce a radio button outside
+// a Qt exclusive group as a check box.
+class ButtonAccessible final : public QAccessibleWidget {
+ public:
+  ButtonAccessible(QAbstractButton* button, QAccessible::Role role) : QAccessibleWidget(button, role) {}
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) return Button()->text();
+    return QAccessibleWidget::text(t);
+  }
+  QAccessible::State state() const override {
+    QAccessible::State s = QAccessibleWidget::state();
+    const QAbstractButton* b = Button();
+    s.pressed = b->isDown();
+    if (role() == QAccessible::Button) return s;
+    s.checkable = true;
+    s.checked = b->isChecked();
+    if (const auto* box = qobject_cast<const QCheckBox*>(b); box != nullptr) {
+      s.checkStateMixed = box->checkState() == Qt::PartiallyChecked;
+    }
+    return s;
+  }
+  QStringList actionNames() const override {
+    QStringList names;
+    if (widget()->isEnabled()) names << (role() == QAccessible::Button ? pressAction() : toggleAction());
+    names << QAccessibleWidget::actionNames();
+    return names;
+  }
+  void doAction(const QString& action) override {
+    if (action != pressAction() && action != toggleAction()) {
+      QAccessibleWidget::doAction(action);
+      return;
+    }
+    // As a click at the control: nothing when it is disabled or hidden.
+    if (widget()->isEnabled() && !widget()->isHidden()) Button()->click();
+  }
+  QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+ private:
+  QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* ButtonAccessibleFactory(const QString&, QObject* object) {
+  auto* button = qobject_cast<QAbstractButton*>(object);
+  if (button == nullptr) return nullptr;
+  const QVariant kind = button->property(kButtonKindProperty);
+  if (!kind.isValid()) return nullptr;
+  QAccessible::Role role = QAccessible::Button;
+  switch (static_cast<ControlKind>(kind.toInt())) {
+    case ControlKind::CheckBox:
+      role = QAccessible::CheckBox;
+      break;
+    case ControlKind::RadioButton:
+      role = QAccessible::RadioButton;
+      break;
+    default:
+      break;
+  }
+  // Qt's accessibility cache owns the interface.
+  return std::make_unique<ButtonAccessible>(button, role).release();
+}
+
+void InstallButtonAccessibleFactory() {
+  static const bool installed = [] {
+    QAccessible::installFactory(&ButtonAccessibleFactory);
+    return true;
+  }();
+  static_cast<void>(installed);
+}
+
+bool IsInputOrClose(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::Close:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // A static holding a bitmap: shows what the paint handler last blitted into it.
 class PictureWidget final : public QFrame {
@@ -106,8 +218,15 @@ class PictureWidget final : public QFrame {
 
 // One factory per kind of control: the widget as the template's style asks.
 
+// Before anything else: setting a text already makes Qt build and cache the
+// button's accessibility interface.
+void MarkButtonKind(QAbstractButton& b, ControlKind kind) {
+  b.setProperty(kButtonKindProperty, static_cast<int>(kind));
+}
+
 QPushButton* MakePushButton(QWidget& parent, const ControlTemplate& ct) {
   auto* b = MakeChild<QPushButton>(&parent);
+  MarkButtonKind(*b, ct.kind);
   b->setText(ToQString(ct.text));
   b->setAutoDefault(false);  // Enter goes to the dialog's own rule
   b->setDefault(false);
@@ -116,12 +235,14 @@ QPushButton* MakePushButton(QWidget& parent, const ControlTemplate& ct) {
 
 QCheckBox* MakeCheckBox(QWidget& parent, const ControlTemplate& ct, std::function<void()> rule) {
   auto* b = MakeChild<RuledButton<QCheckBox>>(&parent, std::move(rule));
+  MarkButtonKind(*b, ct.kind);
   b->setText(ToQString(ct.text));
   return b;
 }
 
 QRadioButton* MakeRadioButton(QWidget& parent, const ControlTemplate& ct, std::function<void()> rule) {
   auto* b = MakeChild<RuledButton<QRadioButton>>(&parent, std::move(rule));
+  MarkButtonKind(*b, ct.kind);
   b->setText(ToQString(ct.text));
   b->setAutoExclusive(false);  // groups follow the template's Group marks
   return b;
@@ -130,6 +251,8 @@ QRadioButton* MakeRadioButton(QWidget& parent, const ControlTemplate& ct, std::f
 QGroupBox* MakeGroupBox(QWidget& parent, const ControlTemplate& ct) {
   auto* g = MakeChild<QGroupBox>(&parent);
   g->setTitle(ToQString(ct.text));
+  // A Win32 group box only frames: clicks go to the controls inside it.
+  g->setAttribute(Qt::WA_TransparentForMouseEvents);
   return g;
 }
 
@@ -243,6 +366,32 @@ class QtDialogWindow::DialogWidget final : public QDialog {
   QtDialogWindow& owner_;
 };
 
+// Installed on the application while the dialog is busy: drops the operator's
+// input and close requests aimed at the dialog, so that KeepAlive can handle
+// everything else. (QEventLoop::ExcludeUserInputEvents would only defer them
+// until the update has ended.) Other windows, a message box shown meanwhile,
+// get theirs.
+class QtDialogWindow::InputDiscarder final : public QObject {
+ public:
+  explicit InputDiscarder(QWidget& dialog) : dialog_(dialog) {}
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* event) override {
+    if (!IsInputOrClose(event->type()) || !Targets(target)) return false;
+    event->ignore();
+    return true;
+  }
+
+ private:
+  bool Targets(QObject* target) const {
+    if (target == dialog_.windowHandle()) return true;
+    if (!target->isWidgetType()) return false;
+    const auto* widget = static_cast<const QWidget*>(target);
+    return widget == &dialog_ || dialog_.isAncestorOf(widget);
+  }
+  QWidget& dialog_;
+};
+
 class QtDialogWindow::Painter final : public PaintContext {
  public:
   Painter(QtDialogWindow& w, QWidget& target) : w_(w), target_(target), painter_(&target) {}
@@ -275,10 +424,13 @@ QtDialogWindow::QtDialogWindow(QtWindowSystem& system, const DialogTemplate& tmp
   font_.setPointSize(tmpl_.fontPoints > 0 ? tmpl_.fontPoints : QApplication::font().pointSize());
   units_ = BaseUnitsOf(font_);
   dialog_ = std::make_unique<DialogWidget>(*this);
+  InstallButtonAccessibleFactory();
   Build();
+  discarder_ = std::make_unique<InputDiscarder>(*dialog_);
 }
 
 QtDialogWindow::~QtDialogWindow() {
+  if (busy_) QCoreApplication::instance()->removeEventFilter(discarder_.get());
   ending_ = true;
   controls_.clear();
   dialog_.reset();
@@ -300,6 +452,9 @@ void QtDialogWindow::Build() {
     const ControlTemplate& ct = tmpl_.controls[index];
     Control c = MakeControl(index);
     Place(c, previousTabStop);
+    // Win32 stacks a dialog's controls in template order, the first on top;
+    // Qt puts each new child on top of the earlier ones.
+    c.widget->lower();
     c.widget->setProperty("orvelControlId", ct.id);
     controls_.push_back(std::move(c));
     if (ct.kind == ControlKind::Edit && !ct.text.empty()) SetText(ct.id, ct.text);
@@ -656,6 +811,25 @@ void QtDialogWindow::UpdateWindow() {
   // Paint now, and deliver pending paints only: input waits until the handler returns.
   dialog_->repaint();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+}
+
+void QtDialogWindow::SetBusy(bool busy) {
+  if (busy == busy_) return;
+  QCoreApplication* app = QCoreApplication::instance();
+  if (busy) {
+    busy_ = true;
+    app->installEventFilter(discarder_.get());
+    return;
+  }
+  KeepAlive();  // what arrived since the last call is discarded, not acted on now
+  app->removeEventFilter(discarder_.get());
+  busy_ = false;
+}
+
+void QtDialogWindow::KeepAlive() {
+  if (!busy_) return;
+  ++keepAliveCount_;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 int QtDialogWindow::RunModal() {
