@@ -5,6 +5,7 @@ namespace {
 
 constexpr std::string_view kSimulate = "--simulate";
 constexpr std::string_view kSimulateWith = "--simulate=";
+constexpr std::string_view kScreenshotWith = "--screenshot=";
 
 }  // namespace
 
@@ -25,6 +26,12 @@ int ParseProgramOptions(const std::vector<std::string_view>& args, ProgramOption
         *error = "--simulate= needs a scenario name";
         return 0;
       }
+    } else if (arg.starts_with(kScreenshotWith)) {
+      parsed.screenshot = arg.substr(kScreenshotWith.size());
+      if (parsed.screenshot.empty()) {
+        *error = "--screenshot= needs a file name";
+        return 0;
+      }
     } else {
       *error = "unknown option '" + std::string(arg) + "'";
       return 0;
@@ -36,13 +43,15 @@ int ParseProgramOptions(const std::vector<std::string_view>& args, ProgramOption
 
 std::string ProgramUsage(std::string_view programName) {
   std::string name(programName);
-  return "Usage: " + name + " [--simulate[=SCENARIO]] [--help] [--version]\n"
+  return "Usage: " + name + " [--simulate[=SCENARIO]] [--screenshot=FILE] [--help] [--version]\n"
          "Updates the firmware of a CD-R/RW or DVD+RW drive. Firmware files (*.kvf, *.bin)\n"
          "are taken from and backups written to the working directory.\n"
          "  --simulate[=SCENARIO]  run against a simulated machine (default: " +
          std::string(kDefaultScenario) + ")\n"
+         "  --screenshot=FILE      write the dialog's first page to FILE (PNG) and end\n"
          "  --help                 show this text\n"
-         "  --version              show the program's version\n";
+         "  --version              show the program's version\n"
+         "Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n";
 }
 
 }  // namespace orvel

@@ -1,6 +1,7 @@
 #pragma once
 // The command-line options of the two GUI programs: --simulate[=SCENARIO],
-// --help, --version; nothing else.
+// --screenshot=FILE, --help, --version; nothing else. Qt's own options
+// (-platform, -style, ...) are taken by QApplication before these are parsed.
 
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@ struct ProgramOptions {
   std::string scenario;  // with simulate: the scenario text
   bool help = false;
   bool version = false;
+  std::string screenshot;  // a PNG file: write the first painted page there and end
 };
 
 // 1 when every argument is understood; 0 with *error naming the first that is not.
