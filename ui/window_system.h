@@ -1,7 +1,7 @@
 #pragma once
 // What a window-system backend provides to the dialog layer: a dialog window
 // built from a template, its controls by id, painting, message boxes, modal
-// runs. Backends: ui/qt (Qt 6 Widgets, real windows) and ui/headless (in
+// runs, and keeping a window alive while a long operation holds the thread. Backends: ui/qt (Qt 6 Widgets, real windows) and ui/headless (in
 // memory, for tests).
 
 #include <cstdint>

@@ -385,6 +385,14 @@ TEST_F(QtDialogTest, KeepAliveWhileBusyPaintsAndDiscardsInputAndCloseRequests) {
   w.KeepAlive();
   EXPECT_GT(dlg.paints, paints);
   EXPECT_EQ(w.KeepAliveCount(), 1);
+  // A message box shown meanwhile takes its own clicks.
+  int boxes = 0;
+  ws.SetMessageBoxHook([&](QMessageBox& box) {
+    ++boxes;
+    ClickWidgetAt(*box.button(QMessageBox::Ok));
+  });
+  dlg.MessageBox("I could not back up the F/W in selected model.", "Back up", MessageBoxIcon::Information);
+  EXPECT_EQ(boxes, 1);
   w.SetBusy(false);
   QCoreApplication::processEvents();
   EXPECT_EQ(applies, 0);  // discarded, not kept for later
