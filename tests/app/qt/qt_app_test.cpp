@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -46,13 +47,26 @@ constexpr const char* kCw7240 = "CW724132.KVF";  // fits cdrom0 (family 6)
 constexpr const char* kCompletedText =
     " Completed to update F/W of Drive.\r\n\r\n *** OK ** OK ** OK *** \r\n\r\n Turn OFF PC & Drive and Reboot them.";
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "orvel_app_qt_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
+// The application lives from before the first test until after the last,
+// and goes before the program's static objects (QTest keeps some of its own,
+// which must not outlive it).
+class QtEnvironment final : public ::testing::Environment {
+ public:
+  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_.data()); }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[19] = "orvel_app_qt_tests";
+  std::array<char*, 2> argv_{name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+
+// Ownership passes to GoogleTest.
+const ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(std::make_unique<QtEnvironment>().release());
+
+QApplication& App() { return *qobject_cast<QApplication*>(QCoreApplication::instance()); }
 
 std::string ScreenshotPath(const std::string& name) {
   const std::filesystem::path dir = ORVEL_SCREENSHOT_DIR;
