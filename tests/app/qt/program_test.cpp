@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 namespace orvel {
@@ -41,6 +42,8 @@ struct ProgramCase {
   const char* path;
   const char* title;
 };
+
+void PrintTo(const ProgramCase& c, std::ostream* os) { *os << c.name; }
 
 class ProgramTest : public ::testing::TestWithParam<ProgramCase> {
  protected:

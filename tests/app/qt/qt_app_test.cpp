@@ -328,7 +328,13 @@ int TextRoom(QWidget& control) {
   return 0;
 }
 
-class QtTextFitTest : public QtAppTest, public ::testing::WithParamInterface<const Variant*> {
+struct FitCase {
+  const Variant* variant;
+};
+
+void PrintTo(const FitCase& c, std::ostream* os) { *os << c.variant->title; }
+
+class QtTextFitTest : public QtAppTest, public ::testing::WithParamInterface<FitCase> {
  protected:
   // Every line of the control's text within its room, in the dialog's font.
   void ExpectFits(ui::QtDialogWindow& w, int id, const std::string& text) {
@@ -339,7 +345,7 @@ class QtTextFitTest : public QtAppTest, public ::testing::WithParamInterface<con
     for (const QString& line : QString::fromStdString(text).split(QStringLiteral("\r\n"))) {
       ++checked;
       EXPECT_LE(metrics.horizontalAdvance(line), room)
-          << GetParam()->title << ": control " << id << " cuts \"" << line.toStdString() << "\"";
+          << GetParam().variant->title << ": control " << id << " cuts \"" << line.toStdString() << "\"";
     }
   }
   void ExpectControlFits(ui::QtDialogWindow& w, int id) { ExpectFits(w, id, w.Text(id)); }
@@ -348,7 +354,7 @@ class QtTextFitTest : public QtAppTest, public ::testing::WithParamInterface<con
 
 TEST_P(QtTextFitTest, EveryCaptionFileNameAndDescriptionFitsItsControl) {
   ui::QtWindowSystem windows(App());
-  CUpdateApp app(windows, *machine_, *GetParam());
+  CUpdateApp app(windows, *machine_, *GetParam().variant);
   windows.SetModalStartHook(kUpdateDialogId, [&](ui::QtDialogWindow& w) {
     CUpdateDlg& dlg = *app.MainWindow();
     ExpectControlFits(w, kIdTitleEdit);
@@ -383,8 +389,8 @@ TEST_P(QtTextFitTest, EveryCaptionFileNameAndDescriptionFitsItsControl) {
   EXPECT_GE(checked, 40);
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, QtTextFitTest, ::testing::Values(&kOrvelVariant, &kOrvelinVariant),
-                         [](const auto& info) { return std::string(info.param->title); });
+INSTANTIATE_TEST_SUITE_P(Programs, QtTextFitTest, ::testing::Values(FitCase{&kOrvelVariant}, FitCase{&kOrvelinVariant}),
+                         [](const auto& info) { return std::string(info.param.variant->title); });
 
 }  // namespace
 }  // namespace orvel
