@@ -1,5 +1,3 @@
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -27,6 +25,7 @@
 #include <functional>
 #include <utility>
 
+#include "ui/qt/qt_accessible.h"
 #include "ui/qt/qt_window_system.h"
 #include "ui/text_order.h"
 
@@ -35,8 +34,6 @@ namespace orvel::ui {
 namespace {
 
 constexpr int kEditMargin = 2;  // pixels between an edit's frame and its text
-// Marks the buttons of a dialog with their template kind, for the accessibility factory.
-constexpr const char* kButtonKindProperty = "orvelButtonKind";
 
 // Child widgets belong to their Qt parent, which deletes them.
 template <class T, class... Args>
@@ -89,80 +86,6 @@ class RuledButton final : public Base {
  private:
   std::function<void()> rule_;
 };
-
-// What assistive tools (screen readers, the accessibility bus) see of a push
-// button, check box or radio button: its own role, and an action that acts as
-// a click does - the check rule and the dialog's click handler run, as with a
-// Win32 control, whose default action is a click. Qt's own interface would
-// toggle the check mark without a click, and announce a radio button outside
-// a Qt exclusive group as a check box.
-class ButtonAccessible final : public QAccessibleWidget {
- public:
-  ButtonAccessible(QAbstractButton* button, QAccessible::Role role) : QAccessibleWidget(button, role) {}
-
-  QString text(QAccessible::Text t) const override {
-    if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) return Button()->text();
-    return QAccessibleWidget::text(t);
-  }
-  QAccessible::State state() const override {
-    QAccessible::State s = QAccessibleWidget::state();
-    const QAbstractButton* b = Button();
-    s.pressed = b->isDown();
-    if (role() == QAccessible::Button) return s;
-    s.checkable = true;
-    s.checked = b->isChecked();
-    if (const auto* box = qobject_cast<const QCheckBox*>(b); box != nullptr) {
-      s.checkStateMixed = box->checkState() == Qt::PartiallyChecked;
-    }
-    return s;
-  }
-  QStringList actionNames() const override {
-    QStringList names;
-    if (widget()->isEnabled()) names << (role() == QAccessible::Button ? pressAction() : toggleAction());
-    names << QAccessibleWidget::actionNames();
-    return names;
-  }
-  void doAction(const QString& action) override {
-    if (action != pressAction() && action != toggleAction()) {
-      QAccessibleWidget::doAction(action);
-      return;
-    }
-    // As a click at the control: nothing when it is disabled or hidden.
-    if (widget()->isEnabled() && !widget()->isHidden()) Button()->click();
-  }
-  QStringList keyBindingsForAction(const QString&) const override { return {}; }
-
- private:
-  QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
-};
-
-QAccessibleInterface* ButtonAccessibleFactory(const QString&, QObject* object) {
-  auto* button = qobject_cast<QAbstractButton*>(object);
-  if (button == nullptr) return nullptr;
-  const QVariant kind = button->property(kButtonKindProperty);
-  if (!kind.isValid()) return nullptr;
-  QAccessible::Role role = QAccessible::Button;
-  switch (static_cast<ControlKind>(kind.toInt())) {
-    case ControlKind::CheckBox:
-      role = QAccessible::CheckBox;
-      break;
-    case ControlKind::RadioButton:
-      role = QAccessible::RadioButton;
-      break;
-    default:
-      break;
-  }
-  // Qt's accessibility cache owns the interface.
-  return std::make_unique<ButtonAccessible>(button, role).release();
-}
-
-void InstallButtonAccessibleFactory() {
-  static const bool installed = [] {
-    QAccessible::installFactory(&ButtonAccessibleFactory);
-    return true;
-  }();
-  static_cast<void>(installed);
-}
 
 bool IsInputOrClose(QEvent::Type type) {
   switch (type) {
@@ -217,12 +140,6 @@ class PictureWidget final : public QFrame {
 };
 
 // One factory per kind of control: the widget as the template's style asks.
-
-// Before anything else: setting a text already makes Qt build and cache the
-// button's accessibility interface.
-void MarkButtonKind(QAbstractButton& b, ControlKind kind) {
-  b.setProperty(kButtonKindProperty, static_cast<int>(kind));
-}
 
 QPushButton* MakePushButton(QWidget& parent, const ControlTemplate& ct) {
   auto* b = MakeChild<QPushButton>(&parent);

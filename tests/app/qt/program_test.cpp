@@ -95,7 +95,7 @@ TEST_P(ProgramTest, TakesQtsOptionsAndWritesTheFirstPageAsAScreenshot) {
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramTest,
                          ::testing::Values(ProgramCase{"orvel", ORVEL_PROGRAM_ORVEL, "Orvel"},
                                            ProgramCase{"orvelin", ORVEL_PROGRAM_ORVELIN, "Orvelin"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace orvel

@@ -224,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(Programs, QtUpdateTest,
                                            UpdateCase{&kOrvelinVariant, Operator::Mouse, "orvelin"},
                                            UpdateCase{&kOrvelVariant, Operator::Accessibility, "orvel_a11y"},
                                            UpdateCase{&kOrvelinVariant, Operator::Accessibility, "orvelin_a11y"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // During an attempt the window answers a paint, and a close request and a
 // click made meanwhile are discarded: the result page stays on screen.
@@ -390,7 +390,7 @@ TEST_P(QtTextFitTest, EveryCaptionFileNameAndDescriptionFitsItsControl) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, QtTextFitTest, ::testing::Values(FitCase{&kOrvelVariant}, FitCase{&kOrvelinVariant}),
-                         [](const auto& info) { return std::string(info.param.variant->title); });
+                         [](const auto& p) { return std::string(p.param.variant->title); });
 
 }  // namespace
 }  // namespace orvel
