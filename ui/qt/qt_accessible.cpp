@@ -3,6 +3,8 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QMouseEvent>
 #include <QVariant>
 
 #include <memory>
@@ -45,8 +47,17 @@ class ButtonAccessible final : public QAccessibleWidget {
       QAccessibleWidget::doAction(action);
       return;
     }
-    // As a click at the control: nothing when it is disabled or hidden.
-    if (widget()->isEnabled() && !widget()->isHidden()) Button()->click();
+    // A press and release at the control's centre, queued as the window
+    // system queues input: the tool's call returns at once (a click may start
+    // a whole update), and a busy dialog discards them as it does all input.
+    if (!widget()->isEnabled() || widget()->isHidden()) return;
+    const QPointF centre = QRectF(widget()->rect()).center();
+    const QPointF global = widget()->mapToGlobal(centre);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+      QCoreApplication::postEvent(
+          widget(), std::make_unique<QMouseEvent>(type, centre, global, Qt::LeftButton, held, Qt::NoModifier).release());
+    }
   }
 
  private:

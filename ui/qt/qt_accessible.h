@@ -1,9 +1,10 @@
 #pragma once
 // The dialogs' push buttons, check boxes and radio buttons as assistive tools
 // (screen readers, the accessibility bus) see them: each announced in its own
-// role, and its action acting as a click does - the check rule and the
-// dialog's click handler run - as with a Win32 control, whose default action
-// is a click. Qt's own interface would toggle the check mark without a click,
+// role, and its action acting as a click does - a press and release queued
+// at the control, so the check rule and the dialog's click handler run when
+// the loop takes them - as with a Win32 control, whose default action is a
+// click. Qt's own interface would toggle the check mark without a click,
 // and announce a radio button outside a Qt exclusive group as a check box.
 
 #include <QAbstractButton>

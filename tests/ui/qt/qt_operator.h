@@ -7,6 +7,7 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QTest>
 #include <QWidget>
@@ -75,13 +76,15 @@ inline QAccessibleInterface* FindAccessible(QtDialogWindow& w, QAccessible::Role
 }
 
 // Runs the default (first) action of the control named `name`, as an
-// assistive tool does; false when no such control or it offers no action.
+// assistive tool does, then lets the loop take what it queued; false when no
+// such control or it offers no action.
 inline bool DoDefaultAction(QtDialogWindow& w, QAccessible::Role role, const std::string& name) {
   QAccessibleInterface* control = FindAccessible(w, role, name);
   if (control == nullptr || control->actionInterface() == nullptr) return false;
   const QStringList actions = control->actionInterface()->actionNames();
   if (actions.isEmpty()) return false;
   control->actionInterface()->doAction(actions.front());
+  QCoreApplication::processEvents();
   return true;
 }
 
