@@ -200,7 +200,7 @@ bool HeadlessWindow::PressCloseBox() { return tmpl_.systemMenu && CancelPath(); 
 
 void HeadlessWindow::SetMinimized(bool minimized) {
   minimized_ = minimized;
-  DoPaint();
+  Paint();
 }
 
 void HeadlessWindow::Paint() {

@@ -84,7 +84,7 @@ class HeadlessWindow final : public DialogWindow {
   // an IDCANCEL button exists and is disabled.
   bool PressEscape();
   bool PressCloseBox();
-  // Minimises or restores the window; either repaints it.
+  // Minimises or restores the window; either repaints it (as Paint does).
   void SetMinimized(bool minimized);
   // A paint the system asks for (window uncovered), as opposed to UpdateWindow.
   // While busy it is pending until KeepAlive handles it.
