@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::string_view kSimulate = "--simulate";
 constexpr std::string_view kSimulateWith = "--simulate=";
+constexpr std::string_view kScreenshotWith = "--screenshot=";
 constexpr std::string_view kDirectory = "-C";
 constexpr std::string_view kDownloads = "--downloads";
 
@@ -69,6 +70,12 @@ int ParseProgramOptions(const std::vector<std::string_view>& args, ProgramOption
       parsed.directory = args[++i];
     } else if (arg == kDownloads) {
       parsed.downloads = true;
+    } else if (arg.starts_with(kScreenshotWith)) {
+      parsed.screenshot = arg.substr(kScreenshotWith.size());
+      if (parsed.screenshot.empty()) {
+        *error = "--screenshot= needs a file name";
+        return 0;
+      }
     } else {
       *error = "unknown option '" + std::string(arg) + "'";
       return 0;
@@ -84,15 +91,17 @@ int ParseProgramOptions(const std::vector<std::string_view>& args, ProgramOption
 
 std::string ProgramUsage(std::string_view programName) {
   std::string name(programName);
-  return "Usage: " + name + " [--simulate[=SCENARIO]] [-C DIR | --downloads] [--help] [--version]\n"
+  return "Usage: " + name + " [--simulate[=SCENARIO]] [-C DIR | --downloads] [--screenshot=FILE] [--help] [--version]\n"
          "Updates the firmware of a CD-R/RW or DVD+RW drive. Firmware files (*.kvf, *.bin)\n"
          "are taken from and backups written to the working directory.\n"
          "  --simulate[=SCENARIO]  run against a simulated machine (default: " +
          std::string(kDefaultScenario) + ")\n"
          "  -C DIR                 work in DIR instead of the current directory\n"
          "  --downloads            work in the desktop's download folder (as started from the menu)\n"
+         "  --screenshot=FILE      write the dialog's first page to FILE (PNG) and end\n"
          "  --help                 show this text\n"
-         "  --version              show the program's version\n";
+         "  --version              show the program's version\n"
+         "Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n";
 }
 
 std::string DownloadDirectory(const EnvLookup& getEnv) {

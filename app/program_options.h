@@ -1,6 +1,7 @@
 #pragma once
 // The command-line options of the two GUI programs: --simulate[=SCENARIO],
-// -C DIR, --downloads, --help, --version; nothing else.
+// -C DIR, --downloads, --screenshot=FILE, --help, --version; nothing else. Qt's own
+// options (-platform, -style, ...) are taken by QApplication before these are parsed.
 
 #include <functional>
 #include <optional>
@@ -19,6 +20,7 @@ struct ProgramOptions {
   bool downloads = false;  // the desktop's download folder is the working directory
   bool help = false;
   bool version = false;
+  std::string screenshot;  // a PNG file: write the first painted page there and end
 };
 
 // 1 when every argument is understood; 0 with *error naming the first that is not.

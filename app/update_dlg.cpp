@@ -28,7 +28,8 @@ CUpdateDlg::CUpdateDlg(ui::WindowSystem& ws, Platform& platform, const Variant& 
       appIcon(LoadResourceBitmap(kAppIconId)),
       platform_(platform),
       variant_(variant),
-      transport_(platform),
+      responsive_(platform, [this] { KeepAlive(); }),
+      transport_(responsive_),
       procedure_(transport_, *this, variant.rules) {
   procedure_.alternateReadForm = 0;
   OnClicked(kIdEnglishRadio, [this] { ApplyEnglishCaptions(); });
@@ -195,6 +196,8 @@ void CUpdateDlg::RunAttempt() {
       drives_[static_cast<std::size_t>(selected)].label == label) {
     stored = &drives_[static_cast<std::size_t>(selected)].address;
   }
+  // Busy: pauses and progress moves keep the window alive, and the operator's
+  // input and close requests meanwhile are discarded (not acted on afterwards).
   SetBusy(true);
   page = procedure_.RunUpdateAttempt(label, stored);
   SetBusy(false);
@@ -243,7 +246,12 @@ void CUpdateDlg::SetPage(int value) {
   RefreshScreenTexts();
 }
 
-void CUpdateDlg::SetProgress(int position) { progressBar.SetPos(position); }
+// The transfer and the backup move the bar without pausing, for seconds on a
+// real drive: each move keeps the window alive as a pause does.
+void CUpdateDlg::SetProgress(int position) {
+  progressBar.SetPos(position);
+  KeepAlive();
+}
 void CUpdateDlg::SetBackupCheckState(int state) { backupCheck.SetCheck(state); }
 void CUpdateDlg::PushMembers() { UpdateData(false); }
 

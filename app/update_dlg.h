@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/responsive_platform.h"
 #include "app/variant.h"
 #include "transport/discovery.h"
 #include "transport/scsi_transport.h"
@@ -109,6 +110,8 @@ class CUpdateDlg : public ui::CDialog, private UpdateHost {
 
   Platform& platform_;
   Variant variant_;
+  // What the transport and the procedure pause on: the window stays alive.
+  ResponsivePlatform responsive_;
   ScsiTransport transport_;
   UpdateProcedure procedure_;
   std::vector<DriveEntry> drives_;  // in drive-list order, each with its address

@@ -13,9 +13,9 @@ namespace orvel::sim {
 namespace {
 
 constexpr std::array<SampleDrive, 3> kDefaultDrives{{
-    {6, "QDX72", "Tessaro CW-7240 Ver 1.10", "Tessaro CW-7240 Ver 1.32", "CW7240V132.KVF", 0x7240110, 0x7240132},
-    {4, "QDX51", "Tessaro CW-5160 Ver 2.02", "Tessaro CW-5160 Ver 2.15", "CW5160V215.BIN", 0x5160202, 0x5160215},
-    {2, "QDX41", "Tessaro CR-4120 Ver 3.00", "Tessaro CR-4120 Ver 3.04", "CR4120V304.BIN", 0x4120300, 0x4120304},
+    {6, "QDX72", "Tessaro CW-7240 Ver 1.10", "Tessaro CW-7240 Ver 1.32", "CW724132.KVF", 0x7240110, 0x7240132},
+    {4, "QDX51", "Tessaro CW-5160 Ver 2.02", "Tessaro CW-5160 Ver 2.15", "CW516215.BIN", 0x5160202, 0x5160215},
+    {2, "QDX41", "Tessaro CR-4120 Ver 3.00", "Tessaro CR-4120 Ver 3.04", "CR412304.BIN", 0x4120300, 0x4120304},
 }};
 // Which normal product identification each default drive reports.
 constexpr std::array<int, 3> kDefaultProductRows{0, 10, 20};

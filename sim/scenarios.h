@@ -77,13 +77,13 @@ struct SampleDrive {
   const char* typeCode;     // 3..5 characters; 6 bytes in the image (NUL-padded below 4)
   const char* installed;    // description of the firmware the drive holds
   const char* newer;        // description of the sample file's firmware
-  const char* fileName;     // the sample file (extension by family)
+  const char* fileName;     // the sample file: an 8.3 name (extension by family)
   std::uint32_t installedSeed;
   std::uint32_t newerSeed;
 };
 std::span<const SampleDrive> DefaultDrives();
 // A sample file that fits none of the default drives (its type code differs).
-inline constexpr const char* kMisfitFileName = "KZ9000V200.KVF";
+inline constexpr const char* kMisfitFileName = "KZ900200.KVF";
 
 // The plain image a drive of `family` holds: MakePlainImage, with a type code
 // shorter than 4 characters NUL-padded (so the loader lookup can match it).

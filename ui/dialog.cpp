@@ -201,6 +201,10 @@ void CDialog::UpdateWindow() {
   if (window_ != nullptr) window_->UpdateWindow();
 }
 
+void CDialog::KeepAlive() {
+  if (window_ != nullptr) window_->KeepAlive();
+}
+
 void CDialog::MessageBox(std::string_view text, std::string_view caption, MessageBoxIcon icon) {
   ws_.MessageBox(window_.get(), text, caption, icon);
 }

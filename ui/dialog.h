@@ -120,6 +120,9 @@ class CDialog : public DialogEvents {
   void SetWindowText(std::string_view caption);
   void SetIcon(const Bitmap& icon, bool big);
   void UpdateWindow();
+  // The window's liveness operation (DialogWindow::KeepAlive) while a long
+  // operation holds the thread.
+  void KeepAlive();
   void MessageBox(std::string_view text, std::string_view caption, MessageBoxIcon icon);
   CWnd GetDlgItem(int id);
 

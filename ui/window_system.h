@@ -1,7 +1,7 @@
 #pragma once
 // What a window-system backend provides to the dialog layer: a dialog window
 // built from a template, its controls by id, painting, message boxes, modal
-// runs. Backends: ui/qt (Qt 6 Widgets, real windows) and ui/headless (in
+// runs, and keeping a window alive while a long operation holds the thread. Backends: ui/qt (Qt 6 Widgets, real windows) and ui/headless (in
 // memory, for tests).
 
 #include <cstdint>
@@ -98,7 +98,16 @@ class DialogWindow {
   // Repaints at once (the paint handler runs before this returns).
   virtual void UpdateWindow() = 0;
   // While true, the close box is ignored (a long operation holds the thread).
+  // Ending a busy stretch first runs KeepAlive once more, so input that
+  // arrived during it is discarded rather than acted on afterwards.
   virtual void SetBusy(bool busy) = 0;
+  // The liveness operation, called by a long operation that holds the thread
+  // (every pause and every progress move of an update attempt): while busy,
+  // handles what the window system has pending except input - painting and
+  // exposure, the desktop's liveness ping, moving the window - and discards
+  // the operator's input and close requests (discards: they are never acted
+  // on later). Returns without waiting. Outside a busy stretch it does nothing.
+  virtual void KeepAlive() = 0;
 
   // Shows the window and runs until EndModal; returns its result.
   virtual int RunModal() = 0;

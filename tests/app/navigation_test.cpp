@@ -5,8 +5,8 @@
 namespace orvel::testing {
 namespace {
 
-constexpr const char* kCw7240 = "CW7240V132.KVF";  // fits cdrom0 (family 6)
-constexpr const char* kCw5160 = "CW5160V215.BIN";  // fits cdrom1 (family 4)
+constexpr const char* kCw7240 = "CW724132.KVF";  // fits cdrom0 (family 6)
+constexpr const char* kCw5160 = "CW516215.BIN";  // fits cdrom1 (family 4)
 
 constexpr const char* kCompletedText =
     " Completed to update F/W of Drive.\r\n\r\n *** OK ** OK ** OK *** \r\n\r\n Turn OFF PC & Drive and Reboot them.";
@@ -245,7 +245,9 @@ TEST_F(AppTest, BackupNotPossibleIsToldOnceAndTheUpdateRuns) {
   EXPECT_EQ(FlashOf(0), sim::SampleImage(0));
 }
 
-TEST_F(AppTest, CloseBoxIsIgnoredWhileTheUpdateHoldsTheWindow) {
+// While the attempt holds the window, input is discarded and a paint the
+// system asks for is answered by the next pause or progress move.
+TEST_F(AppTest, CloseBoxAndInputAreDiscardedWhileTheUpdateHoldsTheWindow) {
   WriteSamples();
   MakeMachine("default");
   Start();
@@ -253,21 +255,51 @@ TEST_F(AppTest, CloseBoxIsIgnoredWhileTheUpdateHoldsTheWindow) {
   ASSERT_TRUE(W().Click(kIdNextButton));
   int attempts = 0;
   bool anyAccepted = false;
+  int paintsAsked = 0;
   dlg_->onFrame = [&](const Frame& f) {
     if (f.page != Transferring && f.page != Writing) return;
     ++attempts;
     EXPECT_TRUE(W().Busy());
-    anyAccepted = anyAccepted || W().PressCloseBox() || W().PressEscape() || W().Click(kIdCloseButton);
+    anyAccepted = anyAccepted || W().PressCloseBox() || W().PressEscape() || W().Click(kIdCloseButton) ||
+                  W().Click(kIdJapaneseRadio) || W().Click(kIdBackupCheck) || W().PressEnter();
+    if (!W().PaintPending()) {
+      ++paintsAsked;
+      W().Paint();  // runs inside this paint's handler otherwise
+    }
   };
+  const int keepAlivesBefore = W().KeepAliveCount();
   ASSERT_TRUE(W().Click(kIdNextButton));
   dlg_->onFrame = nullptr;
   EXPECT_GT(attempts, 0);
   EXPECT_FALSE(anyAccepted);
+  EXPECT_FALSE(W().PaintPending());  // every asked paint was answered
+  EXPECT_GT(paintsAsked, 1);
+  EXPECT_GT(W().KeepAliveCount(), keepAlivesBefore);
+  EXPECT_FALSE(W().Busy());
   EXPECT_FALSE(W().IsModalEnded());
   EXPECT_EQ(dlg_->page, Completed);
+  EXPECT_EQ(dlg_->language, English);
+  EXPECT_EQ(W().Check(kIdBackupCheck), 0);
   // Afterwards the close box works again.
   EXPECT_TRUE(W().PressCloseBox());
   EXPECT_TRUE(W().IsModalEnded());
+}
+
+TEST_F(AppTest, PausesAreSleptInSlicesWithTheWindowKeptAliveBetween) {
+  MakeMachine("default");
+  std::vector<std::uint64_t> calls;  // the simulated time of each liveness call
+  ResponsivePlatform platform(*machine_, [&] { calls.push_back(machine_->Clock().Now()); });
+  const std::uint64_t start = machine_->Clock().Now();
+  const std::uint64_t sleptBefore = machine_->Clock().SleptTotal();
+  platform.Sleep(kPollPauseMs);
+  ASSERT_EQ(calls.size(), kPollPauseMs / kKeepAliveSliceMs + 1);
+  for (std::size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i], start + i * kKeepAliveSliceMs) << i;
+  EXPECT_EQ(machine_->Clock().SleptTotal() - sleptBefore, kPollPauseMs);
+
+  calls.clear();
+  platform.Sleep(kKeepAliveSliceMs + 1);  // a last, shorter slice
+  EXPECT_EQ(calls, (std::vector<std::uint64_t>{start + kPollPauseMs, start + kPollPauseMs + kKeepAliveSliceMs,
+                                               start + kPollPauseMs + kKeepAliveSliceMs + 1}));
 }
 
 TEST_F(AppTest, JapaneseTextsFollowThePage) {

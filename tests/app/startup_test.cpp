@@ -45,7 +45,7 @@ TEST_F(AppTest, StartsOnSelectionPageWithDrivesAndFiles) {
 
   // Both patterns in one ordering; the first is preselected and identified.
   const std::vector<std::string> files = w->ComboItems(kIdSourceList);
-  EXPECT_EQ(files, (std::vector<std::string>{"CR4120V304.BIN", "CW5160V215.BIN", "CW7240V132.KVF", "KZ9000V200.KVF"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"CR412304.BIN", "CW516215.BIN", "CW724132.KVF", "KZ900200.KVF"}));
   EXPECT_EQ(w->ComboSelection(kIdSourceList), 0);
   EXPECT_EQ(w->Text(kIdSourceDescription), "Tessaro CR-4120 Ver 3.04      ");
   EXPECT_EQ(std::string(dlg_->Procedure().typePassKey.data()), "Tessaro ");
@@ -100,7 +100,7 @@ TEST_F(AppTest, EmptyDriveListAddressesDriveZero) {
   MakeMachine("empty");
   ui::HeadlessWindow* w = Start();
   ASSERT_EQ(w->ComboCount(kIdDriveList), 0);
-  ASSERT_EQ(w->Text(kIdSourceList), "CR4120V304.BIN");
+  ASSERT_EQ(w->Text(kIdSourceList), "CR412304.BIN");
   ASSERT_TRUE(w->Click(kIdNextButton));
   EXPECT_EQ(dlg_->page, ReadyToStart);
   ASSERT_TRUE(w->Click(kIdNextButton));
@@ -240,7 +240,7 @@ TEST_F(AppTest, ClosingAfterAnUpdateReleasesTheImageOnce) {
     bufferAfterClose = d.Procedure().imageBuffer != nullptr;
   });
   ws_.SetModalScript(kUpdateDialogId, [&](ui::HeadlessWindow& w) {
-    ASSERT_TRUE(w.SelectItem(kIdSourceList, "CW7240V132.KVF"));
+    ASSERT_TRUE(w.SelectItem(kIdSourceList, "CW724132.KVF"));
     ASSERT_TRUE(w.Click(kIdNextButton));
     ASSERT_TRUE(w.Click(kIdNextButton));
     ASSERT_NE(app.MainWindow(), nullptr);

@@ -10,8 +10,8 @@
 namespace orvel::testing {
 namespace {
 
-constexpr const char* kCw7240 = "CW7240V132.KVF";
-constexpr const char* kCr4120 = "CR4120V304.BIN";
+constexpr const char* kCw7240 = "CW724132.KVF";
+constexpr const char* kCr4120 = "CR412304.BIN";
 
 struct RunResult {
   int page = NoPage;
@@ -78,7 +78,7 @@ TEST_F(VariantsTest, SourceFileGoneBeforeStartShowsTheFileError) {
   NextAndStart();
   ASSERT_EQ(ws_.MessageBoxes().size(), 1u);
   // The framework's text, although English is the language in force.
-  EXPECT_EQ(ws_.MessageBoxes()[0].text, "CW7240V132.KVF が見つかりませんでした。");
+  EXPECT_EQ(ws_.MessageBoxes()[0].text, "CW724132.KVF が見つかりませんでした。");
   EXPECT_EQ(ws_.MessageBoxes()[0].icon, ui::MessageBoxIcon::Exclamation);
   EXPECT_EQ(dlg_->page, Failed);
   EXPECT_EQ(machine_->GetTrace().Count(0xE2), 0u);
@@ -118,6 +118,11 @@ TEST(ProgramOptions, AcceptsOnlyItsOwnOptions) {
   ASSERT_EQ(ParseProgramOptions({"--version", "--help"}, &o, &error), 1);
   EXPECT_TRUE(o.version);
   EXPECT_TRUE(o.help);
+  ASSERT_EQ(ParseProgramOptions({"--screenshot=first.png", "--simulate"}, &o, &error), 1);
+  EXPECT_EQ(o.screenshot, "first.png");
+  EXPECT_EQ(ParseProgramOptions({"--screenshot="}, &o, &error), 0);
+  // Qt's own options are taken by QApplication first; left over they are unknown.
+  EXPECT_EQ(ParseProgramOptions({"-platform", "offscreen"}, &o, &error), 0);
 
   o = ProgramOptions{};
   EXPECT_EQ(ParseProgramOptions({"--simulate", "--drive=0"}, &o, &error), 0);

@@ -133,6 +133,14 @@ TEST(Scenarios, SampleFirmwareIsNewerAndFitsEachDefaultDrive) {
   std::string error;
   ASSERT_EQ(WriteSampleFirmware(fs, &written, &error), 1) << error;
   ASSERT_EQ(written.size(), DefaultDrives().size() + 1);
+  // 8.3 names, as firmware files of the drives' era carry: the dialog's source
+  // list is sized for them.
+  for (const std::string& name : written) {
+    const std::size_t dot = name.find('.');
+    ASSERT_NE(dot, std::string::npos) << name;
+    EXPECT_LE(dot, 8u) << name;
+    EXPECT_EQ(name.size() - dot - 1, 3u) << name;
+  }
   // Writing again replaces the files.
   ASSERT_EQ(WriteSampleFirmware(fs, nullptr, &error), 1) << error;
 

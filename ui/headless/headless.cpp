@@ -99,7 +99,9 @@ const HeadlessWindow::Control* HeadlessWindow::Find(int id) const {
   return const_cast<HeadlessWindow*>(this)->Find(id);
 }
 
-bool HeadlessWindow::Usable(const Control* c) const { return c != nullptr && c->enabled && c->visible && !ended_; }
+bool HeadlessWindow::Usable(const Control* c) const {
+  return c != nullptr && c->enabled && c->visible && !ended_ && !busy_;
+}
 
 bool HeadlessWindow::HasControl(int id) const { return Find(id) != nullptr; }
 
@@ -170,7 +172,7 @@ bool HeadlessWindow::Type(int id, std::string_view text) {
 }
 
 bool HeadlessWindow::PressEnter() {
-  if (ended_) return false;
+  if (ended_ || busy_) return false;
   const Control* focused = Find(focus_);
   if (Usable(focused) && focused->tmpl.kind == ControlKind::PushButton) {
     return Click(focus_);
@@ -198,10 +200,30 @@ bool HeadlessWindow::PressCloseBox() { return tmpl_.systemMenu && CancelPath(); 
 
 void HeadlessWindow::SetMinimized(bool minimized) {
   minimized_ = minimized;
+  Paint();
+}
+
+void HeadlessWindow::Paint() {
+  if (busy_) {
+    paintPending_ = true;
+    return;
+  }
   DoPaint();
 }
 
-void HeadlessWindow::Paint() { DoPaint(); }
+void HeadlessWindow::SetBusy(bool busy) {
+  if (busy_ && !busy) KeepAlive();
+  busy_ = busy;
+}
+
+void HeadlessWindow::KeepAlive() {
+  if (!busy_) return;
+  ++keepAliveCount_;
+  if (paintPending_) {
+    paintPending_ = false;
+    DoPaint();
+  }
+}
 
 void HeadlessWindow::DoPaint() {
   if (ended_) return;

@@ -23,9 +23,10 @@
 // Step by step instead: call CDialog::Create(), then drive ws.Window(id).
 //
 // Input methods return false when the window ignored the input (a disabled or
-// hidden control, no such control, an ended dialog; the cancel path also while
-// busy), as a real window would. UpdateWindow and Paint call the paint handler
-// at once, whether or not the window has been shown yet.
+// hidden control, no such control, an ended dialog, or a busy window, whose
+// KeepAlive discards input), as a real window would. UpdateWindow calls the
+// paint handler at once, whether or not the window has been shown yet; so does
+// Paint, except while busy, when the paint waits for the next KeepAlive.
 
 #include <deque>
 #include <functional>
@@ -83,10 +84,12 @@ class HeadlessWindow final : public DialogWindow {
   // an IDCANCEL button exists and is disabled.
   bool PressEscape();
   bool PressCloseBox();
-  // Minimises or restores the window; either repaints it.
+  // Minimises or restores the window; either repaints it (as Paint does).
   void SetMinimized(bool minimized);
   // A paint the system asks for (window uncovered), as opposed to UpdateWindow.
+  // While busy it is pending until KeepAlive handles it.
   void Paint();
+  bool PaintPending() const { return paintPending_; }
 
   // ---- what the operator sees ----
   bool HasControl(int id) const;
@@ -114,6 +117,7 @@ class HeadlessWindow final : public DialogWindow {
   // ---- what the program drew ----
   int UpdateWindowCount() const { return updateWindowCount_; }
   int PaintCount() const { return paintCount_; }   // every paint, UpdateWindow's included
+  int KeepAliveCount() const { return keepAliveCount_; }  // calls made while busy
   const std::vector<PaintOp>& PaintLog() const { return paintLog_; }   // all paints
   const std::vector<PaintOp>& LastPaint() const { return lastPaint_; } // the latest paint only
   // The bitmap last blitted into `controlId` (empty when none).
@@ -146,7 +150,8 @@ class HeadlessWindow final : public DialogWindow {
   int ProgressPosition(int id) override;
   void SetIcon(const Bitmap& icon, bool big) override;
   void UpdateWindow() override;
-  void SetBusy(bool busy) override { busy_ = busy; }
+  void SetBusy(bool busy) override;
+  void KeepAlive() override;
   int RunModal() override;
   void EndModal(int result) override;
   bool IsModalEnded() override { return ended_; }
@@ -182,6 +187,8 @@ class HeadlessWindow final : public DialogWindow {
   Bitmap bigIcon_, smallIcon_;
   int focus_ = -1;
   bool busy_ = false;
+  bool paintPending_ = false;
+  int keepAliveCount_ = 0;
   bool minimized_ = false;
   bool shown_ = false;
   bool ended_ = false;

@@ -19,11 +19,13 @@
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
 #include <utility>
 
+#include "ui/qt/qt_accessible.h"
 #include "ui/qt/qt_window_system.h"
 #include "ui/text_order.h"
 
@@ -78,10 +80,43 @@ class RuledButton final : public Base {
 
  protected:
   void nextCheckState() override { rule_(); }
+  // As a Win32 button: the whole control takes the click, not only its box and text.
+  bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
 
  private:
   std::function<void()> rule_;
 };
+
+bool IsInputOrClose(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::Close:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // A static holding a bitmap: shows what the paint handler last blitted into it.
 class PictureWidget final : public QFrame {
@@ -108,6 +143,7 @@ class PictureWidget final : public QFrame {
 
 QPushButton* MakePushButton(QWidget& parent, const ControlTemplate& ct) {
   auto* b = MakeChild<QPushButton>(&parent);
+  MarkButtonKind(*b, ct.kind);
   b->setText(ToQString(ct.text));
   b->setAutoDefault(false);  // Enter goes to the dialog's own rule
   b->setDefault(false);
@@ -116,12 +152,14 @@ QPushButton* MakePushButton(QWidget& parent, const ControlTemplate& ct) {
 
 QCheckBox* MakeCheckBox(QWidget& parent, const ControlTemplate& ct, std::function<void()> rule) {
   auto* b = MakeChild<RuledButton<QCheckBox>>(&parent, std::move(rule));
+  MarkButtonKind(*b, ct.kind);
   b->setText(ToQString(ct.text));
   return b;
 }
 
 QRadioButton* MakeRadioButton(QWidget& parent, const ControlTemplate& ct, std::function<void()> rule) {
   auto* b = MakeChild<RuledButton<QRadioButton>>(&parent, std::move(rule));
+  MarkButtonKind(*b, ct.kind);
   b->setText(ToQString(ct.text));
   b->setAutoExclusive(false);  // groups follow the template's Group marks
   return b;
@@ -130,6 +168,8 @@ QRadioButton* MakeRadioButton(QWidget& parent, const ControlTemplate& ct, std::f
 QGroupBox* MakeGroupBox(QWidget& parent, const ControlTemplate& ct) {
   auto* g = MakeChild<QGroupBox>(&parent);
   g->setTitle(ToQString(ct.text));
+  // A Win32 group box only frames: clicks go to the controls inside it.
+  g->setAttribute(Qt::WA_TransparentForMouseEvents);
   return g;
 }
 
@@ -243,6 +283,32 @@ class QtDialogWindow::DialogWidget final : public QDialog {
   QtDialogWindow& owner_;
 };
 
+// Installed on the application while the dialog is busy: drops the operator's
+// input and close requests aimed at the dialog, so that KeepAlive can handle
+// everything else. (QEventLoop::ExcludeUserInputEvents would only defer them
+// until the update has ended.) Other windows, a message box shown meanwhile,
+// get theirs.
+class QtDialogWindow::InputDiscarder final : public QObject {
+ public:
+  explicit InputDiscarder(QWidget& dialog) : dialog_(dialog) {}
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* event) override {
+    if (!IsInputOrClose(event->type()) || !Targets(target)) return false;
+    event->ignore();
+    return true;
+  }
+
+ private:
+  bool Targets(QObject* target) const {
+    if (target == dialog_.windowHandle()) return true;
+    if (!target->isWidgetType()) return false;
+    const auto* widget = static_cast<const QWidget*>(target);
+    return widget == &dialog_ || dialog_.isAncestorOf(widget);
+  }
+  QWidget& dialog_;
+};
+
 class QtDialogWindow::Painter final : public PaintContext {
  public:
   Painter(QtDialogWindow& w, QWidget& target) : w_(w), target_(target), painter_(&target) {}
@@ -275,10 +341,13 @@ QtDialogWindow::QtDialogWindow(QtWindowSystem& system, const DialogTemplate& tmp
   font_.setPointSize(tmpl_.fontPoints > 0 ? tmpl_.fontPoints : QApplication::font().pointSize());
   units_ = BaseUnitsOf(font_);
   dialog_ = std::make_unique<DialogWidget>(*this);
+  InstallButtonAccessibleFactory();
   Build();
+  discarder_ = std::make_unique<InputDiscarder>(*dialog_);
 }
 
 QtDialogWindow::~QtDialogWindow() {
+  if (busy_) QCoreApplication::instance()->removeEventFilter(discarder_.get());
   ending_ = true;
   controls_.clear();
   dialog_.reset();
@@ -300,6 +369,9 @@ void QtDialogWindow::Build() {
     const ControlTemplate& ct = tmpl_.controls[index];
     Control c = MakeControl(index);
     Place(c, previousTabStop);
+    // Win32 stacks a dialog's controls in template order, the first on top;
+    // Qt puts each new child on top of the earlier ones.
+    c.widget->lower();
     c.widget->setProperty("orvelControlId", ct.id);
     controls_.push_back(std::move(c));
     if (ct.kind == ControlKind::Edit && !ct.text.empty()) SetText(ct.id, ct.text);
@@ -656,6 +728,25 @@ void QtDialogWindow::UpdateWindow() {
   // Paint now, and deliver pending paints only: input waits until the handler returns.
   dialog_->repaint();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+}
+
+void QtDialogWindow::SetBusy(bool busy) {
+  if (busy == busy_) return;
+  QCoreApplication* app = QCoreApplication::instance();
+  if (busy) {
+    busy_ = true;
+    app->installEventFilter(discarder_.get());
+    return;
+  }
+  KeepAlive();  // what arrived since the last call is discarded, not acted on now
+  app->removeEventFilter(discarder_.get());
+  busy_ = false;
+}
+
+void QtDialogWindow::KeepAlive() {
+  if (!busy_) return;
+  ++keepAliveCount_;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 int QtDialogWindow::RunModal() {

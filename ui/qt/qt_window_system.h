@@ -97,6 +97,7 @@ class QtDialogWindow final : public DialogWindow {
   const QFont& DialogFont() const { return font_; }
   int PaintCount() const { return paintCount_; }
   int UpdateWindowCount() const { return updateWindowCount_; }
+  int KeepAliveCount() const { return keepAliveCount_; }  // calls made while busy
   bool SaveScreenshot(const std::string& path);
 
   // ---- DialogWindow ----
@@ -125,7 +126,10 @@ class QtDialogWindow final : public DialogWindow {
   int ProgressPosition(int id) override;
   void SetIcon(const Bitmap& icon, bool big) override;
   void UpdateWindow() override;
-  void SetBusy(bool busy) override { busy_ = busy; }
+  // Busy: the operator's input and close requests to this dialog are
+  // discarded (an application event filter) and KeepAlive handles the rest.
+  void SetBusy(bool busy) override;
+  void KeepAlive() override;
   int RunModal() override;
   void EndModal(int result) override;
   bool IsModalEnded() override { return ended_; }
@@ -134,6 +138,7 @@ class QtDialogWindow final : public DialogWindow {
   struct Control;
   class DialogWidget;
   class Painter;
+  class InputDiscarder;
   friend class DialogWidget;
   friend class Painter;
 
@@ -152,6 +157,7 @@ class QtDialogWindow final : public DialogWindow {
   QFont font_;
   BaseUnits units_;
   std::unique_ptr<DialogWidget> dialog_;
+  std::unique_ptr<InputDiscarder> discarder_;
   std::vector<Control> controls_;
   std::function<void(QtDialogWindow&)> startHook_;
   bool busy_ = false;
@@ -161,6 +167,7 @@ class QtDialogWindow final : public DialogWindow {
   int result_ = 0;
   int paintCount_ = 0;
   int updateWindowCount_ = 0;
+  int keepAliveCount_ = 0;
 };
 
 }  // namespace orvel::ui

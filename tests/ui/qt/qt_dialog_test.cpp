@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
 #include <QFileInfo>
@@ -20,12 +21,14 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTextEdit>
+#include <QWindow>
 
 #include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/ui/qt/qt_operator.h"
 #include "tests/ui/test_dialog.h"
 #include "ui/dialog.h"
 #include "ui/qt/qt_window_system.h"
@@ -55,11 +58,6 @@ const ::testing::Environment* const kQtEnvironment =
     ::testing::AddGlobalTestEnvironment(std::make_unique<QtEnvironment>().release());
 
 QApplication& App() { return QtEnvironment::App(); }
-
-void PressKey(QWidget& target, int key) {
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-  QApplication::sendEvent(&target, &press);
-}
 
 class QtDialogTest : public ::testing::Test {
  protected:
@@ -124,20 +122,25 @@ TEST_F(QtDialogTest, ClicksThroughRealButtonsFollowTheDialogRules) {
   dlg.OnClicked(kAgreeCheck, [&] { calls.push_back("agree=" + std::to_string(dlg.agreeCheck.GetCheck())); });
   dlg.OnClicked(kManualCheck, [&] { calls.push_back("manual=" + std::to_string(dlg.Window()->Check(kManualCheck))); });
   QtDialogWindow& w = Open();
-  w.Widget().show();
-  QTest::mouseClick(w.ControlWidget(kApplyButton), Qt::LeftButton);
-  Widget<QCheckBox>(w, kAgreeCheck)->click();
-  Widget<QCheckBox>(w, kManualCheck)->click();
+  ClickAt(w, kApplyButton);
+  ClickAt(w, kAgreeCheck);
+  ClickAt(w, kManualCheck);
   dlg.GetDlgItem(kApplyButton).EnableWindow(false);
-  QTest::mouseClick(w.ControlWidget(kApplyButton), Qt::LeftButton);  // ignored
+  ClickAt(w, kApplyButton);  // ignored
+  dlg.GetDlgItem(kAgreeCheck).ShowWindow(false);
+  ClickAt(w, kAgreeCheck);   // hidden: the dialog itself gets the press
   EXPECT_EQ(calls, (std::vector<std::string>{"apply", "agree=1", "manual=0"}));
 
-  Widget<QRadioButton>(w, kRadioA)->click();
-  Widget<QRadioButton>(w, kRadioC)->click();
-  Widget<QRadioButton>(w, kRadioB)->click();
+  // The titled group box comes first in the template and frames A and B: it
+  // lies under them and lets the presses through, as a Win32 group box does.
+  ClickAt(w, kRadioA);
+  ClickAt(w, kRadioC);
+  ClickAt(w, kRadioB);
   EXPECT_EQ(w.Check(kRadioA), 0);
   EXPECT_EQ(w.Check(kRadioB), 1);
   EXPECT_EQ(w.Check(kRadioC), 1);
+  QWidget* radio = w.ControlWidget(kRadioB);
+  EXPECT_EQ(w.Widget().childAt(radio->mapTo(&w.Widget(), radio->rect().center())), radio);
   w.SetCheck(kManualCheck, 2);
   EXPECT_EQ(w.Check(kManualCheck), 2);
   w.SetCheck(kManualCheck, 7);
@@ -156,7 +159,8 @@ TEST_F(QtDialogTest, OperatorSelectionNotifiesProgramSelectionDoesNot) {
   dlg.sortedCombo.SetCurSel(0);
   EXPECT_EQ(notified, 0);
   EXPECT_EQ(dlg.sortedCombo.GetWindowText(), "A.BIN");
-  PressKey(*w.ControlWidget(kSortedCombo), Qt::Key_Down);
+  TabTo(w, kSortedCombo);
+  PressKey(w, Qt::Key_Down);
   EXPECT_EQ(notified, 1);
   EXPECT_EQ(dlg.sortedCombo.GetWindowText(), "b.kvf");
 }
@@ -165,19 +169,19 @@ TEST_F(QtDialogTest, EnterAndEscapeTakeTheDialogPaths) {
   int applies = 0;
   dlg.OnClicked(kApplyButton, [&] { ++applies; });
   QtDialogWindow& w = Open();
-  w.SetFocus(kApplyButton);
-  PressKey(*w.ControlWidget(kApplyButton), Qt::Key_Return);
+  TabTo(w, kApplyButton);
+  PressKey(w, Qt::Key_Return);
   EXPECT_EQ(applies, 1);
   EXPECT_FALSE(w.IsModalEnded());
 
   dlg.GetDlgItem(IDCANCEL).EnableWindow(false);
-  PressKey(w.Widget(), Qt::Key_Escape);
+  PressKey(w, Qt::Key_Escape);
   EXPECT_FALSE(w.IsModalEnded());  // Close disabled: Escape is ignored
   dlg.GetDlgItem(IDCANCEL).EnableWindow(true);
 
   w.SetText(kNameEdit, "entered");
-  w.SetFocus(kNameEdit);
-  PressKey(*w.ControlWidget(kNameEdit), Qt::Key_Enter);  // default button: OK
+  TabTo(w, kNameEdit);
+  PressKey(w, Qt::Key_Enter);  // default button: OK
   EXPECT_TRUE(w.IsModalEnded());
   EXPECT_EQ(dlg.name, "entered");
 }
@@ -197,13 +201,11 @@ TEST_F(QtDialogTest, ModalRunEndsWithTheResultAndCloseBoxWaitsWhileBusy) {
   EXPECT_EQ(dlg.Window(), nullptr);
 
   TestDialog second(tmpl, ws);
-  ws.SetModalStartHook(kTestTemplate, [](QtDialogWindow& w) {
-    QTest::mouseClick(w.ControlWidget(IDOK), Qt::LeftButton);
-  });
+  ws.SetModalStartHook(kTestTemplate, [](QtDialogWindow& w) { ClickAt(w, IDOK); });
   EXPECT_EQ(second.DoModal(), IDOK);
 
   TestDialog third(tmpl, ws);
-  ws.SetModalStartHook(kTestTemplate, [](QtDialogWindow& w) { PressKey(w.Widget(), Qt::Key_Escape); });
+  ws.SetModalStartHook(kTestTemplate, [](QtDialogWindow& w) { PressKey(w, Qt::Key_Escape); });
   EXPECT_EQ(third.DoModal(), IDCANCEL);
 
   TestDialog failing(tmpl, ws);
@@ -259,15 +261,12 @@ TEST_F(QtDialogTest, NestedPromptWithoutButtonsEndsOnEnterWithTheTypedText) {
     answer = prompt.text;
   });
   ws.SetModalStartHook(kPromptTemplate, [](QtDialogWindow& p) {
-    QWidget* edit = p.ControlWidget(kSecretEdit);
-    QTest::keyClicks(edit, QStringLiteral("abcdefghijklmnopqrst"));
-    QTest::keyClick(edit, Qt::Key_Return);
+    for (const char c : std::string("abcdefghijklmnopqrst")) QTest::keyClick(WindowOf(p), c);
+    PressKey(p, Qt::Key_Return);
   });
   ws.SetModalStartHook(kTestTemplate, [&](QtDialogWindow& w) {
-    w.ControlWidget(kApplyButton)->setFocus();
-    PressKey(*w.ControlWidget(kApplyButton), Qt::Key_Space);  // space clicks the focused button
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier);
-    QApplication::sendEvent(w.ControlWidget(kApplyButton), &release);
+    TabTo(w, kApplyButton);
+    PressKey(w, Qt::Key_Space);  // space clicks the focused button
     dlg.EndDialog(IDOK);
   });
   EXPECT_EQ(dlg.DoModal(), IDOK);
@@ -298,7 +297,7 @@ TEST_F(QtDialogTest, MessageBoxesShowTheirIconAndWaitForOk) {
   ws.SetMessageBoxHook([&](QMessageBox& box) {
     icons.push_back(box.icon());
     texts.push_back(box.text());
-    box.button(QMessageBox::Ok)->click();
+    ClickWidgetAt(*box.button(QMessageBox::Ok));
   });
   Open();
   dlg.MessageBox("Not found 'ASPI32.DLL'", "Error", MessageBoxIcon::Stop);
@@ -328,6 +327,103 @@ TEST_F(QtDialogTest, ScreenshotOfAJapaneseDialogIsWritten) {
   const QImage saved(QStringLiteral(ORVEL_SCREENSHOT_DIR "/ui_test_dialog.png"));
   ASSERT_FALSE(saved.isNull());
   EXPECT_GT(saved.width(), 200);
+}
+
+TEST_F(QtDialogTest, AccessibleActionsActAsClicksAndRadiosAreAnnouncedAsSuch) {
+  std::vector<std::string> calls;
+  dlg.OnClicked(kApplyButton, [&] { calls.push_back("apply"); });
+  dlg.OnClicked(kAgreeCheck, [&] { calls.push_back("agree=" + std::to_string(dlg.agreeCheck.GetCheck())); });
+  dlg.OnClicked(kRadioB, [&] { calls.push_back("B"); });
+  QtDialogWindow& w = Open();
+  WindowOf(w);
+  ASSERT_NE(FindAccessible(w, QAccessible::RadioButton, "日本語"), nullptr);
+  ASSERT_NE(FindAccessible(w, QAccessible::CheckBox, "Agree"), nullptr);
+  ASSERT_NE(FindAccessible(w, QAccessible::Button, "Apply"), nullptr);
+  EXPECT_EQ(FindAccessible(w, QAccessible::CheckBox, "日本語"), nullptr);
+
+  w.SetCheck(kRadioA, 1);
+  ASSERT_TRUE(DoDefaultAction(w, QAccessible::RadioButton, "日本語"));
+  ASSERT_TRUE(DoDefaultAction(w, QAccessible::CheckBox, "Agree"));
+  ASSERT_TRUE(DoDefaultAction(w, QAccessible::Button, "Apply"));
+  EXPECT_EQ(calls, (std::vector<std::string>{"B", "agree=1", "apply"}));
+  EXPECT_EQ(w.Check(kRadioA), 0);  // the group rule ran, as for a click
+  EXPECT_EQ(w.Check(kRadioB), 1);
+  EXPECT_TRUE(FindAccessible(w, QAccessible::RadioButton, "日本語")->state().checked);
+  EXPECT_FALSE(FindAccessible(w, QAccessible::RadioButton, "English")->state().checked);
+
+  // A check state set by the program runs no handler, and tells assistive tools.
+  calls.clear();
+  w.SetCheck(kAgreeCheck, 0);
+  w.SetCheck(kRadioA, 1);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_FALSE(FindAccessible(w, QAccessible::CheckBox, "Agree")->state().checked);
+
+  // Disabled or hidden: no action, as a click would do nothing.
+  dlg.GetDlgItem(kApplyButton).EnableWindow(false);
+  EXPECT_FALSE(DoDefaultAction(w, QAccessible::Button, "Apply"));
+  FindAccessible(w, QAccessible::Button, "Apply")->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  dlg.GetDlgItem(kAgreeCheck).ShowWindow(false);
+  DoDefaultAction(w, QAccessible::CheckBox, "Agree");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(w.Check(kAgreeCheck), 0);
+
+  // The action returns at once; the click comes from the loop, and a busy
+  // dialog discards it as it discards the mouse.
+  dlg.GetDlgItem(kAgreeCheck).ShowWindow(true);
+  QAccessibleActionInterface* agree = FindAccessible(w, QAccessible::CheckBox, "Agree")->actionInterface();
+  agree->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_TRUE(calls.empty());
+  w.SetBusy(true);
+  w.KeepAlive();
+  w.SetBusy(false);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(calls.empty());
+  agree->doAction(QAccessibleActionInterface::toggleAction());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(calls, (std::vector<std::string>{"agree=1"}));
+}
+
+TEST_F(QtDialogTest, KeepAliveWhileBusyPaintsAndDiscardsInputAndCloseRequests) {
+  int applies = 0;
+  dlg.OnClicked(kApplyButton, [&] { ++applies; });
+  QtDialogWindow& w = Open();
+  QWindow* window = WindowOf(w);
+  QCoreApplication::processEvents();
+
+  w.SetBusy(true);
+  ClickAt(w, kApplyButton);  // delivered at once, and dropped
+  PressKey(w, Qt::Key_Escape);
+  const int paints = dlg.paints;
+  w.Widget().update();  // as an exposure asks
+  QCoreApplication::postEvent(window, std::make_unique<QCloseEvent>().release());  // the close box
+  EXPECT_EQ(dlg.paints, paints);  // nothing is handled while the thread is held
+  w.KeepAlive();
+  EXPECT_GT(dlg.paints, paints);
+  EXPECT_EQ(w.KeepAliveCount(), 1);
+  // A message box shown meanwhile takes its own clicks.
+  int boxes = 0;
+  ws.SetMessageBoxHook([&](QMessageBox& box) {
+    ++boxes;
+    ClickWidgetAt(*box.button(QMessageBox::Ok));
+  });
+  dlg.MessageBox("I could not back up the F/W in selected model.", "Back up", MessageBoxIcon::Information);
+  EXPECT_EQ(boxes, 1);
+  w.SetBusy(false);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(applies, 0);  // discarded, not kept for later
+  EXPECT_FALSE(w.IsModalEnded());
+
+  // Outside a busy stretch it handles nothing, and input works as before.
+  const int keepAlives = w.KeepAliveCount();
+  QCoreApplication::postEvent(window, std::make_unique<QCloseEvent>().release());
+  w.KeepAlive();
+  EXPECT_EQ(w.KeepAliveCount(), keepAlives);
+  EXPECT_FALSE(w.IsModalEnded());
+  ClickAt(w, kApplyButton);
+  EXPECT_EQ(applies, 1);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(w.IsModalEnded());  // the close request, handled by the loop
 }
 
 }  // namespace
