@@ -2,8 +2,9 @@
 // The operating system as the transport and the update procedure see it: the
 // platform id, the ASPI library, events with a bounded wait, device names with
 // the pass-through call, and sleeping. The transport builds the very request
-// blocks it would hand to the system; a backend carries them out
-// (platform/linux: SG_IO on real drives; sim/: simulated machine and drives).
+// blocks it would hand to the system (their layouts: platform/request_blocks.h);
+// a backend carries them out (platform/linux: SG_IO on real drives; sim/:
+// simulated machine and drives).
 
 #include <cstdint>
 #include <span>

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "transport/request_blocks.h"
+#include "platform/request_blocks.h"
 
 namespace orvel::sim {
 namespace {

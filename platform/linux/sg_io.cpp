@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "transport/request_blocks.h"
+#include "platform/request_blocks.h"
 
 namespace orvel {
 

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/request_blocks.h"
 #include "sim_support.h"
 #include "transport/discovery.h"
-#include "transport/request_blocks.h"
 
 namespace orvel::sim {
 namespace {

@@ -18,7 +18,7 @@
 
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "transport/request_blocks.h"
+#include "platform/request_blocks.h"
 #include "transport/scsi_transport.h"
 
 namespace orvel::test {
