@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/fixed_sense.h"
 #include "platform/platform.h"
 #include "platform/request_blocks.h"
 #include "transport/scsi_transport.h"
@@ -162,8 +163,8 @@ class FakePlatform : public Platform {
   void Finish(const AspiStep& step, std::span<std::uint8_t> srb) {
     srb[srb::kStatus] = step.finalStatus;
     if (step.finalStatus == srb::SS_ERR) {
-      srb[srb::kSenseArea + 12] = step.asc;
-      srb[srb::kSenseArea + 13] = step.ascq;
+      srb[srb::kSenseArea + fixed_sense::kAsc] = step.asc;
+      srb[srb::kSenseArea + fixed_sense::kAscq] = step.ascq;
     }
     if (GetLe32(srb, srb::kBufPointer) == kBufferHandle) {
       std::copy_n(step.data.begin(), std::min(step.data.size(), buffer_.size()), buffer_.begin());
@@ -225,9 +226,9 @@ struct RecordingObserver : CommandObserver {
 // Responder helpers for pass-through drives.
 inline PassThroughResult CheckCondition(std::span<std::uint8_t> block, std::uint8_t asc, std::uint8_t ascq) {
   block[spt::kScsiStatus] = kStatusCheckCondition;
-  block[spt::kSenseArea] = 0x70;
-  block[spt::kSenseArea + 12] = asc;
-  block[spt::kSenseArea + 13] = ascq;
+  block[spt::kSenseArea] = fixed_sense::kCurrent;
+  block[spt::kSenseArea + fixed_sense::kAsc] = asc;
+  block[spt::kSenseArea + fixed_sense::kAscq] = ascq;
   return PassThroughResult::Done;
 }
 inline PassThroughResult Good(std::span<std::uint8_t> block, std::span<const std::uint8_t> data = {}) {
