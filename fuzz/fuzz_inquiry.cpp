@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/transport/fake_platform.h"
-#include "transport/discovery.h"
+#include "drive/discovery.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "firmware/identify.h"
 #include "firmware/image_file.h"
 #include "sim_support.h"
-#include "transport/discovery.h"
+#include "drive/discovery.h"
 
 namespace orvel::sim {
 namespace {

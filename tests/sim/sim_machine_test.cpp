@@ -10,7 +10,7 @@
 
 #include "platform/request_blocks.h"
 #include "sim_support.h"
-#include "transport/discovery.h"
+#include "drive/discovery.h"
 
 namespace orvel::sim {
 namespace {

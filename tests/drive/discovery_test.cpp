@@ -4,7 +4,7 @@
 
 #include "firmware/catalogue.h"
 #include "tests/transport/fake_platform.h"
-#include "transport/discovery.h"
+#include "drive/discovery.h"
 
 namespace orvel {
 namespace {
