@@ -10,7 +10,7 @@
 
 #include "app/program_options.h"
 #include "app/update_app.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/platform.h"
 #include "sim/real_time_platform.h"
 #include "sim/scenarios.h"
 #include "ui/qt/qt_window_system.h"
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     // A dry run at the drive's real pace, so the operator sees the steps go by.
     platform = std::make_unique<orvel::RealTimePlatform>(std::move(machine));
   } else {
-    platform = orvel::MakeLinuxPlatform(kWorkingDirectory);
+    platform = orvel::MakeNativePlatform(kWorkingDirectory);
   }
 
   // Qt sees only the program name: every argument is ours and was parsed above.

@@ -47,8 +47,9 @@ struct CliEnvironment {
   std::function<std::optional<std::string>(std::string_view)> getEnv;
 };
 
-// The simulator or the Linux SG_IO backend, as the request says; simulator
-// pauses are made real unless the request asks for the virtual clock.
+// The simulator or the backend of this system (MakeNativePlatform), as the
+// request says; simulator pauses are made real unless the request asks for
+// the virtual clock.
 std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, std::string* error);
 
 // The process's own environment: real terminal detection, standard input, getenv.

@@ -7,6 +7,7 @@
 // simulated machine and drives).
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -93,5 +94,18 @@ class Platform {
   // this user reach (empty when there is nothing to say).
   virtual std::string AccessProblem() { return {}; }
 };
+
+// The seam to the machine the program runs on. Exactly one backend defines
+// these, the one the build selects for the target system
+// (platform/CMakeLists.txt: platform/linux with platform/posix today); nothing
+// above platform/ names a backend.
+
+// The platform of this machine's real drives, working in `workingDirectory`.
+std::unique_ptr<Platform> MakeNativePlatform(std::string workingDirectory = ".");
+
+enum class StandardStream { Input, Output };
+
+// Whether the process's standard input or output is an interactive terminal.
+bool IsTerminal(StandardStream stream);
 
 }  // namespace orvel

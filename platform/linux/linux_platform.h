@@ -76,7 +76,4 @@ class LinuxPlatform : public Platform {
   mutable std::array<std::optional<std::string>, kCachedCdroms> genericCache_;
 };
 
-// The platform of a real Linux machine, working in `workingDirectory`.
-std::unique_ptr<Platform> MakeLinuxPlatform(std::string workingDirectory = ".");
-
 }  // namespace orvel

@@ -99,7 +99,7 @@ class CliTest : public ::testing::Test {
   }
 
   void WriteSamples() {
-    std::unique_ptr<FileSystem> fs = MakePosixFileSystem(dir_.string());
+    std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(dir_.string());
     std::string error;
     ASSERT_EQ(sim::WriteSampleFirmware(*fs, nullptr, &error), 1) << error;
   }

@@ -29,7 +29,7 @@ class LoadSourceImageTest : public ::testing::Test {
     dir_ = stdfs::temp_directory_path() /
            ("orvel_load_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
     stdfs::create_directories(dir_);
-    files_ = MakePosixFileSystem(dir_.string());
+    files_ = MakeNativeFileSystem(dir_.string());
   }
   void TearDown() override {
     std::error_code ec;
