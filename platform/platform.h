@@ -5,6 +5,9 @@
 // blocks it would hand to the system (their layouts: platform/request_blocks.h);
 // a backend carries them out (platform/linux: SG_IO on real drives; sim/:
 // simulated machine and drives).
+// LoadLibrary and CreateEvent are the system's own names, kept: a Windows
+// backend includes <windows.h> only through platform/win32/windows_shim.h,
+// which undefines the macros of those names.
 
 #include <cstdint>
 #include <memory>
