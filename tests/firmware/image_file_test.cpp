@@ -9,7 +9,7 @@
 
 #include "firmware/image_file.h"
 #include "firmware/sample_firmware.h"
-#include "memory_files.h"
+#include "tests/support/memory_files.h"
 
 namespace orvel {
 namespace {

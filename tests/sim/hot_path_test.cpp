@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "sim_support.h"
+#include "tests/sim/sim_support.h"
 
 namespace {
 std::atomic<bool> counting{false};

@@ -7,7 +7,7 @@
 
 #include "firmware/identify.h"
 #include "firmware/image_file.h"
-#include "sim_support.h"
+#include "tests/sim/sim_support.h"
 #include "drive/discovery.h"
 
 namespace orvel::sim {

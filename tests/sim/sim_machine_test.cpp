@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/request_blocks.h"
-#include "sim_support.h"
+#include "tests/sim/sim_support.h"
 #include "drive/discovery.h"
 
 namespace orvel::sim {

@@ -5,7 +5,7 @@
 
 #include "tests/update/update_harness.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 namespace {
 
 enum class Role { EnterMode, Inquiry, IdRead, BackupRead, FullChunk, LastChunk, Finish, Rewrite, Sense, Poll };
@@ -137,4 +137,4 @@ TEST_P(FaultMatrix, EndsOnThePageOfItsFailureRow) {
 INSTANTIATE_TEST_SUITE_P(EveryCommand, FaultMatrix, ::testing::ValuesIn(AllCases()), CaseName);
 
 }  // namespace
-}  // namespace orvel::test
+}  // namespace orvel::testing

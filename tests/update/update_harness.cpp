@@ -11,7 +11,7 @@
 #include "firmware/sample_firmware.h"
 #include "sim/scenarios.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 
 namespace {
 
@@ -144,4 +144,4 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
   return s;
 }
 
-}  // namespace orvel::test
+}  // namespace orvel::testing

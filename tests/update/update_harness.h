@@ -14,7 +14,7 @@
 #include "transport/scsi_transport.h"
 #include "update/update_procedure.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 
 // Everything the procedure reports, in one ordered log, plus handy views.
 class RecordingHost : public UpdateHost {
@@ -93,4 +93,4 @@ struct Rig {
 
 std::string Hex(std::span<const std::uint8_t> bytes);
 
-}  // namespace orvel::test
+}  // namespace orvel::testing

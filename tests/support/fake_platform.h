@@ -1,8 +1,9 @@
 #pragma once
-// A scripted Platform for the transport and drive tests: an ASPI layer whose
-// requests finish at once, during the wait or never; pass-through devices by
-// name with a responder per command; every call recorded. Time is virtual:
-// a wait that times out only adds to `waitedMs`.
+// A scripted Platform for the transport, drive and platform tests: an ASPI
+// layer whose requests finish at once, during the wait or never; pass-through
+// devices by name with a responder per command; every call recorded; a working
+// directory in memory. Time is virtual: a wait that times out only adds to
+// `waitedMs`.
 
 #include <algorithm>
 #include <cstdint>
@@ -20,9 +21,9 @@
 #include "platform/fixed_sense.h"
 #include "platform/platform.h"
 #include "platform/request_blocks.h"
-#include "transport/scsi_transport.h"
+#include "tests/support/memory_files.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 
 // How the fake ASPI layer finishes one request.
 struct AspiStep {
@@ -52,7 +53,7 @@ class FakeAspi : public AspiLibrary {
 
 class FakePlatform : public Platform {
  public:
-  FakePlatform() : files_(MakeNativeFileSystem(".")), aspi_(*this) {}
+  FakePlatform() : aspi_(*this) {}
 
   // --- script ---
   std::uint32_t platformId = kPlatformNt;
@@ -63,6 +64,8 @@ class FakePlatform : public Platform {
   std::deque<AspiStep> aspiSteps;      // one per SendASPI32Command; none left: SS_NO_DEVICE
   std::set<std::string> devices;       // names that open
   PassThroughResponder responder;      // default: GOOD, nothing moved but the asked length
+  std::string accessProblem;
+  MemoryFileSystem files;
 
   // --- record ---
   std::vector<std::string> loadedLibraries;
@@ -151,7 +154,8 @@ class FakePlatform : public Platform {
   }
   void CloseDevice(DeviceHandle) override { --openHandles; }
   void Sleep(std::uint32_t ms) override { waitedMs += ms; }
-  FileSystem& Files() override { return *files_; }
+  FileSystem& Files() override { return files; }
+  std::string AccessProblem() override { return accessProblem; }
 
   std::span<std::uint8_t> RegisteredBuffer() const { return buffer_; }
 
@@ -190,7 +194,6 @@ class FakePlatform : public Platform {
     heldEvent_ = GetLe32(srb, srb::kPostProc);
   }
 
-  std::unique_ptr<FileSystem> files_;
   FakeAspi aspi_;
   std::span<std::uint8_t> buffer_;
   EventHandle nextEvent_ = 1;
@@ -206,22 +209,6 @@ inline bool FakeAspi::HasEntryPoint(std::string_view name) {
 }
 inline std::uint32_t FakeAspi::GetASPI32SupportInfo() { return p_.supportInfo; }
 inline void FakeAspi::SendASPI32Command(std::span<std::uint8_t> srb) { p_.Send(srb); }
-
-// Records every command that passes ExecuteCommand.
-struct RecordingObserver : CommandObserver {
-  struct Entry {
-    std::vector<std::uint8_t> cdb;
-    std::uint8_t direction;
-    std::uint32_t length;
-    CommandOutcome outcome;
-    std::uint8_t asc, ascq;
-    int result;
-  };
-  std::vector<Entry> seen;
-  void OnCommand(const CommandRecord& r) override {
-    seen.push_back({{r.cdb.begin(), r.cdb.end()}, r.direction, r.length, r.outcome, r.asc, r.ascq, r.result});
-  }
-};
 
 // Responder helpers for pass-through drives.
 inline PassThroughResult CheckCondition(std::span<std::uint8_t> block, std::uint8_t asc, std::uint8_t ascq) {
@@ -258,4 +245,4 @@ inline std::vector<std::uint8_t> InquiryData(std::string_view vendor, std::strin
   return d;
 }
 
-}  // namespace orvel::test
+}  // namespace orvel::testing
