@@ -22,7 +22,7 @@
 
 #include "app/program_options.h"
 #include "app/update_app.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/platform.h"
 #include "resources/resource_ids.h"
 #include "sim/real_time_platform.h"
 #include "sim/scenarios.h"
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     // A dry run at the drive's real pace, so the operator sees the steps go by.
     platform = std::make_unique<orvel::RealTimePlatform>(std::move(machine));
   } else {
-    platform = orvel::MakeLinuxPlatform(workingDirectory);
+    platform = orvel::MakeNativePlatform(workingDirectory);
   }
 
   // Wayland matches the window to its desktop entry (and so its icon) by this name.

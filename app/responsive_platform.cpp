@@ -9,7 +9,7 @@ void ResponsivePlatform::Sleep(std::uint32_t milliseconds) {
   do {
     keepAlive_();
     const std::uint32_t slice = std::min(remaining, kKeepAliveSliceMs);
-    inner_.Sleep(slice);
+    ForwardingPlatform::Sleep(slice);
     remaining -= slice;
   } while (remaining > 0);
   keepAlive_();

@@ -8,7 +8,7 @@
 
 #include "app/responsive_platform.h"
 #include "app/variant.h"
-#include "transport/discovery.h"
+#include "drive/discovery.h"
 #include "transport/scsi_transport.h"
 #include "ui/dialog.h"
 #include "update/update_host.h"

@@ -21,7 +21,7 @@ void BM_IdentifyPackedFile(benchmark::State& state) {
     std::ofstream out(dir / "LAST.KVF", std::ios::binary);
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   }
-  auto files = MakePosixFileSystem(dir.string());
+  auto files = MakeNativeFileSystem(dir.string());
   for (auto _ : state) {
     const SourceIdentification id = IdentifyFile(*files, "LAST.KVF");
     if (id.outcome != IdentifyOutcome::Identified || id.entryIndex != 44) {

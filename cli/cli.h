@@ -51,8 +51,9 @@ struct CliEnvironment {
   std::function<std::vector<std::string>(const PlatformRequest&)> listDriveAddresses;
 };
 
-// The simulator or the Linux SG_IO backend, as the request says; simulator
-// pauses are made real unless the request asks for the virtual clock.
+// The simulator or the backend of this system (MakeNativePlatform), as the
+// request says; simulator pauses are made real unless the request asks for
+// the virtual clock.
 std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, std::string* error);
 
 // From the device nodes present (sr0..9, else sg0..9), or the simulated

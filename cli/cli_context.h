@@ -12,7 +12,7 @@
 #include "cli/cli.h"
 #include "cli/command_trace.h"
 #include "firmware/identify.h"
-#include "transport/discovery.h"
+#include "drive/discovery.h"
 #include "transport/scsi_transport.h"
 
 namespace orvel {

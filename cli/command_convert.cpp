@@ -165,7 +165,7 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
     if (opened != kExitOk) return finish(opened, "simulator not available");
     fs = &platform->Files();
   } else {
-    posix = MakePosixFileSystem(ctx.options.workingDirectory);
+    posix = MakeNativeFileSystem(ctx.options.workingDirectory);
     fs = posix.get();
   }
   Conversion c;

@@ -11,7 +11,7 @@ int CommandMakeSamples(CliContext& ctx, const std::string& directory) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
   if (!std::filesystem::is_directory(path, ec)) return ctx.Fail(kExitNoSuchDriveOrFile, directory + ": not a directory");
-  std::unique_ptr<FileSystem> fs = MakePosixFileSystem(path);
+  std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(path);
   std::vector<std::string> written;
   std::string error;
   if (sim::WriteSampleFirmware(*fs, &written, &error) == 0) return ctx.Fail(kExitUpdateFailed, error);

@@ -2,18 +2,17 @@
 #include <cctype>
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
 
 #include "cli/cli.h"
 #include "cli/cli_context.h"
+#include "platform/platform.h"
 #include "sim/real_time_platform.h"
-#include "platform/linux/linux_platform.h"
 #include "sim/scenarios.h"
 
 namespace orvel {
 
 std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, std::string* error) {
-  if (!request.simulate) return MakeLinuxPlatform(request.workingDirectory);
+  if (!request.simulate) return MakeNativePlatform(request.workingDirectory);
   const std::string text = request.scenario.empty() ? std::string("default") : request.scenario;
   std::unique_ptr<Platform> machine = sim::MakeScenario(text, request.workingDirectory, error);
   if (!machine) return nullptr;
@@ -64,12 +63,13 @@ std::vector<std::string> DefaultDriveAddresses(const PlatformRequest& request) {
     return SimulatedAddresses(*machine);
   }
   // The route takes the cdrom nodes when any is there, otherwise the generic nodes.
-  LinuxPlatform nodes(request.workingDirectory.empty() ? std::string(".") : request.workingDirectory);
+  const std::unique_ptr<Platform> nodes =
+      MakeNativePlatform(request.workingDirectory.empty() ? std::string(".") : request.workingDirectory);
   TransportMode mode = TransportMode::CdromDevice;
-  std::vector<std::uint8_t> numbers = nodes.PresentNodeNumbers(mode);
+  std::vector<std::uint8_t> numbers = nodes->PresentDeviceNumbers(mode);
   if (numbers.empty()) {
     mode = TransportMode::DriveLetter;
-    numbers = nodes.PresentNodeNumbers(mode);
+    numbers = nodes->PresentDeviceNumbers(mode);
   }
   std::vector<std::string> addresses;
   for (const std::uint8_t n : numbers) addresses.push_back(AddressPart(mode, DriveAddress{0, 0, n}));
@@ -80,8 +80,8 @@ CliEnvironment ProcessCliEnvironment() {
   CliEnvironment env;
   env.makePlatform = MakeDefaultPlatform;
   env.listDriveAddresses = DefaultDriveAddresses;
-  env.outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
-  env.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
+  env.outputIsTerminal = IsTerminal(StandardStream::Output);
+  env.inputIsTerminal = IsTerminal(StandardStream::Input);
   env.readLine = []() -> std::optional<std::string> {
     std::string line;
     if (!std::getline(std::cin, line)) return std::nullopt;

@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "tests/transport/fake_platform.h"
-#include "transport/discovery.h"
+#include "tests/support/fake_platform.h"
+#include "drive/discovery.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t delivered = data[1];  // may claim more than was asked
   const std::vector<std::uint8_t> answer(data + 2, data + size);
 
-  test::FakePlatform p;
+  orvel::testing::FakePlatform p;
   ScsiTransport t(p);
   t.mode = (selector & 1) != 0 ? TransportMode::CdromDevice : TransportMode::DriveLetter;
   const std::uint8_t number = static_cast<std::uint8_t>((selector >> 1) % 10);

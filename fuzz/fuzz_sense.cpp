@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/linux/sg_io.h"
-#include "transport/request_blocks.h"
+#include "platform/request_blocks.h"
 
 namespace {
 

@@ -59,8 +59,10 @@ class FileSystem {
   virtual std::vector<std::string> ListRegularFiles(std::string_view pattern) = 0;
 };
 
-// The real file system, rooted at a working directory ("." by default).
-std::unique_ptr<FileSystem> MakePosixFileSystem(std::string workingDirectory = ".");
+// The system's own file system, rooted at a working directory ("." by
+// default). Defined by the backend the build selects for the target system
+// (platform/CMakeLists.txt: platform/posix today).
+std::unique_ptr<FileSystem> MakeNativeFileSystem(std::string workingDirectory = ".");
 
 // Case-insensitive wildcard match of a bare file name ('*' and '?').
 bool MatchesPattern(std::string_view name, std::string_view pattern);

@@ -2,13 +2,19 @@
 // The operating system as the transport and the update procedure see it: the
 // platform id, the ASPI library, events with a bounded wait, device names with
 // the pass-through call, and sleeping. The transport builds the very request
-// blocks it would hand to the system; a backend carries them out
-// (platform/linux: SG_IO on real drives; sim/: simulated machine and drives).
+// blocks it would hand to the system (their layouts: platform/request_blocks.h);
+// a backend carries them out (platform/linux: SG_IO on real drives; sim/:
+// simulated machine and drives).
+// LoadLibrary and CreateEvent are the system's own names, kept: a Windows
+// backend includes <windows.h> only through platform/win32/windows_shim.h,
+// which undefines the macros of those names.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -91,6 +97,24 @@ class Platform {
   // A message for the operator when drives exist that the system does not let
   // this user reach (empty when there is nothing to say).
   virtual std::string AccessProblem() { return {}; }
+
+  // Device numbers of the mode whose nodes exist, learnt without opening them
+  // (for the shell's completion, which must never disturb a drive); empty
+  // where the system cannot tell.
+  virtual std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode) { return {}; }
 };
+
+// The seam to the machine the program runs on. Exactly one backend defines
+// these, the one the build selects for the target system
+// (platform/CMakeLists.txt: platform/linux with platform/posix today); nothing
+// above platform/ names a backend.
+
+// The platform of this machine's real drives, working in `workingDirectory`.
+std::unique_ptr<Platform> MakeNativePlatform(std::string workingDirectory = ".");
+
+enum class StandardStream { Input, Output };
+
+// Whether the process's standard input or output is an interactive terminal.
+bool IsTerminal(StandardStream stream);
 
 }  // namespace orvel

@@ -6,14 +6,14 @@
 namespace orvel {
 
 RealTimePlatform::RealTimePlatform(std::unique_ptr<Platform> inner, Sleeper sleeper)
-    : inner_(std::move(inner)), sleeper_(std::move(sleeper)) {
+    : ForwardingPlatform(std::move(inner)), sleeper_(std::move(sleeper)) {
   if (!sleeper_) {
     sleeper_ = [](std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
   }
 }
 
 void RealTimePlatform::Sleep(std::uint32_t milliseconds) {
-  inner_->Sleep(milliseconds);
+  ForwardingPlatform::Sleep(milliseconds);
   sleeper_(milliseconds);
 }
 

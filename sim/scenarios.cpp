@@ -7,7 +7,7 @@
 
 #include "firmware/catalogue.h"
 #include "firmware/sample_firmware.h"
-#include "transport/request_blocks.h"
+#include "platform/request_blocks.h"
 
 namespace orvel::sim {
 namespace {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/fixed_sense.h"
+
 namespace orvel::sim {
 namespace {
 
@@ -28,14 +30,6 @@ constexpr std::size_t kLoaderByteIndex = 9;
 constexpr std::size_t kChunkLengthHi = 6;
 constexpr std::size_t kAddressByte = 2;
 constexpr std::uint8_t kErased = 0xFF;
-
-// Fixed-format sense layout.
-constexpr std::uint8_t kSenseCurrentFixed = 0x70;
-constexpr std::size_t kSenseKeyByte = 2;
-constexpr std::size_t kSenseAddLenByte = 7;
-constexpr std::size_t kSenseAscByte = 12;
-constexpr std::size_t kSenseAscqByte = 13;
-constexpr std::uint8_t kSenseAdditionalLength = kSenseDataLength - 8;
 
 // INQUIRY layout.
 constexpr std::size_t kInqVendor = 8;
@@ -227,12 +221,7 @@ DriveAnswer SimDrive::DoInquiry(std::span<const std::uint8_t> cdb, std::span<std
 }
 
 DriveAnswer SimDrive::DoRequestSense(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) {
-  std::array<std::uint8_t, kSenseDataLength> data{};
-  data[0] = kSenseCurrentFixed;
-  data[kSenseKeyByte] = lastSense_.key;
-  data[kSenseAddLenByte] = kSenseAdditionalLength;
-  data[kSenseAscByte] = lastSense_.asc;
-  data[kSenseAscqByte] = lastSense_.ascq;
+  const auto data = fixed_sense::Make(lastSense_.key, lastSense_.asc, lastSense_.ascq);
   const std::size_t n = std::min({data.size(), std::size_t{cdb[kAllocationByte]}, dataIn.size()});
   std::memcpy(dataIn.data(), data.data(), n);
   // Reporting the sense consumes it, as on any drive.

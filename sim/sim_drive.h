@@ -25,7 +25,6 @@
 
 namespace orvel::sim {
 
-inline constexpr std::size_t kSenseDataLength = 14;  // fixed format, as served
 inline constexpr std::size_t kInquiryDataLength = 36;
 inline constexpr std::uint8_t kPeripheralCdrom = 0x05;
 

@@ -4,7 +4,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "transport/request_blocks.h"
+#include "platform/fixed_sense.h"
+#include "platform/request_blocks.h"
 
 namespace orvel::sim {
 namespace {
@@ -19,21 +20,12 @@ constexpr std::uint32_t kMsPerSecond = 1000;
 constexpr int kClosedHandle = -2;
 constexpr std::uint32_t kStatusShift = 8;
 
-// Fixed-format sense as the ASPI layer and the pass-through driver deliver it.
-constexpr std::uint8_t kSenseCurrentFixed = 0x70;
-constexpr std::size_t kSenseKeyByte = 2;
-constexpr std::size_t kSenseAddLenByte = 7;
-constexpr std::size_t kSenseAscByte = 12;
-constexpr std::size_t kSenseAscqByte = 13;
-constexpr std::uint8_t kSenseAdditionalLength = kSenseDataLength - 8;
-
+// Fixed-format sense as the ASPI layer and the pass-through driver deliver it:
+// the drive's 14 bytes, the rest of the area (up to its 16 bytes) cleared.
 void PutSense(std::span<std::uint8_t> area, Sense s) {
   std::array<std::uint8_t, srb::kSenseAreaSize> fixed{};
-  fixed[0] = kSenseCurrentFixed;
-  fixed[kSenseKeyByte] = s.key;
-  fixed[kSenseAddLenByte] = kSenseAdditionalLength;
-  fixed[kSenseAscByte] = s.asc;
-  fixed[kSenseAscqByte] = s.ascq;
+  const auto sense = fixed_sense::Make(s.key, s.asc, s.ascq);
+  std::copy(sense.begin(), sense.end(), fixed.begin());
   std::memcpy(area.data(), fixed.data(), std::min(area.size(), fixed.size()));
 }
 
@@ -62,7 +54,7 @@ class SimAspiLibrary : public AspiLibrary {
 
 SimMachine::SimMachine(std::uint32_t platformId, std::string workingDirectory)
     : platformId_(platformId), workingDirectory_(std::move(workingDirectory)) {
-  files_ = std::make_unique<FaultyFileSystem>(MakePosixFileSystem(workingDirectory_), fileFaults_);
+  files_ = std::make_unique<FaultyFileSystem>(MakeNativeFileSystem(workingDirectory_), fileFaults_);
   scratch_.assign(kScratchSize, 0);
   pending_.reserve(kPendingCapacity);
 }

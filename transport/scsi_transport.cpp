@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/fixed_sense.h"
+
 namespace orvel {
 
 namespace {
@@ -20,8 +22,6 @@ constexpr std::uint32_t kSupportStatusShift = 8;
 constexpr std::uint32_t kByteMask = 0xFF;
 
 constexpr std::uint8_t kLogicalUnit = 0;
-constexpr std::size_t kSenseAscIndex = 12;
-constexpr std::size_t kSenseAscqIndex = 13;
 constexpr std::size_t kMaxCdbLength = 16;
 constexpr std::size_t kPassThroughCdbBytes = 12;
 constexpr std::uint8_t kCdromNumbers = 10;
@@ -153,8 +153,8 @@ int ScsiTransport::ExecuteAspi(std::uint32_t length) {
   lastAscq = 0;
   const std::uint8_t status = block[srb::kStatus];
   if (status == srb::SS_ERR) {
-    lastAsc = block[srb::kSenseArea + kSenseAscIndex];
-    lastAscq = block[srb::kSenseArea + kSenseAscqIndex];
+    lastAsc = block[srb::kSenseArea + fixed_sense::kAsc];
+    lastAscq = block[srb::kSenseArea + fixed_sense::kAscq];
     outcome_ = CommandOutcome::CheckCondition;
     return 0;
   }
@@ -214,8 +214,8 @@ int ScsiTransport::ExecutePassThrough(std::uint32_t length) {
   }
   const std::uint8_t status = block[spt::kScsiStatus];
   if (status == kStatusCheckCondition) {
-    lastAsc = block[spt::kSenseArea + kSenseAscIndex];
-    lastAscq = block[spt::kSenseArea + kSenseAscqIndex];
+    lastAsc = block[spt::kSenseArea + fixed_sense::kAsc];
+    lastAscq = block[spt::kSenseArea + fixed_sense::kAscq];
     outcome_ = CommandOutcome::CheckCondition;
     return 0;
   }

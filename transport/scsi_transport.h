@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "transport/request_blocks.h"
+#include "platform/request_blocks.h"
 
 namespace orvel {
 

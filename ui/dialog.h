@@ -2,7 +2,10 @@
 // The dialog layer the application is written against: a dialog built from a
 // template, control wrappers in the roles of the classic framework's classes,
 // data exchange in both directions, a message map from control events to
-// handlers, message boxes, an immediate repaint, modal runs.
+// handlers, message boxes, an immediate repaint, modal runs. Member names
+// follow the framework (SetWindowText, GetWindowText, MessageBox); a Windows
+// backend includes <windows.h> only through platform/win32/windows_shim.h,
+// which undefines the macros of those names.
 
 #include <functional>
 #include <memory>

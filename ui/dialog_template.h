@@ -1,6 +1,8 @@
 #pragma once
 // Dialog templates as data: controls by id, kind, style and position in dialog
-// units, in tab order.
+// units, in tab order. IDOK and IDCANCEL carry the system's names and values;
+// <windows.h> comes in only through platform/win32/windows_shim.h, which
+// undefines its macros of them.
 
 #include <cstdint>
 #include <string>

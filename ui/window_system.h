@@ -1,8 +1,10 @@
 #pragma once
 // What a window-system backend provides to the dialog layer: a dialog window
 // built from a template, its controls by id, painting, message boxes, modal
-// runs, and keeping a window alive while a long operation holds the thread. Backends: ui/qt (Qt 6 Widgets, real windows) and ui/headless (in
-// memory, for tests).
+// runs, and keeping a window alive while a long operation holds the thread.
+// Backends: ui/qt (Qt 6 Widgets, real windows) and ui/headless (in memory, for
+// tests). A Windows backend includes <windows.h> only through
+// platform/win32/windows_shim.h, so MessageBox here stays ours.
 
 #include <cstdint>
 #include <memory>

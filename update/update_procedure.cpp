@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "transport/discovery.h"
+#include "drive/discovery.h"
 #include "update/update_steps.h"
 
 namespace orvel {

@@ -44,7 +44,7 @@ std::string_view GenericStemOf(std::string_view name) {
 }  // namespace
 
 LinuxPlatform::LinuxPlatform(std::string workingDirectory, std::string devRoot, std::string sysfsRoot)
-    : files_(MakePosixFileSystem(std::move(workingDirectory))),
+    : files_(MakeNativeFileSystem(std::move(workingDirectory))),
       devRoot_(std::move(devRoot)),
       sysfsRoot_(std::move(sysfsRoot)) {}
 
@@ -64,7 +64,7 @@ std::string LinuxPlatform::DeviceName(TransportMode mode, std::uint8_t number) {
   return name;
 }
 
-std::vector<std::uint8_t> LinuxPlatform::PresentNodeNumbers(TransportMode mode) {
+std::vector<std::uint8_t> LinuxPlatform::PresentDeviceNumbers(TransportMode mode) {
   std::vector<std::uint8_t> present;
   for (std::uint8_t n = 0; n < kCachedCdroms; ++n) {
     std::error_code ec;
@@ -222,7 +222,8 @@ int LinuxPlatform::SendSgIo(int fd, sg_io_hdr_t& hdr) {
   return ::ioctl(fd, SG_IO, &hdr) < 0 ? -errno : 0;
 }
 
-std::unique_ptr<Platform> MakeLinuxPlatform(std::string workingDirectory) {
+// The Linux backend is the native platform of a Linux build.
+std::unique_ptr<Platform> MakeNativePlatform(std::string workingDirectory) {
   return std::make_unique<LinuxPlatform>(std::move(workingDirectory));
 }
 

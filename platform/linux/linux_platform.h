@@ -51,7 +51,7 @@ class LinuxPlatform : public Platform {
 
   // The numbers 0..9 whose node of `mode` is present (sr0..sr9 or sg0..sg9),
   // from the directory alone: nothing is opened, so a shell's completion may ask.
-  std::vector<std::uint8_t> PresentNodeNumbers(TransportMode mode);
+  std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override;
 
  protected:
   // open(2) of a node; the descriptor, or -errno.
@@ -80,8 +80,5 @@ class LinuxPlatform : public Platform {
   // sysfs answers once per cdrom number; there is no rescan during a run.
   mutable std::array<std::optional<std::string>, kCachedCdroms> genericCache_;
 };
-
-// The platform of a real Linux machine, working in `workingDirectory`.
-std::unique_ptr<Platform> MakeLinuxPlatform(std::string workingDirectory = ".");
 
 }  // namespace orvel

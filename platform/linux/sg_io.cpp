@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "transport/request_blocks.h"
+#include "platform/fixed_sense.h"
+#include "platform/request_blocks.h"
 
 namespace orvel {
 
@@ -24,18 +25,10 @@ constexpr unsigned kDriverSense = 0x08;     // DRIVER_SENSE
 // Sense layout.
 constexpr std::uint8_t kResponseCodeMask = 0x7F;
 constexpr std::uint8_t kValidBit = 0x80;
-constexpr std::uint8_t kFixedCurrent = 0x70;
-constexpr std::uint8_t kFixedDeferred = 0x71;
 constexpr std::uint8_t kDescCurrent = 0x72;
 constexpr std::uint8_t kDescDeferred = 0x73;
 constexpr std::uint8_t kSenseKeyMask = 0x0F;
-constexpr std::size_t kFixedSenseKey = 2;
-constexpr std::size_t kFixedInfo = 3;         // 4 bytes
-constexpr std::size_t kFixedAddLength = 7;
-constexpr std::uint8_t kFixedAddLengthValue = 10;  // bytes 8..17
-constexpr std::size_t kFixedAsc = 12;
-constexpr std::size_t kFixedAscq = 13;
-constexpr std::size_t kFixedSks = 15;         // 3 bytes
+constexpr std::uint8_t kFixedAddLengthValue = 10;  // bytes 8..17: through the sense-key specific field
 constexpr std::size_t kDescSenseKey = 1;
 constexpr std::size_t kDescAsc = 2;
 constexpr std::size_t kDescAscq = 3;
@@ -75,7 +68,7 @@ void NormaliseDescriptors(std::span<const std::uint8_t> raw, std::span<std::uint
                                     [](std::uint8_t b) { return b == 0; });
       if (fits) {
         for (std::size_t i = 0; i < kInfoHighBytes; ++i) {
-          Put(fixed, kFixedInfo + i, d[kInfoDescValue + kInfoHighBytes + i]);
+          Put(fixed, fixed_sense::kInformation + i, d[kInfoDescValue + kInfoHighBytes + i]);
         }
         if ((d[kInfoDescValid] & kValidBit) != 0 && !fixed.empty()) {
           fixed[0] = static_cast<std::uint8_t>(fixed[0] | kValidBit);
@@ -83,7 +76,7 @@ void NormaliseDescriptors(std::span<const std::uint8_t> raw, std::span<std::uint
       }
     } else if (type == kDescTypeSks && size >= kSksDescLength) {
       for (std::size_t i = 0; i < kSksBytes; ++i) {
-        Put(fixed, kFixedSks + i, d[kSksDescValue + i]);
+        Put(fixed, fixed_sense::kSenseKeySpecific + i, d[kSksDescValue + i]);
       }
     }
     at += size;
@@ -98,7 +91,7 @@ bool NormaliseSense(std::span<const std::uint8_t> raw, std::span<std::uint8_t> f
     return false;
   }
   const std::uint8_t code = raw[0] & kResponseCodeMask;
-  if (code == kFixedCurrent || code == kFixedDeferred) {
+  if (code == fixed_sense::kCurrent || code == fixed_sense::kDeferred) {
     const std::size_t n = std::min(raw.size(), fixed.size());
     std::copy_n(raw.begin(), n, fixed.begin());
     return true;
@@ -106,16 +99,16 @@ bool NormaliseSense(std::span<const std::uint8_t> raw, std::span<std::uint8_t> f
   if (code != kDescCurrent && code != kDescDeferred) {
     return false;
   }
-  fixed[0] = code == kDescCurrent ? kFixedCurrent : kFixedDeferred;
+  fixed[fixed_sense::kResponseCode] = code == kDescCurrent ? fixed_sense::kCurrent : fixed_sense::kDeferred;
   if (raw.size() > kDescSenseKey) {
-    Put(fixed, kFixedSenseKey, raw[kDescSenseKey] & kSenseKeyMask);
+    Put(fixed, fixed_sense::kSenseKey, raw[kDescSenseKey] & kSenseKeyMask);
   }
-  Put(fixed, kFixedAddLength, kFixedAddLengthValue);
+  Put(fixed, fixed_sense::kAdditionalLength, kFixedAddLengthValue);
   if (raw.size() > kDescAsc) {
-    Put(fixed, kFixedAsc, raw[kDescAsc]);
+    Put(fixed, fixed_sense::kAsc, raw[kDescAsc]);
   }
   if (raw.size() > kDescAscq) {
-    Put(fixed, kFixedAscq, raw[kDescAscq]);
+    Put(fixed, fixed_sense::kAscq, raw[kDescAscq]);
   }
   NormaliseDescriptors(raw, fixed);
   return true;

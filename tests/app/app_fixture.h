@@ -64,7 +64,7 @@ class AppTest : public ::testing::Test {
   }
 
   void WriteSamples() {
-    auto files = MakePosixFileSystem(dir_);
+    auto files = MakeNativeFileSystem(dir_);
     std::string error;
     ASSERT_EQ(sim::WriteSampleFirmware(*files, nullptr, &error), 1) << error;
   }

@@ -16,35 +16,11 @@
 
 #include "cli/cli.h"
 #include "platform/files.h"
+#include "platform/forwarding_platform.h"
 #include "sim/scenarios.h"
 #include "sim/sim_machine.h"
 
 namespace orvel::testing {
-
-// The machine stays the fixture's; the command line gets a view of it.
-class BorrowedPlatform : public Platform {
- public:
-  explicit BorrowedPlatform(Platform& inner) : inner_(inner) {}
-  std::uint32_t PlatformId() override { return inner_.PlatformId(); }
-  AspiLibrary* LoadLibrary(std::string_view name) override { return inner_.LoadLibrary(name); }
-  void FreeLibrary(AspiLibrary* lib) override { inner_.FreeLibrary(lib); }
-  std::uint32_t RegisterBuffer(std::span<std::uint8_t> buffer) override { return inner_.RegisterBuffer(buffer); }
-  EventHandle CreateEvent() override { return inner_.CreateEvent(); }
-  WaitResult WaitEvent(EventHandle ev, std::uint32_t ms) override { return inner_.WaitEvent(ev, ms); }
-  void ResetEvent(EventHandle ev) override { inner_.ResetEvent(ev); }
-  void CloseEvent(EventHandle ev) override { inner_.CloseEvent(ev); }
-  std::string DeviceName(TransportMode mode, std::uint8_t n) override { return inner_.DeviceName(mode, n); }
-  DeviceHandle OpenDevice(std::string_view name) override { return inner_.OpenDevice(name); }
-  PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) override {
-    return inner_.PassThrough(dev, block);
-  }
-  void CloseDevice(DeviceHandle dev) override { inner_.CloseDevice(dev); }
-  void Sleep(std::uint32_t ms) override { inner_.Sleep(ms); }
-  FileSystem& Files() override { return inner_.Files(); }
-
- private:
-  Platform& inner_;
-};
 
 struct CliRun {
   int status = -1;
@@ -64,7 +40,8 @@ class CliTest : public ::testing::Test {
       machine = sim::MakeScenario(request.scenario.empty() ? "default" : request.scenario,
                                   request.workingDirectory, error);
       if (!machine) return nullptr;
-      return std::make_unique<BorrowedPlatform>(*machine);
+      // The machine stays the fixture's; the command line gets a view of it.
+      return std::make_unique<ForwardingPlatform>(*machine);
     };
     env.getEnv = [](std::string_view name) -> std::optional<std::string> {
       if (name == "ORVEL_SIM_FAST") return std::string("1");
@@ -99,7 +76,7 @@ class CliTest : public ::testing::Test {
   }
 
   void WriteSamples() {
-    std::unique_ptr<FileSystem> fs = MakePosixFileSystem(dir_.string());
+    std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(dir_.string());
     std::string error;
     ASSERT_EQ(sim::WriteSampleFirmware(*fs, nullptr, &error), 1) << error;
   }

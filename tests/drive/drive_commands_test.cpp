@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "drive/drive_commands.h"
-#include "tests/transport/fake_platform.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/recording_observer.h"
 
 namespace orvel {
 namespace {
 
-using test::FakePlatform;
-using test::RecordingObserver;
+using testing::FakePlatform;
+using testing::RecordingObserver;
 using Bytes = std::vector<std::uint8_t>;
 
 // How the fake drive answers one pass-through command.
@@ -35,7 +36,7 @@ class DriveCommandTest : public ::testing::Test {
       }
       b[spt::kScsiStatus] = a.status;
       if (a.status == kStatusCheckCondition) {
-        return test::CheckCondition(b, a.asc, a.ascq);
+        return testing::CheckCondition(b, a.asc, a.ascq);
       }
       if (b[spt::kDataIn] == spt::SCSI_IOCTL_DATA_IN) {
         const std::uint32_t asked = GetLe32(b, spt::kDataTransferLength);

@@ -5,7 +5,7 @@
 
 #include "firmware/identify.h"
 #include "firmware/sample_firmware.h"
-#include "memory_files.h"
+#include "tests/support/memory_files.h"
 
 namespace orvel {
 namespace {

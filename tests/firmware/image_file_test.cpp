@@ -9,7 +9,7 @@
 
 #include "firmware/image_file.h"
 #include "firmware/sample_firmware.h"
-#include "memory_files.h"
+#include "tests/support/memory_files.h"
 
 namespace orvel {
 namespace {
@@ -29,7 +29,7 @@ class LoadSourceImageTest : public ::testing::Test {
     dir_ = stdfs::temp_directory_path() /
            ("orvel_load_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
     stdfs::create_directories(dir_);
-    files_ = MakePosixFileSystem(dir_.string());
+    files_ = MakeNativeFileSystem(dir_.string());
   }
   void TearDown() override {
     std::error_code ec;

@@ -118,13 +118,13 @@ TEST_F(LinuxPlatformTest, CdromNodesMapToTheirGenericNodeThroughSysfs) {
 TEST_F(LinuxPlatformTest, PresentNodesAreListedWithoutOpeningAny) {
   tree.Node("sr10");  // beyond the route's numbers
   tree.Node("srx");
-  EXPECT_EQ(p.PresentNodeNumbers(TransportMode::CdromDevice), (std::vector<std::uint8_t>{0, 1, 2}))
+  EXPECT_EQ(p.PresentDeviceNumbers(TransportMode::CdromDevice), (std::vector<std::uint8_t>{0, 1, 2}))
       << "sr7 is a directory, not a node";
-  EXPECT_EQ(p.PresentNodeNumbers(TransportMode::DriveLetter), (std::vector<std::uint8_t>{1, 4}));
+  EXPECT_EQ(p.PresentDeviceNumbers(TransportMode::DriveLetter), (std::vector<std::uint8_t>{1, 4}));
   EXPECT_TRUE(p.opened.empty());
   FakeTree empty;
   LinuxPlatform none(empty.Root(), empty.Dev(), empty.Sys());
-  EXPECT_TRUE(none.PresentNodeNumbers(TransportMode::CdromDevice).empty());
+  EXPECT_TRUE(none.PresentDeviceNumbers(TransportMode::CdromDevice).empty());
 }
 
 TEST_F(LinuxPlatformTest, OpenFailuresAreReportedAsNoDevice) {

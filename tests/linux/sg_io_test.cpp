@@ -5,7 +5,7 @@
 #include <array>
 #include <vector>
 
-#include "transport/request_blocks.h"
+#include "platform/request_blocks.h"
 
 namespace orvel {
 namespace {

@@ -22,7 +22,7 @@ void* Allocate(std::size_t size) {
 
 }  // namespace
 
-namespace orvel::sim::testing {
+namespace orvel::testing {
 
 void StartCountingAllocations() {
   allocations = 0;
@@ -34,7 +34,7 @@ long StopCountingAllocations() {
   return allocations.load();
 }
 
-}  // namespace orvel::sim::testing
+}  // namespace orvel::testing
 
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }

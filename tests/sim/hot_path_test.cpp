@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "counting_heap.h"
-#include "sim_support.h"
+#include "tests/sim/counting_heap.h"
+#include "tests/sim/sim_support.h"
 
 namespace orvel::sim {
 namespace {
@@ -15,29 +15,29 @@ constexpr std::uint16_t kLastChunk = 1024;
 constexpr int kPolls = 40;
 
 long AllocationsOfAWholeUpdate(std::string_view scenario) {
-  testing::Rig rig(scenario);
+  orvel::testing::Rig rig(scenario);
   ScsiTransport& t = rig.T();
   EnterUpdateMode(t, 1);
-  testing::StartCountingAllocations();
+  orvel::testing::StartCountingAllocations();
   for (int i = 0; i < kChunks; ++i) SendImageChunk(t, kChunk, ChunkForm::Twelve);
   SendImageChunk(t, kLastChunk, ChunkForm::Twelve);
   FinishTransfer(t, 0);
-  StartRewrite(t, testing::kNoLoaderUpdate, 0, 0);
+  StartRewrite(t, orvel::testing::kNoLoaderUpdate, 0, 0);
   for (int i = 0; i < kPolls; ++i) {
     RequestSense(t);
     PollRewriteStatus(t);
   }
-  const long counted = testing::StopCountingAllocations();
+  const long counted = orvel::testing::StopCountingAllocations();
   EXPECT_EQ(rig.Drive(0).RewritesCompleted(), 1) << scenario;
   return counted;
 }
 
 TEST(SimHotPath, NoHeapAllocationPerCommand) {
   // The counter itself sees allocations.
-  testing::StartCountingAllocations();
+  orvel::testing::StartCountingAllocations();
   const std::string big(100, 'x');
   const std::vector<int> many(100);
-  ASSERT_EQ(testing::StopCountingAllocations(), 2) << big << many.size();
+  ASSERT_EQ(orvel::testing::StopCountingAllocations(), 2) << big << many.size();
 
   EXPECT_EQ(AllocationsOfAWholeUpdate("default"), 0);
   EXPECT_EQ(AllocationsOfAWholeUpdate("aspi"), 0);

@@ -10,8 +10,8 @@
 
 #include "firmware/identify.h"
 #include "firmware/image_file.h"
-#include "sim_support.h"
-#include "transport/discovery.h"
+#include "tests/sim/sim_support.h"
+#include "drive/discovery.h"
 
 namespace orvel::sim {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "firmware/catalogue.h"
-#include "sim_support.h"
+#include "tests/sim/sim_support.h"
 
 namespace orvel::sim {
 namespace {

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "sim_support.h"
-#include "transport/discovery.h"
-#include "transport/request_blocks.h"
+#include "platform/request_blocks.h"
+#include "tests/sim/sim_support.h"
+#include "drive/discovery.h"
 
 namespace orvel::sim {
 namespace {

@@ -1,45 +1,25 @@
 #pragma once
-// Shared pieces of the simulator tests: a scratch working directory and a
-// transport on a scenario machine.
+// Shared pieces of the simulator tests: a transport on a scenario machine in
+// a scratch working directory.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "drive/drive_commands.h"
 #include "sim/scenarios.h"
+#include "tests/support/temp_dir.h"
 #include "transport/scsi_transport.h"
 
-namespace orvel::sim::testing {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-sim-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    const char* made = mkdtemp(buf.data());
-    path_ = made != nullptr ? made : "";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+namespace orvel::testing {
 
 // A scenario machine with a transport whose route is selected.
 struct Rig {
   explicit Rig(std::string_view scenario) {
     std::string error;
-    machine = MakeScenario(scenario, dir.path(), &error);
+    machine = sim::MakeScenario(scenario, dir.path(), &error);
     if (!machine) {
       ADD_FAILURE() << "scenario " << scenario << ": " << error;
       return;
@@ -49,11 +29,11 @@ struct Rig {
     selected = transport->SelectTransport(&message);
     selectMessage = message.text;
   }
-  SimDrive& Drive(std::size_t i) { return machine->Drive(i); }
+  sim::SimDrive& Drive(std::size_t i) { return machine->Drive(i); }
   ScsiTransport& T() { return *transport; }
 
   TempDir dir;
-  std::unique_ptr<SimMachine> machine;
+  std::unique_ptr<sim::SimMachine> machine;
   std::unique_ptr<ScsiTransport> transport;
   bool selected = false;
   std::string selectMessage;
@@ -62,4 +42,4 @@ struct Rig {
 // The "Update Loader" box left clear.
 inline constexpr int kNoLoaderUpdate = 0;
 
-}  // namespace orvel::sim::testing
+}  // namespace orvel::testing

@@ -1,14 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "tests/transport/fake_platform.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/recording_observer.h"
 #include "transport/scsi_transport.h"
 
 namespace orvel {
 namespace {
 
-using test::AspiStep;
-using test::FakePlatform;
-using test::RecordingObserver;
+using testing::AspiStep;
+using testing::FakePlatform;
+using testing::RecordingObserver;
 
 class AspiTest : public ::testing::Test {
  protected:

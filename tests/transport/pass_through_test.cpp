@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
 
-#include "tests/transport/fake_platform.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/recording_observer.h"
 #include "transport/scsi_transport.h"
 
 namespace orvel {
 namespace {
 
-using test::CheckCondition;
-using test::FakePlatform;
-using test::Good;
-using test::RecordingObserver;
+using testing::CheckCondition;
+using testing::FakePlatform;
+using testing::Good;
+using testing::RecordingObserver;
 
 class PassThroughTest : public ::testing::Test {
  protected:

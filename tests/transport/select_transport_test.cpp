@@ -2,13 +2,13 @@
 
 #include <utility>
 
-#include "tests/transport/fake_platform.h"
+#include "tests/support/fake_platform.h"
 #include "transport/scsi_transport.h"
 
 namespace orvel {
 namespace {
 
-using test::FakePlatform;
+using testing::FakePlatform;
 
 struct Selected {
   bool ok;

@@ -382,7 +382,7 @@ TEST_F(DialogTest, DirListsOnlyRegularFilesMatchingInAnyCase) {
   std::filesystem::create_directory(dir / "folder.bin");
   std::filesystem::create_symlink(dir / "missing", dir / "dangling.kvf");
 
-  auto files = MakePosixFileSystem(base);
+  auto files = MakeNativeFileSystem(base);
   Open();
   dlg.sortedCombo.ResetContent();
   dlg.sortedCombo.Dir(0, "*.kvf", *files);

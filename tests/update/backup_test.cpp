@@ -6,7 +6,7 @@
 #include "firmware/sample_firmware.h"
 #include "tests/update/update_harness.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 namespace {
 
 constexpr std::uint8_t kChunk12 = 0xAA;
@@ -160,4 +160,4 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName);
 
 }  // namespace
-}  // namespace orvel::test
+}  // namespace orvel::testing

@@ -6,7 +6,7 @@
 #include "tests/update/update_harness.h"
 #include "update/page_texts.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 namespace {
 
 enum class Role { EnterMode, Inquiry, IdRead, BackupRead, FullChunk, LastChunk, Finish, Rewrite, Sense, Poll };
@@ -145,4 +145,4 @@ TEST_P(FaultMatrix, EndsOnThePageOfItsFailureRow) {
 INSTANTIATE_TEST_SUITE_P(EveryCommand, FaultMatrix, ::testing::ValuesIn(AllCases()), CaseName);
 
 }  // namespace
-}  // namespace orvel::test
+}  // namespace orvel::testing

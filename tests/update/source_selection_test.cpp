@@ -3,7 +3,7 @@
 
 #include "tests/update/update_harness.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 namespace {
 
 std::string Code(const TypeCode& c) { return std::string(c.data(), kTypeCodeLength); }
@@ -66,4 +66,4 @@ TEST(SourceSelection, EmptySelectionChangesNothing) {
 }
 
 }  // namespace
-}  // namespace orvel::test
+}  // namespace orvel::testing

@@ -8,7 +8,7 @@
 #include "firmware/sample_firmware.h"
 #include "tests/update/update_harness.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 namespace {
 
 constexpr std::uint8_t kChunk12 = 0xAA;
@@ -184,4 +184,4 @@ TEST(SourceImage, FileChangedOrRemovedSinceIdentificationIsNotSent) {
 }
 
 }  // namespace
-}  // namespace orvel::test
+}  // namespace orvel::testing

@@ -11,7 +11,7 @@
 #include "firmware/sample_firmware.h"
 #include "sim/scenarios.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 
 namespace {
 
@@ -57,7 +57,7 @@ void RecordingHost::ShowFileError(std::string_view name, FileError) { fileErrors
 
 void PausePlatform::Sleep(std::uint32_t ms) {
   host_.log.push_back("sleep " + std::to_string(ms));
-  m_.Sleep(ms);
+  ForwardingPlatform::Sleep(ms);
 }
 
 Rig::Rig(int family, std::string_view driveCode, sim::DriveBehaviour behaviour, std::uint32_t platformId) {
@@ -144,4 +144,4 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
   return s;
 }
 
-}  // namespace orvel::test
+}  // namespace orvel::testing

@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/forwarding_platform.h"
 #include "sim/sim_machine.h"
 #include "transport/scsi_transport.h"
 #include "update/update_procedure.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 
 // Everything the procedure reports, in one ordered log, plus handy views.
 class RecordingHost : public UpdateHost {
@@ -51,28 +51,12 @@ class RecordingHost : public UpdateHost {
 };
 
 // The simulated machine seen through a platform that writes each pause into the host's log.
-class PausePlatform : public Platform {
+class PausePlatform : public ForwardingPlatform {
  public:
-  PausePlatform(sim::SimMachine& machine, RecordingHost& host) : m_(machine), host_(host) {}
-  std::uint32_t PlatformId() override { return m_.PlatformId(); }
-  AspiLibrary* LoadLibrary(std::string_view name) override { return m_.LoadLibrary(name); }
-  void FreeLibrary(AspiLibrary* lib) override { m_.FreeLibrary(lib); }
-  std::uint32_t RegisterBuffer(std::span<std::uint8_t> buffer) override { return m_.RegisterBuffer(buffer); }
-  EventHandle CreateEvent() override { return m_.CreateEvent(); }
-  WaitResult WaitEvent(EventHandle ev, std::uint32_t ms) override { return m_.WaitEvent(ev, ms); }
-  void ResetEvent(EventHandle ev) override { m_.ResetEvent(ev); }
-  void CloseEvent(EventHandle ev) override { m_.CloseEvent(ev); }
-  std::string DeviceName(TransportMode mode, std::uint8_t n) override { return m_.DeviceName(mode, n); }
-  DeviceHandle OpenDevice(std::string_view name) override { return m_.OpenDevice(name); }
-  PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) override {
-    return m_.PassThrough(dev, block);
-  }
-  void CloseDevice(DeviceHandle dev) override { m_.CloseDevice(dev); }
+  PausePlatform(sim::SimMachine& machine, RecordingHost& host) : ForwardingPlatform(machine), host_(host) {}
   void Sleep(std::uint32_t ms) override;
-  FileSystem& Files() override { return m_.Files(); }
 
  private:
-  sim::SimMachine& m_;
   RecordingHost& host_;
 };
 
@@ -109,4 +93,4 @@ struct Rig {
 
 std::string Hex(std::span<const std::uint8_t> bytes);
 
-}  // namespace orvel::test
+}  // namespace orvel::testing

@@ -9,7 +9,7 @@
 #include "firmware/sample_firmware.h"
 #include "tests/update/update_harness.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 namespace {
 
 std::string Cdb(std::initializer_list<int> bytes) {
@@ -178,4 +178,4 @@ TEST(UpdateSequence, AspiRouteSendsNoRequestSenseBeforePolls) {
 }
 
 }  // namespace
-}  // namespace orvel::test
+}  // namespace orvel::testing

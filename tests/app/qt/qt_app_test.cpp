@@ -129,7 +129,7 @@ class QtAppTest : public ::testing::Test {
     std::string pattern = (std::filesystem::temp_directory_path() / "orvel-qt-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    auto files = MakePosixFileSystem(dir_);
+    auto files = MakeNativeFileSystem(dir_);
     std::string error;
     ASSERT_EQ(sim::WriteSampleFirmware(*files, nullptr, &error), 1) << error;
     machine_ = sim::MakeScenario("default", dir_, &error);

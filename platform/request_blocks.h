@@ -1,9 +1,10 @@
 #pragma once
-// Byte layouts of the two request blocks the transport hands to the system:
-// the ASPI SRB_ExecSCSICmd block and the NT SCSI_PASS_THROUGH block with its
-// sense and data areas. Shared by the transport (which fills them) and the
-// backends (which carry them out). Multi-byte fields are little-endian, as on
-// the platform that defined them; pointer fields are 32 bits wide.
+// The contract of Platform::PassThrough and of AspiLibrary::SendASPI32Command:
+// byte layouts of the ASPI SRB_ExecSCSICmd block and of the NT
+// SCSI_PASS_THROUGH block with its sense and data areas. The transport fills
+// them; the backends (platform/linux, sim/) carry them out, so the layouts live
+// here, below both. Multi-byte fields are little-endian, as on the platform
+// that defined them; pointer fields are 32 bits wide.
 
 #include <cstddef>
 #include <cstdint>

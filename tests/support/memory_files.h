@@ -1,6 +1,8 @@
 #pragma once
 // A working directory in memory, with the faults a disk can show.
 
+#include <algorithm>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>

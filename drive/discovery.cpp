@@ -1,8 +1,9 @@
-#include "transport/discovery.h"
+#include "drive/discovery.h"
 
 #include <algorithm>
 #include <array>
 
+#include "drive/drive_commands.h"
 #include "firmware/catalogue.h"
 
 namespace orvel {
@@ -17,13 +18,6 @@ constexpr std::size_t kRevisionStart = 32;
 constexpr std::size_t kRevisionLength = 4;
 constexpr std::size_t kAdditionalLengthByte = 4;  // of the answer
 constexpr std::size_t kInquiryHeaderBytes = 5;  // bytes 0..4 come before the additional length counts
-
-// The standard INQUIRY, sent here directly so the transport needs nothing of
-// the drive command layer above it.
-constexpr std::uint8_t kInquiryOpcode = 0x12;
-constexpr std::uint8_t kInquiryCdbLength = 6;
-constexpr std::size_t kInquiryLength = 36;
-constexpr std::size_t kAllocLengthByte = 4;
 
 constexpr std::uint8_t kCdromNumbers = 10;
 constexpr int kTargetsPerAdapter = 8;
@@ -55,22 +49,9 @@ std::uint8_t DigitAt(std::string_view label, std::size_t index) {
   return 0;
 }
 
-int SendInquiry(ScsiTransport& transport) {
-  ScsiRequest& r = transport.Request();
-  r.cdb.fill(0);
-  r.cdb[0] = kInquiryOpcode;
-  r.cdb[kAllocLengthByte] = static_cast<std::uint8_t>(kInquiryLength);
-  r.cdbLength = kInquiryCdbLength;
-  r.direction = DataIn;
-  // Stale bytes of an earlier command must never pass for identification.
-  auto area = transport.DataBuffer().first(kInquiryLength);
-  std::fill(area.begin(), area.end(), std::uint8_t{0});
-  return transport.ExecuteCommand(static_cast<std::uint32_t>(kInquiryLength));
-}
-
 // Probes the transport's current address; appends an entry for a catalogue drive.
 void Probe(ScsiTransport& transport, std::vector<DriveEntry>& drives) {
-  if (SendInquiry(transport) != 1) {
+  if (Inquiry(transport) != 1) {
     return;
   }
   // Only bytes the answer defines count: those that arrived and that its

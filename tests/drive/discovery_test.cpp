@@ -3,15 +3,15 @@
 #include <map>
 
 #include "firmware/catalogue.h"
-#include "tests/transport/fake_platform.h"
-#include "transport/discovery.h"
+#include "tests/support/fake_platform.h"
+#include "drive/discovery.h"
 
 namespace orvel {
 namespace {
 
-using test::AspiStep;
-using test::FakePlatform;
-using test::InquiryData;
+using testing::AspiStep;
+using testing::FakePlatform;
+using testing::InquiryData;
 
 std::string ProductRow(std::size_t i) { return std::string(ProductIdTable[i].data(), kProductIdLength); }
 std::string LoaderRowId(std::size_t i) { return std::string(LoaderTable[i].loaderId, kProductIdLength); }
@@ -30,9 +30,9 @@ class PassThroughDiscovery : public ::testing::Test {
       }
       const auto it = drives.find(dev);
       if (it == drives.end()) {
-        return test::CheckCondition(b, 0x25, 0x00);
+        return testing::CheckCondition(b, 0x25, 0x00);
       }
-      return test::Good(b, it->second);
+      return testing::Good(b, it->second);
     };
   }
   FakePlatform p;
@@ -106,7 +106,7 @@ TEST_F(PassThroughDiscovery, StaleBufferBytesAreNeverTakenForIdentification) {
   p.devices.insert("\\\\.\\cdrom0");
   p.responder = [](const std::string&, std::span<std::uint8_t> b) {
     const std::vector<std::uint8_t> head = {0x05, 0x80, 0x00, 0x02, 31, 0, 0, 0};
-    return test::Good(b, head);
+    return testing::Good(b, head);
   };
   EXPECT_TRUE(DiscoverDrives(t).empty());
 

@@ -1,7 +1,7 @@
 #pragma once
-// Drive discovery: INQUIRY at every address of the route, in order, and the
-// drive-list labels that carry an address ("cdrom0 :  ", "drive1 :  ",
-// "HA:0 ID:3  " followed by 28 identification characters).
+// Drive discovery: the command set's Inquiry() at every address of the route,
+// in order, and the drive-list labels that carry an address ("cdrom0 :  ",
+// "drive1 :  ", "HA:0 ID:3  " followed by 28 identification characters).
 
 #include <string>
 #include <string_view>

@@ -1,8 +1,9 @@
 #pragma once
-// A scripted Platform for the transport and drive tests: an ASPI layer whose
-// requests finish at once, during the wait or never; pass-through devices by
-// name with a responder per command; every call recorded. Time is virtual:
-// a wait that times out only adds to `waitedMs`.
+// A scripted Platform for the transport, drive and platform tests: an ASPI
+// layer whose requests finish at once, during the wait or never; pass-through
+// devices by name with a responder per command; every call recorded; a working
+// directory in memory. Time is virtual: a wait that times out only adds to
+// `waitedMs`.
 
 #include <algorithm>
 #include <cstdint>
@@ -17,11 +18,12 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/fixed_sense.h"
 #include "platform/platform.h"
-#include "transport/request_blocks.h"
-#include "transport/scsi_transport.h"
+#include "platform/request_blocks.h"
+#include "tests/support/memory_files.h"
 
-namespace orvel::test {
+namespace orvel::testing {
 
 // How the fake ASPI layer finishes one request.
 struct AspiStep {
@@ -51,7 +53,7 @@ class FakeAspi : public AspiLibrary {
 
 class FakePlatform : public Platform {
  public:
-  FakePlatform() : files_(MakePosixFileSystem(".")), aspi_(*this) {}
+  FakePlatform() : aspi_(*this) {}
 
   // --- script ---
   std::uint32_t platformId = kPlatformNt;
@@ -62,6 +64,9 @@ class FakePlatform : public Platform {
   std::deque<AspiStep> aspiSteps;      // one per SendASPI32Command; none left: SS_NO_DEVICE
   std::set<std::string> devices;       // names that open
   PassThroughResponder responder;      // default: GOOD, nothing moved but the asked length
+  std::string accessProblem;
+  static constexpr std::uint8_t kDeviceNumbers = 10;
+  MemoryFileSystem files;
 
   // --- record ---
   std::vector<std::string> loadedLibraries;
@@ -150,7 +155,15 @@ class FakePlatform : public Platform {
   }
   void CloseDevice(DeviceHandle) override { --openHandles; }
   void Sleep(std::uint32_t ms) override { waitedMs += ms; }
-  FileSystem& Files() override { return *files_; }
+  FileSystem& Files() override { return files; }
+  std::string AccessProblem() override { return accessProblem; }
+  std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override {
+    std::vector<std::uint8_t> present;
+    for (std::uint8_t n = 0; n < kDeviceNumbers; ++n) {
+      if (devices.count(DeviceName(mode, n)) != 0) present.push_back(n);
+    }
+    return present;
+  }
 
   std::span<std::uint8_t> RegisteredBuffer() const { return buffer_; }
 
@@ -162,8 +175,8 @@ class FakePlatform : public Platform {
   void Finish(const AspiStep& step, std::span<std::uint8_t> srb) {
     srb[srb::kStatus] = step.finalStatus;
     if (step.finalStatus == srb::SS_ERR) {
-      srb[srb::kSenseArea + 12] = step.asc;
-      srb[srb::kSenseArea + 13] = step.ascq;
+      srb[srb::kSenseArea + fixed_sense::kAsc] = step.asc;
+      srb[srb::kSenseArea + fixed_sense::kAscq] = step.ascq;
     }
     if (GetLe32(srb, srb::kBufPointer) == kBufferHandle) {
       std::copy_n(step.data.begin(), std::min(step.data.size(), buffer_.size()), buffer_.begin());
@@ -189,7 +202,6 @@ class FakePlatform : public Platform {
     heldEvent_ = GetLe32(srb, srb::kPostProc);
   }
 
-  std::unique_ptr<FileSystem> files_;
   FakeAspi aspi_;
   std::span<std::uint8_t> buffer_;
   EventHandle nextEvent_ = 1;
@@ -206,28 +218,12 @@ inline bool FakeAspi::HasEntryPoint(std::string_view name) {
 inline std::uint32_t FakeAspi::GetASPI32SupportInfo() { return p_.supportInfo; }
 inline void FakeAspi::SendASPI32Command(std::span<std::uint8_t> srb) { p_.Send(srb); }
 
-// Records every command that passes ExecuteCommand.
-struct RecordingObserver : CommandObserver {
-  struct Entry {
-    std::vector<std::uint8_t> cdb;
-    std::uint8_t direction;
-    std::uint32_t length;
-    CommandOutcome outcome;
-    std::uint8_t asc, ascq;
-    int result;
-  };
-  std::vector<Entry> seen;
-  void OnCommand(const CommandRecord& r) override {
-    seen.push_back({{r.cdb.begin(), r.cdb.end()}, r.direction, r.length, r.outcome, r.asc, r.ascq, r.result});
-  }
-};
-
 // Responder helpers for pass-through drives.
 inline PassThroughResult CheckCondition(std::span<std::uint8_t> block, std::uint8_t asc, std::uint8_t ascq) {
   block[spt::kScsiStatus] = kStatusCheckCondition;
-  block[spt::kSenseArea] = 0x70;
-  block[spt::kSenseArea + 12] = asc;
-  block[spt::kSenseArea + 13] = ascq;
+  block[spt::kSenseArea] = fixed_sense::kCurrent;
+  block[spt::kSenseArea + fixed_sense::kAsc] = asc;
+  block[spt::kSenseArea + fixed_sense::kAscq] = ascq;
   return PassThroughResult::Done;
 }
 inline PassThroughResult Good(std::span<std::uint8_t> block, std::span<const std::uint8_t> data = {}) {
@@ -257,4 +253,4 @@ inline std::vector<std::uint8_t> InquiryData(std::string_view vendor, std::strin
   return d;
 }
 
-}  // namespace orvel::test
+}  // namespace orvel::testing

@@ -1,0 +1,50 @@
+#pragma once
+// A Platform that hands every call to another one. Wrappers (the real-time
+// pauses of the simulated GUI, a test's pause log, a borrowed machine) derive
+// from it and override only what they change, so a call added to Platform is
+// forwarded here, once, and never silently falls back to a default in one of them.
+
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace orvel {
+
+class ForwardingPlatform : public Platform {
+ public:
+  // Borrows `inner`, which must outlive this platform.
+  explicit ForwardingPlatform(Platform& inner) : inner_(&inner) {}
+  // Owns `inner` (not null).
+  explicit ForwardingPlatform(std::unique_ptr<Platform> inner) : owned_(std::move(inner)), inner_(owned_.get()) {}
+
+  std::uint32_t PlatformId() override { return inner_->PlatformId(); }
+  AspiLibrary* LoadLibrary(std::string_view name) override { return inner_->LoadLibrary(name); }
+  void FreeLibrary(AspiLibrary* lib) override { inner_->FreeLibrary(lib); }
+  std::uint32_t RegisterBuffer(std::span<std::uint8_t> buffer) override { return inner_->RegisterBuffer(buffer); }
+  EventHandle CreateEvent() override { return inner_->CreateEvent(); }
+  WaitResult WaitEvent(EventHandle ev, std::uint32_t milliseconds) override {
+    return inner_->WaitEvent(ev, milliseconds);
+  }
+  void ResetEvent(EventHandle ev) override { inner_->ResetEvent(ev); }
+  void CloseEvent(EventHandle ev) override { inner_->CloseEvent(ev); }
+  std::string DeviceName(TransportMode mode, std::uint8_t number) override { return inner_->DeviceName(mode, number); }
+  DeviceHandle OpenDevice(std::string_view name) override { return inner_->OpenDevice(name); }
+  PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) override {
+    return inner_->PassThrough(dev, block);
+  }
+  void CloseDevice(DeviceHandle dev) override { inner_->CloseDevice(dev); }
+  void Sleep(std::uint32_t milliseconds) override { inner_->Sleep(milliseconds); }
+  FileSystem& Files() override { return inner_->Files(); }
+  std::string AccessProblem() override { return inner_->AccessProblem(); }
+  std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override {
+    return inner_->PresentDeviceNumbers(mode);
+  }
+
+  Platform& Inner() { return *inner_; }
+
+ private:
+  std::unique_ptr<Platform> owned_;
+  Platform* inner_;
+};
+
+}  // namespace orvel
