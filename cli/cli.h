@@ -47,7 +47,7 @@ struct CliEnvironment {
   std::function<std::optional<std::string>(std::string_view)> getEnv;
 };
 
-// The simulator or the Linux SG_IO backend, as the request says; simulator
+// The simulator or the native backend, as the request says; simulator
 // pauses are made real unless the request asks for the virtual clock.
 std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, std::string* error);
 

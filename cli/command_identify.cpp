@@ -125,7 +125,7 @@ int CommandIdentify(CliContext& ctx, const std::vector<std::string>& files) {
     if (opened != kExitOk) return opened;
     fs = &platform->Files();
   } else {
-    posix = MakePosixFileSystem(ctx.options.workingDirectory);
+    posix = MakeNativeFileSystem(ctx.options.workingDirectory);
     fs = posix.get();
   }
   nlohmann::json list = nlohmann::json::array();

@@ -1,16 +1,15 @@
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
 
 #include "cli/cli.h"
+#include "platform/platform.h"
 #include "sim/real_time_platform.h"
-#include "platform/linux/linux_platform.h"
 #include "sim/scenarios.h"
 
 namespace orvel {
 
 std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, std::string* error) {
-  if (!request.simulate) return MakeLinuxPlatform(request.workingDirectory);
+  if (!request.simulate) return MakeNativePlatform(request.workingDirectory);
   const std::string text = request.scenario.empty() ? std::string("default") : request.scenario;
   std::unique_ptr<Platform> machine = sim::MakeScenario(text, request.workingDirectory, error);
   if (!machine) return nullptr;
@@ -21,8 +20,9 @@ std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, st
 CliEnvironment ProcessCliEnvironment() {
   CliEnvironment env;
   env.makePlatform = MakeDefaultPlatform;
-  env.outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
-  env.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
+  PrepareConsoleOutput();
+  env.outputIsTerminal = StandardStreamIsTerminal(StandardStream::Output);
+  env.inputIsTerminal = StandardStreamIsTerminal(StandardStream::Input);
   env.readLine = []() -> std::optional<std::string> {
     std::string line;
     if (!std::getline(std::cin, line)) return std::nullopt;

@@ -1,5 +1,4 @@
 #include <CLI/CLI.hpp>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
@@ -177,9 +176,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CliContext ctx{out, err, env, options, {}, false, {}};
   for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();
   if (!workingDirectory.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(workingDirectory, ec)) {
-      const bool exists = std::filesystem::exists(workingDirectory, ec);
+    const PathKind kind = NativePathKind(workingDirectory);
+    if (kind != PathKind::Directory) {
+      const bool exists = kind != PathKind::Missing;
       const int status = ctx.Fail(kExitNoSuchDriveOrFile,
                                   "-C " + workingDirectory + (exists ? ": not a directory" : ": no such directory"));
       if (ctx.options.json) ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});

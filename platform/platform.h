@@ -6,6 +6,7 @@
 // (platform/linux: SG_IO on real drives; sim/: simulated machine and drives).
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,6 +48,9 @@ enum class PassThroughResult {
   TimedOut,  // the device time-out passed; ScsiStatus left as it was
 };
 
+// How long an ASPI request may run before it counts as timed out.
+inline constexpr std::uint32_t kAspiWaitLimitMs = 5000;
+
 using EventHandle = std::uint32_t;  // 0 = none
 using DeviceHandle = int;           // -1 = none
 
@@ -71,6 +75,10 @@ class Platform {
   virtual WaitResult WaitEvent(EventHandle ev, std::uint32_t milliseconds) = 0;
   virtual void ResetEvent(EventHandle ev) = 0;
   virtual void CloseEvent(EventHandle ev) = 0;
+  // The longest wait for an ASPI request's event, that of a request the
+  // library still holds after a time-out included (tests of a real backend
+  // make it short).
+  virtual std::uint32_t AspiWaitMilliseconds() { return kAspiWaitLimitMs; }
 
   // The device name of a pass-through mode and number 0..9.
   virtual std::string DeviceName(TransportMode mode, std::uint8_t number) = 0;
@@ -92,5 +100,16 @@ class Platform {
   // this user reach (empty when there is nothing to say).
   virtual std::string AccessProblem() { return {}; }
 };
+
+// The platform of the system the program is built for, working in
+// `workingDirectory` (the build picks the backend: platform/linux or
+// platform/win32).
+std::unique_ptr<Platform> MakeNativePlatform(std::string workingDirectory = ".");
+
+enum class StandardStream { Input, Output, Error };
+// Whether the stream is a terminal (a console on Windows) rather than a file or pipe.
+bool StandardStreamIsTerminal(StandardStream stream);
+// Readies the console for the program's UTF-8 output where the system needs it.
+void PrepareConsoleOutput();
 
 }  // namespace orvel

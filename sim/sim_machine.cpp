@@ -62,7 +62,7 @@ class SimAspiLibrary : public AspiLibrary {
 
 SimMachine::SimMachine(std::uint32_t platformId, std::string workingDirectory)
     : platformId_(platformId), workingDirectory_(std::move(workingDirectory)) {
-  files_ = std::make_unique<FaultyFileSystem>(MakePosixFileSystem(workingDirectory_), fileFaults_);
+  files_ = std::make_unique<FaultyFileSystem>(MakeNativeFileSystem(workingDirectory_), fileFaults_);
   scratch_.assign(kScratchSize, 0);
   pending_.reserve(kPendingCapacity);
 }

@@ -216,4 +216,8 @@ std::unique_ptr<Platform> MakeLinuxPlatform(std::string workingDirectory) {
   return std::make_unique<LinuxPlatform>(std::move(workingDirectory));
 }
 
+std::unique_ptr<Platform> MakeNativePlatform(std::string workingDirectory) {
+  return MakeLinuxPlatform(std::move(workingDirectory));
+}
+
 }  // namespace orvel

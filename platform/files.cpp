@@ -1,0 +1,56 @@
+// The parts of the file interface that are the same on every system.
+
+#include "platform/files.h"
+
+namespace orvel {
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+const char* FileErrorText(FileError e) {
+  switch (e) {
+    case FileError::None:
+      return "no error";
+    case FileError::NotFound:
+      return "file not found";
+    case FileError::AccessDenied:
+      return "access denied";
+    case FileError::NotRegular:
+      return "not a regular file";
+    case FileError::Exists:
+      return "file already exists";
+    case FileError::NoSpace:
+      return "disk full";
+    case FileError::Io:
+      return "input/output error";
+  }
+  return "unknown file error";
+}
+
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  // Greedy wildcard match with one backtrack point for the last '*'.
+  std::size_t n = 0;
+  std::size_t p = 0;
+  std::size_t starP = std::string_view::npos;
+  std::size_t starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace orvel
