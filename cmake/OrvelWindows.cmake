@@ -1,5 +1,8 @@
 # The Windows build (see cmake/toolchain-mingw-w64.cmake).
 
+# Resource scripts (manifests, and the dialogs' icons and bitmaps).
+enable_language(RC)
+
 # Header-only libraries reach the cross compiler through a folder of their own:
 # -I/usr/include would bring the host's C library headers in.
 set(ORVEL_WINDOWS_INCLUDE ${CMAKE_BINARY_DIR}/windows-include)

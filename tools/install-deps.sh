@@ -18,7 +18,8 @@ core=(
   fonts-ipafont-gothic
 )
 # The -win32 thread model builds the programs, the -posix one the GoogleTest
-# suites (from the googletest sources); wine32 runs them. The header-only
+# suites (from the googletest sources); wine32 runs them. Where the kernel runs
+# no 32-bit programs, the suites are built for x86_64 and wine64 runs them. The header-only
 # libraries come from their Debian packages, seen by the cross compiler
 # through a folder of their own.
 windows=(
@@ -26,6 +27,7 @@ windows=(
   g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   googletest libcli11-dev nlohmann-json3-dev
   wine wine32:i386 fonts-wine fonts-ipafont-gothic
+  wine64 g++-mingw-w64-x86-64-posix
   xvfb xauth xdotool
 )
 package=(zip)
