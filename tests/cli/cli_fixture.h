@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "sim/scenarios.h"
 #include "sim/sim_machine.h"
+#include "tests/support/scratch_dir.h"
 
 namespace orvel::testing {
 
@@ -55,9 +56,8 @@ struct CliRun {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = orvel::testing::MakeScratchDir("orvel-cli");
+    ASSERT_FALSE(dir_.empty());
     env.makePlatform = [this](const PlatformRequest& request, std::string* error) -> std::unique_ptr<Platform> {
       lastRequest = request;
       ++platformsMade;
@@ -99,7 +99,7 @@ class CliTest : public ::testing::Test {
   }
 
   void WriteSamples() {
-    std::unique_ptr<FileSystem> fs = MakePosixFileSystem(dir_.string());
+    std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(dir_.string());
     std::string error;
     ASSERT_EQ(sim::WriteSampleFirmware(*fs, nullptr, &error), 1) << error;
   }

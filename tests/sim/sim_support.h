@@ -12,6 +12,7 @@
 
 #include "drive/drive_commands.h"
 #include "sim/scenarios.h"
+#include "tests/support/scratch_dir.h"
 #include "transport/scsi_transport.h"
 
 namespace orvel::sim::testing {
@@ -19,11 +20,7 @@ namespace orvel::sim::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-sim-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    const char* made = mkdtemp(buf.data());
-    path_ = made != nullptr ? made : "";
+    path_ = orvel::testing::MakeScratchDir("orvel-sim");
   }
   ~TempDir() {
     std::error_code ec;

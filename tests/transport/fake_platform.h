@@ -51,7 +51,7 @@ class FakeAspi : public AspiLibrary {
 
 class FakePlatform : public Platform {
  public:
-  FakePlatform() : files_(MakePosixFileSystem(".")), aspi_(*this) {}
+  FakePlatform() : files_(MakeNativeFileSystem(".")), aspi_(*this) {}
 
   // --- script ---
   std::uint32_t platformId = kPlatformNt;
