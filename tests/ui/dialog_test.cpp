@@ -381,7 +381,8 @@ TEST_F(DialogTest, DirListsOnlyRegularFilesMatchingInAnyCase) {
     std::ofstream(dir / name) << "data";
   }
   std::filesystem::create_directory(dir / "folder.bin");
-  std::filesystem::create_symlink(dir / "missing", dir / "dangling.kvf");
+  std::error_code noLinks;  // Windows under Wine makes none; the case then has no link to skip
+  std::filesystem::create_symlink(dir / "missing", dir / "dangling.kvf", noLinks);
 
   auto files = MakeNativeFileSystem(base);
   Open();
