@@ -42,6 +42,7 @@ class Win32Platform final : public Platform {
   void ResetEvent(EventHandle ev) override;
   void CloseEvent(EventHandle ev) override;
   std::uint32_t AspiWaitMilliseconds() override { return options_.aspiWaitMs; }
+  Win32Options& Options() { return options_; }
 
   // "\\.\cdrom%d" for CdromDevice, "\\.\d:" raised by the number for DriveLetter.
   std::string DeviceName(TransportMode mode, std::uint8_t number) override;

@@ -20,7 +20,7 @@
 namespace orvel {
 namespace {
 
-constexpr std::uint32_t kShortWaitMs = 50;
+constexpr std::uint32_t kShortWaitMs = 50;  // for the request the library never finishes
 constexpr std::uint32_t kOneAdapter = (srb::SS_COMP << 8) | 1;
 constexpr std::uint32_t kNoAdapter = srb::SS_COMP << 8;
 constexpr std::uint32_t kNoAdapters = srb::SS_NO_ADAPTERS << 8;
@@ -82,7 +82,7 @@ class WinAspiTest : public ::testing::Test {
     return t;
   }
 
-  Win32Platform platform{".", Win32Options{kShortWaitMs}};
+  Win32Platform platform{"."};
   test_aspi::Configure configure = nullptr;
   test_aspi::Requests requests = nullptr;
   test_aspi::Release release = nullptr;
@@ -167,6 +167,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, CompletionTest,
                          });
 
 TEST_F(WinAspiTest, HeldRequestBlocksTheBlockUntilTheLibraryLetsGo) {
+  platform.Options().aspiWaitMs = kShortWaitMs;
   ScsiTransport& t = Started();
   FillVendorRead(t);
   ASSERT_EQ(t.ExecuteCommand(kDataBufferSize), 0);

@@ -6,10 +6,11 @@
 
 #include "platform/win32/windows_shim.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "firmware/sample_firmware.h"
 #include "sim/sim_drive.h"
