@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, SupportInfoTest,
                                            SupportRow{"NoAdapterYetComplete", kNoAdapter, true, 0},
                                            SupportRow{"NoAdapters", kNoAdapters, false, 0},
                                            SupportRow{"StatusZero", 0, false, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 class CompletionTest : public WinAspiTest, public ::testing::WithParamInterface<int> {};
 
@@ -162,8 +162,8 @@ TEST_P(CompletionTest, ResultsAndSenseReachTheTransport) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, CompletionTest,
                          ::testing::Values(test_aspi::kCompleteSynchronously, test_aspi::kCompleteLater),
-                         [](const auto& info) {
-                           return std::string(info.param == test_aspi::kCompleteLater ? "Later" : "BeforeReturn");
+                         [](const auto& mode) {
+                           return std::string(mode.param == test_aspi::kCompleteLater ? "Later" : "BeforeReturn");
                          });
 
 TEST_F(WinAspiTest, HeldRequestBlocksTheBlockUntilTheLibraryLetsGo) {

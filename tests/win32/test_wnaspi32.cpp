@@ -85,11 +85,13 @@ void Complete(std::uint8_t* block) {
   }
 }
 
+#ifndef ORVEL_TEST_ASPI_WITHOUT_SEND
 DWORD WINAPI CompleteLater(LPVOID block) {
   ::Sleep(kAsyncDelayMs);
   Complete(static_cast<std::uint8_t*>(block));
   return 0;
 }
+#endif
 
 }  // namespace
 
