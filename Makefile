@@ -4,12 +4,15 @@ PRESET ?= release
 BUILD := build/$(PRESET)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps test test-asan demo bench fuzz deb test-package clean
+.PHONY: all build deps test test-asan demo bench fuzz deb test-package windows test-windows clean
 
 all: build
 
+# Package groups of tools/install-deps.sh; `make fuzz` adds its own.
+DEPS ?= core
+
 deps:
-	@bash tools/install-deps.sh
+	@bash tools/install-deps.sh $(DEPS)
 
 $(BUILD)/build.ninja:
 	cmake --preset $(PRESET)
@@ -33,6 +36,7 @@ bench: deps
 	@$(MAKE) --no-print-directory build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
+fuzz: DEPS = core fuzz
 fuzz: deps
 	@$(MAKE) --no-print-directory build PRESET=fuzz
 	@bash tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
@@ -48,6 +52,17 @@ deb:
 test-package:
 	@bash tools/install-deps.sh package
 	@bash tools/test-package.sh
+# The Windows programs (i686) and dist/orvel-<version>-windows-i686.zip.
+windows:
+	@bash tools/install-deps.sh windows
+	@[ -f build/win32/build.ninja ] || cmake --preset win32
+	cmake --build build/win32 -j $(JOBS)
+	@bash tools/windows-dist.sh build/win32 dist
+
+# The Windows programs' imports, then the Windows test suites under Wine.
+test-windows: windows
+	@bash tools/check-imports.sh build/win32
+	@bash tools/windows-tests.sh $(JOBS)
 
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <filesystem>
 
 namespace orvel {
 
@@ -20,9 +19,7 @@ int CliContext::Fail(int status, const std::string& message) {
 }
 
 std::string CliContext::PathOf(const std::string& name) const {
-  const std::filesystem::path path(name);
-  if (path.is_absolute()) return name;
-  return (std::filesystem::path(options.workingDirectory) / path).string();
+  return JoinNativePath(options.workingDirectory, name);
 }
 
 int OpenFilePlatform(CliContext& ctx, std::unique_ptr<Platform>& platform) {

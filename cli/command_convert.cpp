@@ -1,4 +1,5 @@
-#include <filesystem>
+#include <algorithm>
+#include <cctype>
 #include <optional>
 #include <span>
 
@@ -116,22 +117,10 @@ int WriteExclusive(CliContext& ctx, FileSystem& fs, const std::string& name, std
     // The write's own error, not the close's that followed it.
     return ctx.Fail(kExitUpdateFailed, name + ": write failed: " + FileErrorText(written ? closeError : error));
   }
-  std::error_code ec;
-  std::filesystem::create_hard_link(ctx.PathOf(temp), ctx.PathOf(name), ec);
-  if (ec == std::errc::operation_not_supported || ec == std::errc::operation_not_permitted) {
-    // No hard links here: rename, which is still safe while nothing else creates the name.
-    std::error_code exists;
-    if (std::filesystem::exists(std::filesystem::symlink_status(ctx.PathOf(name), exists))) {
-      ec = std::make_error_code(std::errc::file_exists);
-    } else {
-      ec.clear();
-      std::filesystem::rename(ctx.PathOf(temp), ctx.PathOf(name), ec);
-    }
-  }
+  if (fs.RenameNoReplace(temp, name, &error)) return kExitOk;
   fs.Remove(temp);
-  if (ec == std::errc::file_exists) return ctx.Fail(kExitUsage, name + " already exists; it is not overwritten");
-  if (ec) return ctx.Fail(kExitUpdateFailed, name + ": cannot be created: " + ec.message());
-  return kExitOk;
+  if (error == FileError::Exists) return ctx.Fail(kExitUsage, name + " already exists; it is not overwritten");
+  return ctx.Fail(kExitUpdateFailed, name + ": cannot be created: " + FileErrorText(error));
 }
 
 }  // namespace
@@ -150,23 +139,21 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
     return finish(ctx.Fail(kExitUsage, why), why);
   }
   doc["direction"] = direction == ConvertDirection::Decode ? "decode" : "encode";
-  std::error_code ec;
-  if (std::filesystem::exists(std::filesystem::symlink_status(ctx.PathOf(output), ec))) {
-    const std::string why = output + " already exists; it is not overwritten";
-    return finish(ctx.Fail(kExitUsage, why), why);
-  }
-
   // Under --simulate the simulator's working directory (with its file faults) is used.
   std::unique_ptr<Platform> platform;
-  std::unique_ptr<FileSystem> posix;
+  std::unique_ptr<FileSystem> native;
   FileSystem* fs = nullptr;
   if (ctx.options.simulate) {
     const int opened = OpenFilePlatform(ctx, platform);
     if (opened != kExitOk) return finish(opened, "simulator not available");
     fs = &platform->Files();
   } else {
-    posix = MakeNativeFileSystem(ctx.options.workingDirectory);
-    fs = posix.get();
+    native = MakeNativeFileSystem(ctx.options.workingDirectory);
+    fs = native.get();
+  }
+  if (fs->Exists(output)) {
+    const std::string why = output + " already exists; it is not overwritten";
+    return finish(ctx.Fail(kExitUsage, why), why);
   }
   Conversion c;
   const int read = ReadInput(ctx, *fs, input, c);

@@ -1,5 +1,3 @@
-#include <filesystem>
-
 #include "cli/cli_context.h"
 #include "sim/scenarios.h"
 
@@ -8,9 +6,7 @@ namespace orvel {
 // Sample firmware files for the simulator's default drives (the demo's).
 int CommandMakeSamples(CliContext& ctx, const std::string& directory) {
   const std::string path = ctx.PathOf(directory);
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  if (!std::filesystem::is_directory(path, ec)) return ctx.Fail(kExitNoSuchDriveOrFile, directory + ": not a directory");
+  if (!CreateNativeDirectories(path)) return ctx.Fail(kExitNoSuchDriveOrFile, directory + ": not a directory");
   std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(path);
   std::vector<std::string> written;
   std::string error;

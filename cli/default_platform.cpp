@@ -80,6 +80,7 @@ CliEnvironment ProcessCliEnvironment() {
   CliEnvironment env;
   env.makePlatform = MakeDefaultPlatform;
   env.listDriveAddresses = DefaultDriveAddresses;
+  PrepareConsoleOutput();
   env.outputIsTerminal = IsTerminal(StandardStream::Output);
   env.inputIsTerminal = IsTerminal(StandardStream::Input);
   env.readLine = []() -> std::optional<std::string> {

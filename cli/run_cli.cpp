@@ -1,5 +1,4 @@
 #include <CLI/CLI.hpp>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
@@ -161,9 +160,9 @@ std::optional<int> Parse(CLI::App& app, std::vector<const char*>& args, std::ost
 // -C DIR must name a directory; kExitOk, or the failure reported.
 int UseWorkingDirectory(CliContext& ctx, const std::string& directory) {
   if (directory.empty()) return kExitOk;
-  std::error_code ec;
-  if (!std::filesystem::is_directory(directory, ec)) {
-    const bool exists = std::filesystem::exists(directory, ec);
+  const PathKind kind = NativePathKind(directory);
+  if (kind != PathKind::Directory) {
+    const bool exists = kind != PathKind::Missing;
     const int status =
         ctx.Fail(kExitNoSuchDriveOrFile, "-C " + directory + (exists ? ": not a directory" : ": no such directory"));
     if (ctx.options.json) ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});

@@ -34,6 +34,8 @@ class OneFileSystem final : public orvel::FileSystem {
   bool WriteAll(orvel::FileHandle, std::span<const std::uint8_t>, orvel::FileError*) override { return false; }
   bool SyncAndClose(orvel::FileHandle, orvel::FileError*) override { return false; }
   bool Remove(std::string_view) override { return false; }
+  bool Exists(std::string_view) override { return true; }
+  bool RenameNoReplace(std::string_view, std::string_view, orvel::FileError*) override { return false; }
   std::vector<std::string> ListRegularFiles(std::string_view) override { return {}; }
 
   int open() const { return open_; }

@@ -52,6 +52,12 @@ class FileSystem {
   virtual bool SyncAndClose(FileHandle h, FileError* err) = 0;
   // Removes `name`; false when it could not be removed.
   virtual bool Remove(std::string_view name) = 0;
+  // Whether any directory entry called `name` exists, whatever it is (file,
+  // directory, link, dangling link, device); learnt without opening it.
+  virtual bool Exists(std::string_view name) = 0;
+  // Gives the file `from` the name `to` as well and removes `from`, never
+  // replacing an entry called `to` (*err Exists then). false with *err on failure.
+  virtual bool RenameNoReplace(std::string_view from, std::string_view to, FileError* err) = 0;
 
   // Names (no path) of the regular files of the working directory whose name
   // matches `pattern` ("*.kvf"; '*' and '?' wildcards) without regard to case.
@@ -59,10 +65,19 @@ class FileSystem {
   virtual std::vector<std::string> ListRegularFiles(std::string_view pattern) = 0;
 };
 
-// The system's own file system, rooted at a working directory ("." by
-// default). Defined by the backend the build selects for the target system
-// (platform/CMakeLists.txt: platform/posix today).
+
+// The file system of the system the program is built for (the build picks the
+// backend: platform/posix or platform/win32), rooted at a working directory.
 std::unique_ptr<FileSystem> MakeNativeFileSystem(std::string workingDirectory = ".");
+
+// What a path names on that system (a link counts as what it points to).
+enum class PathKind { Missing, Directory, Other };
+PathKind NativePathKind(const std::string& path);
+// Creates the directory `path` and its missing parents; true when `path` is a
+// directory afterwards.
+bool CreateNativeDirectories(const std::string& path);
+// `name` taken relative to `directory`, unless it is an absolute path already.
+std::string JoinNativePath(const std::string& directory, const std::string& name);
 
 // Case-insensitive wildcard match of a bare file name ('*' and '?').
 bool MatchesPattern(std::string_view name, std::string_view pattern);

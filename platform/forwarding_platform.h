@@ -27,6 +27,7 @@ class ForwardingPlatform : public Platform {
   }
   void ResetEvent(EventHandle ev) override { inner_->ResetEvent(ev); }
   void CloseEvent(EventHandle ev) override { inner_->CloseEvent(ev); }
+  std::uint32_t AspiWaitMilliseconds() override { return inner_->AspiWaitMilliseconds(); }
   std::string DeviceName(TransportMode mode, std::uint8_t number) override { return inner_->DeviceName(mode, number); }
   DeviceHandle OpenDevice(std::string_view name) override { return inner_->OpenDevice(name); }
   PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) override {

@@ -53,6 +53,9 @@ enum class PassThroughResult {
   TimedOut,  // the device time-out passed; ScsiStatus left as it was
 };
 
+// How long an ASPI request may run before it counts as timed out.
+inline constexpr std::uint32_t kAspiWaitLimitMs = 5000;
+
 using EventHandle = std::uint32_t;  // 0 = none
 using DeviceHandle = int;           // -1 = none
 
@@ -77,6 +80,10 @@ class Platform {
   virtual WaitResult WaitEvent(EventHandle ev, std::uint32_t milliseconds) = 0;
   virtual void ResetEvent(EventHandle ev) = 0;
   virtual void CloseEvent(EventHandle ev) = 0;
+  // The longest wait for an ASPI request's event, that of a request the
+  // library still holds after a time-out included (tests of a real backend
+  // make it short).
+  virtual std::uint32_t AspiWaitMilliseconds() { return kAspiWaitLimitMs; }
 
   // The device name of a pass-through mode and number 0..9.
   virtual std::string DeviceName(TransportMode mode, std::uint8_t number) = 0;
@@ -106,15 +113,16 @@ class Platform {
 
 // The seam to the machine the program runs on. Exactly one backend defines
 // these, the one the build selects for the target system
-// (platform/CMakeLists.txt: platform/linux with platform/posix today); nothing
-// above platform/ names a backend.
+// (platform/CMakeLists.txt: platform/linux with platform/posix, or
+// platform/win32); nothing above platform/ names a backend.
 
 // The platform of this machine's real drives, working in `workingDirectory`.
 std::unique_ptr<Platform> MakeNativePlatform(std::string workingDirectory = ".");
 
-enum class StandardStream { Input, Output };
-
-// Whether the process's standard input or output is an interactive terminal.
+enum class StandardStream { Input, Output, Error };
+// Whether the stream is a terminal (a console on Windows) rather than a file or pipe.
 bool IsTerminal(StandardStream stream);
+// Readies the console for the program's UTF-8 output where the system needs it.
+void PrepareConsoleOutput();
 
 }  // namespace orvel

@@ -62,6 +62,8 @@ class FaultyFileSystem : public FileSystem {
   bool WriteAll(FileHandle h, std::span<const std::uint8_t> data, FileError* err) override;
   bool SyncAndClose(FileHandle h, FileError* err) override;
   bool Remove(std::string_view name) override;
+  bool Exists(std::string_view name) override;
+  bool RenameNoReplace(std::string_view from, std::string_view to, FileError* err) override;
   std::vector<std::string> ListRegularFiles(std::string_view pattern) override;
 
   std::uint64_t BytesWritten() const { return written_; }

@@ -55,6 +55,12 @@ bool FaultyFileSystem::SyncAndClose(FileHandle h, FileError* err) {
 
 bool FaultyFileSystem::Remove(std::string_view name) { return inner_->Remove(name); }
 
+bool FaultyFileSystem::Exists(std::string_view name) { return inner_->Exists(name); }
+
+bool FaultyFileSystem::RenameNoReplace(std::string_view from, std::string_view to, FileError* err) {
+  return inner_->RenameNoReplace(from, to, err);
+}
+
 std::vector<std::string> FaultyFileSystem::ListRegularFiles(std::string_view pattern) {
   return inner_->ListRegularFiles(pattern);
 }

@@ -241,7 +241,7 @@ DriveAnswer SimDrive::DoEnterUpdateMode(std::span<const std::uint8_t> cdb) {
 DriveAnswer SimDrive::DoReadAt(std::uint64_t address, std::span<std::uint8_t> dataIn) {
   if (address >= flash_.size()) return Check(kOutOfRange);
   const std::size_t want = std::min(dataIn.size(), kBlockSize);
-  const std::size_t inFlash = std::min<std::size_t>(want, flash_.size() - address);
+  const std::size_t inFlash = std::min(want, static_cast<std::size_t>(flash_.size() - address));
   std::memcpy(dataIn.data(), flash_.data() + address, inFlash);
   std::fill(dataIn.begin() + static_cast<std::ptrdiff_t>(inFlash),
             dataIn.begin() + static_cast<std::ptrdiff_t>(want), kErased);

@@ -1,33 +1,58 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the fuzzers and the GUI need.
-# Idempotent: packages already present are left alone.
-#   tools/install-deps.sh            everything below
-#   tools/install-deps.sh package    only what packaging needs (make deb, make test-package)
+# Installs the Debian packages one kind of work needs, by group:
+#   core     the Linux build and its test suites (the default)
+#   windows  the i686 Windows build and its tests under Wine (adds the i386 architecture)
+#   package  building the distributable archives
+#   fuzz     the libFuzzer targets
+#   all      every group
+# Idempotent: packages already present are left alone, and nothing is asked of
+# the package servers when everything is there.
 set -euo pipefail
-pkgs=(
+
+core=(
   cmake ninja-build g++ make pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsgutils2-dev
   libcli11-dev nlohmann-json3-dev
-  clang libclang-rt-14-dev
   fonts-ipafont-gothic
+  scdoc bash-completion
 )
+# core also builds the man pages (scdoc) and tests the shell completion
+# (bash-completion).
+# The -win32 thread model builds the programs, the -posix one the GoogleTest
+# suites (from the googletest sources); wine32 runs them. Where the kernel runs
+# no 32-bit programs, the suites are built for x86_64 and wine64 runs them. The header-only
+# libraries come from their Debian packages, seen by the cross compiler
+# through a folder of their own.
+windows=(
+  cmake ninja-build make zip
+  g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  googletest libcli11-dev nlohmann-json3-dev
+  wine wine32:i386 fonts-wine fonts-ipafont-gothic
+  wine64 g++-mingw-w64-x86-64-posix
+  xvfb xauth xdotool
+)
+# package: make deb (debhelper and the checkers), make test-package
+# (mmdebstrap, and man-db for its man -w), the Windows zip.
+package=(debhelper dpkg-dev lintian desktop-file-utils appstream mmdebstrap man-db zip)
+fuzz=(clang libclang-rt-14-dev)
 
-# package: the man pages (scdoc) and the completion test (bash-completion) of
-# the installed files; make deb (debhelper and the checkers); make
-# test-package (mmdebstrap, and man-db for its man -w).
-package() {
-  echo scdoc bash-completion
-  echo debhelper dpkg-dev lintian desktop-file-utils appstream
-  echo mmdebstrap man-db
-}
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(core)
 
-case "${1:-}" in
-  "") mapfile -t -O "${#pkgs[@]}" pkgs < <(package | tr ' ' '\n') ;;
-  package) mapfile -t pkgs < <(package | tr ' ' '\n') ;;
-  *) echo "usage: $0 [package]" >&2; exit 2 ;;
-esac
+pkgs=()
+needs_i386=0
+for g in "${groups[@]}"; do
+  case "$g" in
+    core) pkgs+=("${core[@]}") ;;
+    windows) pkgs+=("${windows[@]}"); needs_i386=1 ;;
+    package) pkgs+=("${package[@]}") ;;
+    fuzz) pkgs+=("${fuzz[@]}") ;;
+    all) pkgs+=("${core[@]}" "${windows[@]}" "${package[@]}" "${fuzz[@]}"); needs_i386=1 ;;
+    *) echo "install-deps.sh: unknown group '$g' (core, windows, package, fuzz, all)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${pkgs[@]}"; do
@@ -36,9 +61,18 @@ done
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
-echo "installing: ${missing[*]}"
+# Deduplicate while keeping the order.
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | awk '!seen[$0]++')
+
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ "$needs_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "adding the i386 architecture (wine32)"
+  $sudo dpkg --add-architecture i386
+fi
+echo "installing: ${missing[*]}"
+# Another install running on the machine holds the lock: wait for it.
+lock=(-o DPkg::Lock::Timeout=900)
+$sudo apt-get "${lock[@]}" update -qq
+$sudo apt-get "${lock[@]}" install -y -q --no-install-recommends "${missing[@]}"

@@ -106,7 +106,7 @@ int ScsiTransport::ExecuteAspi(std::uint32_t length) {
   // not be touched until the layer has let it go.
   if (heldEvent_ != 0) {
     if (block[srb::kStatus] == srb::SS_PENDING) {
-      platform_.WaitEvent(heldEvent_, kAspiWaitMs);
+      platform_.WaitEvent(heldEvent_, platform_.AspiWaitMilliseconds());
     }
     if (block[srb::kStatus] == srb::SS_PENDING) {
       outcome_ = CommandOutcome::Timeout;
@@ -137,7 +137,7 @@ int ScsiTransport::ExecuteAspi(std::uint32_t length) {
   aspi_->SendASPI32Command(block);
 
   if (block[srb::kStatus] == srb::SS_PENDING &&
-      platform_.WaitEvent(ev, kAspiWaitMs) == WaitResult::TimedOut) {
+      platform_.WaitEvent(ev, platform_.AspiWaitMilliseconds()) == WaitResult::TimedOut) {
     platform_.ResetEvent(ev);
     if (block[srb::kStatus] == srb::SS_PENDING) {
       heldEvent_ = ev;  // released once the layer finishes it

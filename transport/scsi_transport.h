@@ -14,7 +14,7 @@
 namespace orvel {
 
 inline constexpr std::uint32_t kDataBufferSize = 16384;
-inline constexpr std::uint32_t kAspiWaitMs = 5000;
+inline constexpr std::uint32_t kAspiWaitMs = kAspiWaitLimitMs;
 
 enum Direction : std::uint8_t { DataNone = 0x00, DataIn = 0x08, DataOut = 0x10 };
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -19,6 +20,7 @@ namespace orvel {
 namespace {
 
 constexpr mode_t kCreateMode = 0644;
+constexpr mode_t kDirectoryMode = 0755;
 
 FileError ErrorFromErrno(int e) {
   switch (e) {
@@ -176,6 +178,50 @@ class PosixFileSystem final : public FileSystem {
     return !path.empty() && ::unlinkat(dirFd_, path.c_str(), 0) == 0;
   }
 
+  bool Exists(std::string_view name) override {
+    const std::string path(name);
+    struct stat st {};
+    return !path.empty() && ::fstatat(dirFd_, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+
+  bool RenameNoReplace(std::string_view from, std::string_view to, FileError* err) override {
+    const std::string source(from);
+    const std::string target(to);
+    if (source.empty() || target.empty()) {
+      SetError(err, FileError::NotFound);
+      return false;
+    }
+    if (::renameat2(dirFd_, source.c_str(), dirFd_, target.c_str(), RENAME_NOREPLACE) == 0) {
+      SetError(err, FileError::None);
+      return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {  // the file system knows no RENAME_NOREPLACE
+      SetError(err, ErrorFromErrno(errno));
+      return false;
+    }
+    // A hard link fails on an existing name, as the rename would have.
+    if (::linkat(dirFd_, source.c_str(), dirFd_, target.c_str(), 0) == 0) {
+      ::unlinkat(dirFd_, source.c_str(), 0);
+      SetError(err, FileError::None);
+      return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP) {
+      SetError(err, ErrorFromErrno(errno));
+      return false;
+    }
+    // No hard links either: a plain rename, safe while nothing else creates the name.
+    if (Exists(to)) {
+      SetError(err, FileError::Exists);
+      return false;
+    }
+    if (::renameat(dirFd_, source.c_str(), dirFd_, target.c_str()) != 0) {
+      SetError(err, ErrorFromErrno(errno));
+      return false;
+    }
+    SetError(err, FileError::None);
+    return true;
+  }
+
   std::vector<std::string> ListRegularFiles(std::string_view pattern) override {
     std::vector<std::string> names;
     if (dirFd_ < 0) return names;
@@ -208,8 +254,35 @@ class PosixFileSystem final : public FileSystem {
 
 }  // namespace
 
-std::unique_ptr<FileSystem> MakeNativeFileSystem(std::string workingDirectory) {
+std::unique_ptr<FileSystem> MakeFileSystemAt(std::string workingDirectory) {
   return std::make_unique<PosixFileSystem>(workingDirectory);
+}
+
+std::unique_ptr<FileSystem> MakeNativeFileSystem(std::string workingDirectory) {
+  return MakeFileSystemAt(std::move(workingDirectory));
+}
+
+PathKind NativePathKind(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::Other;
+}
+
+bool CreateNativeDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  // Each prefix that ends before a slash, then the whole path.
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    const std::string prefix = path.substr(0, slash);
+    if (::mkdir(prefix.c_str(), kDirectoryMode) != 0 && errno != EEXIST) return false;
+  }
+  ::mkdir(path.c_str(), kDirectoryMode);
+  return NativePathKind(path) == PathKind::Directory;
+}
+
+std::string JoinNativePath(const std::string& directory, const std::string& name) {
+  if (!name.empty() && name.front() == '/') return name;
+  if (directory.empty()) return name;
+  return directory.back() == '/' ? directory + name : directory + '/' + name;
 }
 
 }  // namespace orvel

@@ -15,6 +15,9 @@
 //
 // When a header of ours gains a name that <windows.h> defines as a macro, add
 // it below; none of our names is renamed to dodge one.
+//
+// A backend that needs more of the system's headers adds them here, before
+// the #undefs.
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -24,11 +27,30 @@
 #endif
 
 #include <windows.h>
+#include <winioctl.h>
 
+// The system's calls are written out with their A or W suffix here; the
+// plain names stay free for the program's own members and functions.
+#undef CreateEvent
+#undef CreateFile
+#undef CreateDirectory
+#undef DeleteFile
+#undef FindFirstFile
+#undef FindNextFile
+#undef GetFileAttributes
+#undef GetMessage
+#undef GetObject
+#undef GetWindowText
+#undef LoadBitmap
+#undef LoadIcon
+#undef LoadLibrary
+#undef MessageBox
+#undef MoveFile
+#undef PostMessage
+#undef SendMessage
+#undef SetWindowText
+#undef Yield
+
+// Dialog result ids are the program's own constants (ui/dialog_template.h).
 #undef IDOK
 #undef IDCANCEL
-#undef LoadLibrary
-#undef CreateEvent
-#undef MessageBox
-#undef SetWindowText
-#undef GetWindowText

@@ -18,6 +18,7 @@
 #include "resources/resources.h"
 #include "sim/scenarios.h"
 #include "ui/headless/headless.h"
+#include "tests/support/scratch_dir.h"
 #include "update/page_texts.h"
 
 namespace orvel::testing {
@@ -52,9 +53,8 @@ class RecordingDlg : public CUpdateDlg {
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-app-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = orvel::testing::MakeScratchDir("orvel-app");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     dlg_.reset();

@@ -1,11 +1,10 @@
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <optional>
 
 #include "app/program_options.h"
 #include "tests/app/app_fixture.h"
+#include "tests/support/scratch_dir.h"
 
 namespace orvel::testing {
 namespace {
@@ -150,9 +149,11 @@ TEST(ProgramOptions, AcceptsOnlyItsOwnOptions) {
 class DownloadDirectoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-home-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
+#ifdef _WIN32
+    GTEST_SKIP() << "the XDG download folder is a convention of Linux desktops";
+#endif
+    home_ = orvel::testing::MakeScratchDir("orvel-home");
+    ASSERT_FALSE(home_.empty());
     std::filesystem::create_directories(home_ / ".config");
   }
   void TearDown() override {

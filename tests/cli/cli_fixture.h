@@ -19,6 +19,7 @@
 #include "platform/forwarding_platform.h"
 #include "sim/scenarios.h"
 #include "sim/sim_machine.h"
+#include "tests/support/scratch_dir.h"
 
 namespace orvel::testing {
 
@@ -31,9 +32,8 @@ struct CliRun {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = orvel::testing::MakeScratchDir("orvel-cli");
+    ASSERT_FALSE(dir_.empty());
     env.makePlatform = [this](const PlatformRequest& request, std::string* error) -> std::unique_ptr<Platform> {
       lastRequest = request;
       ++platformsMade;

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +9,7 @@
 #include "firmware/image_file.h"
 #include "firmware/sample_firmware.h"
 #include "tests/support/memory_files.h"
+#include "tests/support/scratch_dir.h"
 
 namespace orvel {
 namespace {
@@ -25,10 +25,8 @@ constexpr int kRowKztr4 = 39;   // family 8
 class LoadSourceImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    dir_ = stdfs::temp_directory_path() /
-           ("orvel_load_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    stdfs::create_directories(dir_);
+    dir_ = orvel::testing::MakeScratchDir("orvel_load");
+    ASSERT_FALSE(dir_.empty());
     files_ = MakeNativeFileSystem(dir_.string());
   }
   void TearDown() override {

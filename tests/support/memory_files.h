@@ -59,6 +59,11 @@ class MemoryFileSystem : public FileSystem {
     return false;
   }
   bool Remove(std::string_view name) override { return files.erase(std::string(name)) != 0; }
+  bool Exists(std::string_view name) override { return files.count(std::string(name)) != 0; }
+  bool RenameNoReplace(std::string_view, std::string_view, FileError* err) override {
+    *err = FileError::AccessDenied;
+    return false;
+  }
   std::vector<std::string> ListRegularFiles(std::string_view pattern) override {
     std::vector<std::string> names;
     for (const auto& [name, data] : files) {

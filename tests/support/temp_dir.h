@@ -1,28 +1,23 @@
 #pragma once
 // A scratch directory, removed with everything in it when the object goes.
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <vector>
+
+#include "tests/support/scratch_dir.h"
 
 namespace orvel::testing {
 
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-test-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    const char* made = mkdtemp(buf.data());
-    path_ = made != nullptr ? made : "";
-  }
+  TempDir() : path_(MakeScratchDir("orvel-test")) {}
   ~TempDir() {
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
 
  private:

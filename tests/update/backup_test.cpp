@@ -112,7 +112,7 @@ TEST(Backup, FallingBackToTheAlternateReadMidwayKeepsTheBlocksInOrder) {
 // file of another, and keeps the drive from being rewritten.
 struct FileFaultCase {
   const char* what;
-  void (*arrange)(Rig&);
+  bool (*arrange)(Rig&);  // false: this system cannot make the fault (no links under Wine)
   std::vector<std::string> filesAfter;
 };
 void PrintTo(const FileFaultCase& c, std::ostream* os) { *os << c.what; }
@@ -130,7 +130,7 @@ TEST_P(BackupFileFaults, EndInBackupFailedWithoutAnUpdate) {
   rig.host.backupState = 1;
   rig.SelectNewerFile(4, "QDX50");
   ASSERT_EQ(rig.proc->backupFileName, "CDRWFW00.BIN");
-  GetParam().arrange(rig);
+  if (!GetParam().arrange(rig)) GTEST_SKIP() << "this system cannot make that fault here";
   EXPECT_EQ(rig.Attempt(), BackupFailed);
   EXPECT_EQ(Backups(rig), GetParam().filesAfter);
   if (rig.Exists("CDRWFW00.BIN")) {
@@ -147,14 +147,30 @@ TEST_P(BackupFileFaults, EndInBackupFailedWithoutAnUpdate) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, BackupFileFaults,
     ::testing::Values(
-        FileFaultCase{"disk full", [](Rig& r) { r.machine->FileFaultSettings().diskFullAfter = 65536; }, {}},
-        FileFaultCase{"flush fails", [](Rig& r) { r.machine->FileFaultSettings().syncFails = true; }, {}},
-        FileFaultCase{"appeared meanwhile", [](Rig& r) { r.WriteFile("CDRWFW00.BIN", kPrecious); },
+        FileFaultCase{"disk full",
+                      [](Rig& r) {
+                        r.machine->FileFaultSettings().diskFullAfter = 65536;
+                        return true;
+                      },
+                      {}},
+        FileFaultCase{"flush fails",
+                      [](Rig& r) {
+                        r.machine->FileFaultSettings().syncFails = true;
+                        return true;
+                      },
+                      {}},
+        FileFaultCase{"appeared meanwhile",
+                      [](Rig& r) {
+                        r.WriteFile("CDRWFW00.BIN", kPrecious);
+                        return true;
+                      },
                       {"CDRWFW00.BIN"}},
         FileFaultCase{"symbolic link",
                       [](Rig& r) {
                         r.WriteFile("elsewhere", kPrecious);
-                        std::filesystem::create_symlink(r.dir / "elsewhere", r.dir / "CDRWFW00.BIN");
+                        std::error_code ec;
+                        std::filesystem::create_symlink(r.dir / "elsewhere", r.dir / "CDRWFW00.BIN", ec);
+                        return !ec && std::filesystem::is_symlink(r.dir / "CDRWFW00.BIN");
                       },
                       {"CDRWFW00.BIN"}}),
     CaseName);

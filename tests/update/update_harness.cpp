@@ -10,6 +10,7 @@
 
 #include "firmware/sample_firmware.h"
 #include "sim/scenarios.h"
+#include "tests/support/scratch_dir.h"
 
 namespace orvel::testing {
 
@@ -64,10 +65,8 @@ Rig::Rig(int family, std::string_view driveCode, sim::DriveBehaviour behaviour, 
   // Memory-backed when there is one: every backup is flushed to the disk.
   const std::filesystem::path base =
       std::filesystem::path(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : ::testing::TempDir());
-  std::string pattern = (base / "orvel_update_XXXXXX").string();
-  const char* made = ::mkdtemp(pattern.data());
-  EXPECT_NE(made, nullptr);
-  dir = pattern;
+  dir = orvel::testing::MakeScratchDir("orvel_update", base);
+  EXPECT_FALSE(dir.empty());
   machine = std::make_unique<sim::SimMachine>(platformId, dir.string());
   installed = Image(family, driveCode, "Installed firmware", 0x1000u + static_cast<unsigned>(family));
   sim::DriveIdentity identity;

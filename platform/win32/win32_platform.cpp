@@ -1,0 +1,211 @@
+#include "platform/win32/win32_platform.h"
+
+#include "platform/win32/windows_shim.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/request_blocks.h"
+
+namespace orvel {
+
+// The request blocks hold 32-bit pointers and the pass-through header is the
+// 44-byte layout of a 32-bit system: the programs are built for i686. A 64-bit
+// build exists only to run the test suites under 64-bit Wine; its tests keep
+// ASPI blocks and buffers below 4 GiB and use the pass-through only where it fails.
+constexpr std::uintptr_t kLargest32BitAddress = 0xFFFFFFFFu;
+
+namespace {
+
+constexpr DWORD kVersionInfoSize = 148;  // OSVERSIONINFOA of Windows 95 and NT 4
+static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize);
+
+constexpr std::string_view kCdromPrefix = "\\\\.\\cdrom";
+constexpr std::string_view kDevicePrefix = "\\\\.\\";
+constexpr char kFirstDriveLetter = 'd';
+constexpr char kDriveColon = ':';
+
+constexpr std::string_view kElevationAdvice =
+    ": the SCSI pass-through needs administrator rights; run orvel-cli from an elevated command prompt "
+    "(Run as administrator)";
+
+// Wine answers so for a drive its mount manager knows.
+constexpr std::string_view kNotSupportedAdvice =
+    ": the system does not pass SCSI commands to this device name (under Wine, link dosdevices/cdromN to the "
+    "drive's /dev/sgN)";
+
+// ASPI entry points are cdecl, whatever the system's own calling convention.
+using SupportInfoEntry = DWORD(__cdecl*)();
+using SendCommandEntry = DWORD(__cdecl*)(void*);
+
+HANDLE AsHandle(EventHandle ev) { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(ev)); }
+
+Win32Platform::Procedure Resolve(HMODULE module, std::string_view name) {
+  const std::string entry(name);
+  const FARPROC proc = ::GetProcAddress(module, entry.c_str());
+  // Through the generic function type, which converts to any other.
+  return reinterpret_cast<Win32Platform::Procedure>(proc);
+}
+
+}  // namespace
+
+class Win32Platform::Library final : public AspiLibrary {
+ public:
+  explicit Library(HMODULE module) : module_(module) {}
+  ~Library() override {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  bool HasEntryPoint(std::string_view name) override { return Resolve(module_, name) != nullptr; }
+
+  std::uint32_t GetASPI32SupportInfo() override {
+    const auto entry = reinterpret_cast<SupportInfoEntry>(Resolve(module_, "GetASPI32SupportInfo"));
+    return entry != nullptr ? entry() : 0;
+  }
+
+  void SendASPI32Command(std::span<std::uint8_t> srb) override {
+    if (send_ == nullptr) send_ = reinterpret_cast<SendCommandEntry>(Resolve(module_, "SendASPI32Command"));
+    if (send_ != nullptr) send_(srb.data());
+  }
+
+  Procedure EntryPoint(std::string_view name) const { return Resolve(module_, name); }
+
+ private:
+  HMODULE module_;
+  SendCommandEntry send_ = nullptr;
+};
+
+Win32Platform::Win32Platform(std::string workingDirectory, Win32Options options)
+    : options_(options), files_(MakeWin32FileSystem(std::move(workingDirectory))) {}
+
+Win32Platform::~Win32Platform() {
+  for (const Device& device : devices_) {
+    if (device.handle != nullptr) ::CloseHandle(device.handle);
+  }
+}
+
+std::uint32_t Win32Platform::PlatformId() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = kVersionInfoSize;
+  if (!::GetVersionExA(&info)) return 0;
+  return info.dwPlatformId;
+}
+
+AspiLibrary* Win32Platform::LoadLibrary(std::string_view name) {
+  const std::string file(name);
+  const HMODULE module = ::LoadLibraryA(file.c_str());
+  if (module == nullptr) return nullptr;
+  libraries_.push_back(std::make_unique<Library>(module));
+  return libraries_.back().get();
+}
+
+void Win32Platform::FreeLibrary(AspiLibrary* lib) {
+  const auto it = std::find_if(libraries_.begin(), libraries_.end(), [lib](const auto& l) { return l.get() == lib; });
+  if (it != libraries_.end()) libraries_.erase(it);  // FreeLibrary in its destructor
+}
+
+Win32Platform::Procedure Win32Platform::EntryPoint(AspiLibrary* lib, std::string_view name) {
+  const auto* library = dynamic_cast<const Library*>(lib);
+  return library != nullptr ? library->EntryPoint(name) : nullptr;
+}
+
+std::uint32_t Win32Platform::RegisterBuffer(std::span<std::uint8_t> buffer) {
+  const auto address = reinterpret_cast<std::uintptr_t>(buffer.data());
+  return address <= kLargest32BitAddress ? static_cast<std::uint32_t>(address) : 0;
+}
+
+EventHandle Win32Platform::CreateEvent() {
+  const HANDLE ev = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  const auto value = reinterpret_cast<std::uintptr_t>(ev);
+  if (value <= kLargest32BitAddress) return static_cast<EventHandle>(value);
+  ::CloseHandle(ev);  // cannot travel in SRB_PostProc
+  return 0;
+}
+
+WaitResult Win32Platform::WaitEvent(EventHandle ev, std::uint32_t milliseconds) {
+  // A failed wait counts as a time-out: the request may still be running.
+  return ::WaitForSingleObject(AsHandle(ev), milliseconds) == WAIT_OBJECT_0 ? WaitResult::Signalled
+                                                                             : WaitResult::TimedOut;
+}
+
+void Win32Platform::ResetEvent(EventHandle ev) { ::ResetEvent(AsHandle(ev)); }
+
+void Win32Platform::CloseEvent(EventHandle ev) {
+  if (ev != 0) ::CloseHandle(AsHandle(ev));
+}
+
+std::string Win32Platform::DeviceName(TransportMode mode, std::uint8_t number) {
+  if (mode == TransportMode::CdromDevice) return std::string(kCdromPrefix) + std::to_string(number);
+  std::string name(kDevicePrefix);
+  name += static_cast<char>(kFirstDriveLetter + number);
+  name += kDriveColon;
+  return name;
+}
+
+DeviceHandle Win32Platform::OpenDevice(std::string_view name) {
+  const std::string device(name);
+  const HANDLE handle = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    NoteFailure("cannot open ", device, ::GetLastError());
+    return -1;
+  }
+  const auto freeSlot =
+      std::find_if(devices_.begin(), devices_.end(), [](const Device& d) { return d.handle == nullptr; });
+  if (freeSlot != devices_.end()) {
+    *freeSlot = {handle, device};
+    return static_cast<DeviceHandle>(freeSlot - devices_.begin());
+  }
+  devices_.push_back({handle, device});
+  return static_cast<DeviceHandle>(devices_.size() - 1);
+}
+
+PassThroughResult Win32Platform::PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) {
+  const Device* device = Find(dev);
+  if (device == nullptr || block.size() < spt::kDataArea || block.size() > spt::kBlockSize) {
+    return PassThroughResult::Failed;
+  }
+  const auto size = static_cast<DWORD>(block.size());
+  DWORD returned = 0;
+  if (::DeviceIoControl(device->handle, spt::IOCTL_SCSI_PASS_THROUGH, block.data(), size, block.data(), size,
+                        &returned, nullptr)) {
+    return PassThroughResult::Done;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT) return PassThroughResult::TimedOut;
+  NoteFailure("the SCSI pass-through was refused on ", device->name, error);
+  return PassThroughResult::Failed;
+}
+
+void Win32Platform::CloseDevice(DeviceHandle dev) {
+  Device* device = Find(dev);
+  if (device == nullptr) return;
+  ::CloseHandle(device->handle);
+  *device = {};
+}
+
+Win32Platform::Device* Win32Platform::Find(DeviceHandle dev) {
+  if (dev < 0 || static_cast<std::size_t>(dev) >= devices_.size() || devices_[dev].handle == nullptr) return nullptr;
+  return &devices_[dev];
+}
+
+void Win32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void Win32Platform::NoteFailure(std::string_view what, std::string_view name, std::uint32_t error) {
+  if (!accessProblem_.empty()) return;
+  if (error == ERROR_ACCESS_DENIED) {
+    accessProblem_ = std::string(what) + std::string(name) + " (access denied)";
+    accessProblem_ += kElevationAdvice;
+  } else if (error == ERROR_NOT_SUPPORTED) {
+    accessProblem_ = std::string(what) + std::string(name) + " (not supported)";
+    accessProblem_ += kNotSupportedAdvice;
+  }
+}
+
+std::unique_ptr<Platform> MakeNativePlatform(std::string workingDirectory) {
+  return std::make_unique<Win32Platform>(std::move(workingDirectory));
+}
+
+}  // namespace orvel

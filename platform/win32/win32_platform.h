@@ -1,0 +1,85 @@
+#pragma once
+// The Windows backend: the platform id from GetVersionExA; ASPI for Win32
+// loaded from WNASPI32.DLL, its request block carrying real pointers (the
+// data buffer's address, the event's handle) and its events signalled by the
+// library; the NT pass-through with DeviceIoControl on \\.\ device names; the
+// working directory through the Win32 file calls. i686 only: the request
+// blocks are 32-bit layouts (64-bit Windows runs the program under WOW64).
+// This header does not include <windows.h>.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace orvel {
+
+struct Win32Options {
+  // The longest wait for an ASPI request (tests make it short).
+  std::uint32_t aspiWaitMs = kAspiWaitLimitMs;
+};
+
+class Win32Platform final : public Platform {
+ public:
+  explicit Win32Platform(std::string workingDirectory, Win32Options options = {});
+  ~Win32Platform() override;
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
+
+  // GetVersionExA with the 148-byte OSVERSIONINFOA; 0 when the call fails.
+  std::uint32_t PlatformId() override;
+  // LoadLibraryA; the library stays loaded until FreeLibrary or the end of the platform.
+  AspiLibrary* LoadLibrary(std::string_view name) override;
+  void FreeLibrary(AspiLibrary* lib) override;
+  // The buffer's own address: the library writes straight into it.
+  std::uint32_t RegisterBuffer(std::span<std::uint8_t> buffer) override;
+  // Event handles as the system gives them (auto-reset, not signalled).
+  EventHandle CreateEvent() override;
+  WaitResult WaitEvent(EventHandle ev, std::uint32_t milliseconds) override;
+  void ResetEvent(EventHandle ev) override;
+  void CloseEvent(EventHandle ev) override;
+  std::uint32_t AspiWaitMilliseconds() override { return options_.aspiWaitMs; }
+  Win32Options& Options() { return options_; }
+
+  // "\\.\cdrom%d" for CdromDevice, "\\.\d:" raised by the number for DriveLetter.
+  std::string DeviceName(TransportMode mode, std::uint8_t number) override;
+  // CreateFileA: read and write access, shared for both, open existing.
+  DeviceHandle OpenDevice(std::string_view name) override;
+  // DeviceIoControl(IOCTL_SCSI_PASS_THROUGH) on the block, in place. A call
+  // that returns FALSE is Failed (TimedOut for a time-out), whatever the
+  // block's ScsiStatus holds then.
+  PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) override;
+  void CloseDevice(DeviceHandle dev) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  FileSystem& Files() override { return *files_; }
+  std::string AccessProblem() override { return accessProblem_; }
+
+  // An entry point of a loaded library by name (nullptr when it has none), so
+  // that tests can steer a stand-in library through its own exports.
+  using Procedure = void (*)();
+  static Procedure EntryPoint(AspiLibrary* lib, std::string_view name);
+
+ private:
+  class Library;
+  struct Device {
+    void* handle = nullptr;  // the system's handle; nullptr once closed
+    std::string name;
+  };
+
+  Device* Find(DeviceHandle dev);
+  void NoteFailure(std::string_view what, std::string_view name, std::uint32_t error);
+
+  Win32Options options_;
+  std::unique_ptr<FileSystem> files_;
+  std::vector<std::unique_ptr<Library>> libraries_;
+  std::vector<Device> devices_;  // indexed by DeviceHandle
+  std::string accessProblem_;
+};
+
+// The working directory through the Win32 file calls.
+std::unique_ptr<FileSystem> MakeWin32FileSystem(std::string workingDirectory = ".");
+
+}  // namespace orvel

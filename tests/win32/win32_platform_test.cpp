@@ -1,0 +1,236 @@
+// The Windows backend on the NT family through the real calls: device names,
+// the pass-through's failure paths, and the working directory's files.
+// The test prefix (tools/wine-prefix.sh) has no \\.\cdromN; its drive E: is a
+// plain folder, whose \\.\e: opens but takes no pass-through. Links and
+// full or read-only folders come from tests/win32/run_platform_tests.sh,
+// which names them in ORVEL_* variables (Windows cannot be asked to make them
+// under Wine); without them those cases skip.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/win32/win32_platform.h"
+#include "tests/support/scratch_dir.h"
+#include "transport/scsi_transport.h"
+
+namespace orvel {
+namespace {
+
+constexpr std::uint8_t kUnmappedLetterNumber = 5;  // \\.\i:
+constexpr std::uint8_t kFolderDriveNumber = 1;     // \\.\e:
+constexpr std::uint8_t kStaleAsc = 0x55;
+constexpr std::uint8_t kOpTestUnitReady = 0x00;
+
+std::string EnvOr(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+TEST(Win32Platform, WineReportsTheNtFamily) { EXPECT_EQ(Win32Platform(".").PlatformId(), kPlatformNt); }
+
+TEST(Win32Platform, DeviceNamesOfBothModes) {
+  Win32Platform platform(".");
+  struct Row {
+    TransportMode mode;
+    std::uint8_t number;
+    const char* name;
+  };
+  for (const Row& row : {Row{TransportMode::CdromDevice, 0, "\\\\.\\cdrom0"}, Row{TransportMode::CdromDevice, 9, "\\\\.\\cdrom9"},
+                         Row{TransportMode::DriveLetter, 0, "\\\\.\\d:"}, Row{TransportMode::DriveLetter, 3, "\\\\.\\g:"},
+                         Row{TransportMode::DriveLetter, 9, "\\\\.\\m:"}}) {
+    EXPECT_EQ(platform.DeviceName(row.mode, row.number), row.name);
+  }
+}
+
+class PassThroughTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TransportMessage message;
+    ASSERT_TRUE(transport.SelectTransport(&message)) << message.text;
+    transport.Request().cdb = {kOpTestUnitReady};
+    transport.Request().cdbLength = 6;
+    transport.Request().direction = DataNone;
+  }
+  Win32Platform platform{"."};
+  ScsiTransport transport{platform};
+};
+
+TEST_F(PassThroughTest, NoCdromNamesMeanDriveLetters) { EXPECT_EQ(transport.mode, TransportMode::DriveLetter); }
+
+TEST_F(PassThroughTest, ANameThatDoesNotOpenFailsWithNoSense) {
+  transport.address.deviceNumber = kUnmappedLetterNumber;
+  transport.lastAsc = kStaleAsc;
+  EXPECT_EQ(platform.OpenDevice(platform.DeviceName(transport.mode, kUnmappedLetterNumber)), -1);
+  EXPECT_EQ(transport.ExecuteCommand(0), 0);
+  EXPECT_EQ(transport.lastAsc, 0);
+}
+
+TEST_F(PassThroughTest, AFailedCallIsAFailureWhateverTheBlockSays) {
+  // NUL opens everywhere and takes no pass-through.
+  const DeviceHandle dev = platform.OpenDevice("\\\\.\\NUL");
+  ASSERT_GE(dev, 0);
+  // A block that claims GOOD, as Wine leaves it when SG_IO fails: the call's FALSE decides.
+  std::array<std::uint8_t, spt::kDataArea> block{};
+  PutLe16(block, spt::kLength, static_cast<std::uint16_t>(spt::kHeaderSize));
+  block[spt::kScsiStatus] = kStatusGood;
+  block[spt::kCdbLength] = 6;
+  block[spt::kDataIn] = spt::SCSI_IOCTL_DATA_UNSPECIFIED;
+  PutLe32(block, spt::kDataBufferOffset, static_cast<std::uint32_t>(spt::kDataArea));
+  PutLe32(block, spt::kSenseInfoOffset, static_cast<std::uint32_t>(spt::kSenseArea));
+  EXPECT_EQ(platform.PassThrough(dev, block), PassThroughResult::Failed);
+  platform.CloseDevice(dev);
+  EXPECT_EQ(platform.PassThrough(dev, block), PassThroughResult::Failed) << "a closed handle is never used";
+}
+
+TEST_F(PassThroughTest, ADriveThatTakesNoPassThroughFailsWithNoSense) {
+  const DeviceHandle dev = platform.OpenDevice(platform.DeviceName(TransportMode::DriveLetter, kFolderDriveNumber));
+  if (dev < 0) GTEST_SKIP() << "\\\\.\\e: (a folder drive of the test prefix) does not open here";
+  platform.CloseDevice(dev);
+  transport.address.deviceNumber = kFolderDriveNumber;
+  transport.lastAsc = kStaleAsc;
+  EXPECT_EQ(transport.ExecuteCommand(0), 0);
+  EXPECT_EQ(transport.lastAsc, 0);
+}
+
+class Win32FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = orvel::testing::MakeScratchDir("orvel-win32-files");
+    ASSERT_FALSE(dir.empty());
+    files = MakeWin32FileSystem(dir);
+  }
+  void TearDown() override {
+    files.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  void Put(const std::string& name, const std::string& text) const {
+    std::ofstream(std::filesystem::path(dir) / name, std::ios::binary) << text;
+  }
+  std::string Get(const std::string& name) const {
+    std::ifstream in(std::filesystem::path(dir) / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  bool WriteNew(FileSystem& fs, const std::string& name, const std::string& text, FileError* err) const {
+    const FileHandle h = fs.CreateExclusive(name, err);
+    if (h == kNoFile) return false;
+    const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    const bool written = fs.WriteAll(h, bytes, err);
+    FileError closeError = FileError::None;
+    return fs.SyncAndClose(h, &closeError) && written;
+  }
+
+  std::string dir;
+  std::unique_ptr<FileSystem> files;
+};
+
+TEST_F(Win32FilesTest, ExclusiveCreationTakesOnlyAFreeName) {
+  Put("CDRWFW00.BIN", "old");
+  std::filesystem::create_directory(std::filesystem::path(dir) / "CDRWFW01.BIN");
+  FileError err = FileError::None;
+  EXPECT_FALSE(WriteNew(*files, "CDRWFW00.BIN", "new", &err));
+  EXPECT_EQ(err, FileError::Exists);
+  EXPECT_EQ(Get("CDRWFW00.BIN"), "old");
+  EXPECT_FALSE(WriteNew(*files, "cdrwfw01.bin", "new", &err)) << "names differ in case only";
+  EXPECT_EQ(err, FileError::Exists);
+  ASSERT_TRUE(WriteNew(*files, "CDRWFW02.BIN", "backup", &err)) << FileErrorText(err);
+  EXPECT_EQ(Get("CDRWFW02.BIN"), "backup");
+  EXPECT_TRUE(files->Exists("CDRWFW01.BIN"));
+  EXPECT_FALSE(files->Exists("CDRWFW03.BIN"));
+}
+
+TEST_F(Win32FilesTest, ReadsOnlyRegularFiles) {
+  Put("A.KVF", "0123456789");
+  std::filesystem::create_directory(std::filesystem::path(dir) / "D.KVF");
+  struct Row {
+    const char* name;
+    FileError error;
+  };
+  for (const Row& row : {Row{"A.KVF", FileError::None}, Row{"missing.kvf", FileError::NotFound},
+                         Row{"D.KVF", FileError::NotRegular}}) {
+    FileError err = FileError::Io;
+    const FileHandle h = files->OpenRead(row.name, &err);
+    EXPECT_EQ(err, row.error) << row.name;
+    if (h == kNoFile) continue;
+    std::array<std::uint8_t, 4> out{};
+    EXPECT_EQ(files->Length(h), 10);
+    EXPECT_EQ(files->ReadAt(h, 8, out), 2);
+    EXPECT_EQ(out[0], '8');
+    EXPECT_EQ(files->ReadAt(h, 10, out), 0);
+    files->Close(h);
+  }
+  // Device names open a device whatever the folder holds: never read as a file.
+  for (const char* device : {"CON", "NUL.KVF", "COM1"}) {
+    FileError err = FileError::None;
+    EXPECT_EQ(files->OpenRead(device, &err), kNoFile) << device;
+    EXPECT_NE(err, FileError::None) << device;
+  }
+}
+
+TEST_F(Win32FilesTest, ListsMatchingFilesInAnyCaseButNoFolders) {
+  for (const char* name : {"b.kvf", "A.BIN", "c.Kvf", "notes.txt", "x.bin.bak", "long.kvfx"}) Put(name, "data");
+  std::filesystem::create_directory(std::filesystem::path(dir) / "folder.kvf");
+  EXPECT_EQ(files->ListRegularFiles("*.kvf"), (std::vector<std::string>{"b.kvf", "c.Kvf"}));
+  EXPECT_EQ(files->ListRegularFiles("*.bin"), (std::vector<std::string>{"A.BIN"}));
+}
+
+TEST_F(Win32FilesTest, RenameNeverReplaces) {
+  Put("out.bin.part", "new");
+  Put("out.bin", "old");
+  FileError err = FileError::None;
+  EXPECT_FALSE(files->RenameNoReplace("out.bin.part", "out.bin", &err));
+  EXPECT_EQ(err, FileError::Exists);
+  EXPECT_EQ(Get("out.bin"), "old");
+  ASSERT_TRUE(files->RenameNoReplace("out.bin.part", "fresh.bin", &err));
+  EXPECT_EQ(Get("fresh.bin"), "new");
+  EXPECT_FALSE(files->Exists("out.bin.part"));
+}
+
+TEST_F(Win32FilesTest, ExclusiveCreationNeverFollowsALink) {
+  const std::string linked = EnvOr("ORVEL_LINK_DIR");
+  if (linked.empty()) GTEST_SKIP() << "needs links planted from outside (run_platform_tests.sh)";
+  auto there = MakeWin32FileSystem(linked);
+  for (const char* name : {"dangling.bin", "tofile.bin", "todir.bin"}) {
+    FileError err = FileError::None;
+    EXPECT_EQ(there->CreateExclusive(name, &err), kNoFile) << name;
+    EXPECT_NE(err, FileError::None) << name;
+  }
+  // Wine shows a link to something as that thing (a dangling one it may not show at all).
+  EXPECT_TRUE(there->Exists("tofile.bin"));
+  EXPECT_TRUE(there->Exists("todir.bin"));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(linked) / "absent-target"));
+  EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(linked) / "target.txt"), 6u) << "the link's target is untouched";
+}
+
+TEST_F(Win32FilesTest, AFolderThatRefusesNewFilesSaysSo) {
+  const std::string locked = EnvOr("ORVEL_LOCKED_DIR");
+  if (locked.empty()) GTEST_SKIP() << "needs a folder that refuses new files (run_platform_tests.sh)";
+  auto there = MakeWin32FileSystem(locked);
+  FileError err = FileError::None;
+  EXPECT_EQ(there->CreateExclusive("CDRWFW00.BIN", &err), kNoFile);
+  EXPECT_EQ(err, FileError::AccessDenied);
+}
+
+TEST_F(Win32FilesTest, AFullDiskSaysSo) {
+  const std::string full = EnvOr("ORVEL_SMALL_DIR");
+  if (full.empty()) GTEST_SKIP() << "needs a small file system (run_platform_tests.sh, as root)";
+  auto there = MakeWin32FileSystem(full);
+  FileError err = FileError::None;
+  const FileHandle h = there->CreateExclusive("CDRWFW00.BIN", &err);
+  ASSERT_NE(h, kNoFile) << FileErrorText(err);
+  const std::vector<std::uint8_t> megabyte(std::size_t{1} << 20, 0xA5);
+  EXPECT_FALSE(there->WriteAll(h, megabyte, &err));
+  EXPECT_EQ(err, FileError::NoSpace);
+  FileError closeError = FileError::None;
+  there->SyncAndClose(h, &closeError);
+  EXPECT_TRUE(there->Remove("CDRWFW00.BIN"));
+}
+
+}  // namespace
+}  // namespace orvel
