@@ -65,4 +65,4 @@ test-windows: windows
 	@bash tools/windows-tests.sh $(JOBS)
 
 clean:
-	rm -rf build dist
+	rm -rf build dist/*.zip
