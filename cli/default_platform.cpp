@@ -81,6 +81,9 @@ CliEnvironment ProcessCliEnvironment() {
   env.makePlatform = MakeDefaultPlatform;
   env.listDriveAddresses = DefaultDriveAddresses;
   PrepareConsoleOutput();
+  SetInterruptionNotice(
+      "orvel-cli: the update cannot be stopped safely now: the drive is in its update mode. "
+      "orvel-cli stops as soon as the attempt has ended.\n");
   env.outputIsTerminal = IsTerminal(StandardStream::Output);
   env.inputIsTerminal = IsTerminal(StandardStream::Input);
   env.readLine = []() -> std::optional<std::string> {
