@@ -130,6 +130,10 @@ int main(int argc, char** argv) {
   }
   if (const int shown = AnswerHelpOrVersion(options); shown >= 0) return shown;
 
+  orvel::SetInterruptionNotice(std::string(kProgramName) +
+                               ": the update cannot be stopped safely now: the drive is in its update mode. " +
+                               kProgramName + " stops as soon as the attempt has ended.\n");
+
   const std::string workingDirectory = WorkingDirectory(options);
   std::error_code ec;
   if (!std::filesystem::is_directory(workingDirectory, ec)) {

@@ -185,6 +185,11 @@ void CUpdateDlg::OnNextClicked() {
     RunAttempt();
   }
   RefreshScreenTexts();
+  // An interruption held while the drive was in update mode (a Ctrl-C in the
+  // terminal, a SIGTERM at logout) acts now that the outcome is on the screen.
+  const Interruption held = procedure_.lastAttempt.heldInterruption;
+  procedure_.lastAttempt.heldInterruption = 0;
+  if (held != 0) platform_.ActOnInterruption(held);
 }
 
 void CUpdateDlg::RunAttempt() {
@@ -278,5 +283,9 @@ void CUpdateDlg::ShowFileError(std::string_view name, FileError error) {
   }
   MessageBox(text, variant_.title, ui::MessageBoxIcon::Exclamation);
 }
+
+// The pages have no text for it, and a message box would wait for a click in
+// the middle of the attempt: the attempt goes on, as on the command line.
+void CUpdateDlg::ShowMachineNotKeptAwake(std::string_view) {}
 
 }  // namespace orvel

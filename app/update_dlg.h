@@ -103,6 +103,7 @@ class CUpdateDlg : public ui::CDialog, private UpdateHost {
   void CloseAllowed() override;
   void ShowBackupNotPossible() override;
   void ShowFileError(std::string_view name, FileError error) override;
+  void ShowMachineNotKeptAwake(std::string_view why) override;
 
   void ApplyCaptions(int lang);
   void RunAttempt();

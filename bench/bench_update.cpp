@@ -82,6 +82,7 @@ class SnapshotHost : public UpdateHost {
   void CloseAllowed() override {}
   void ShowBackupNotPossible() override {}
   void ShowFileError(std::string_view, FileError) override {}
+  void ShowMachineNotKeptAwake(std::string_view) override {}
 };
 
 double CpuSeconds() {

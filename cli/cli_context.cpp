@@ -18,6 +18,14 @@ int CliContext::Fail(int status, const std::string& message) {
   return status;
 }
 
+void CliContext::ActOnHeldInterruption(Platform& platform, Interruption held) {
+  if (held == 0) return;
+  // The program normally ends in the call: nothing may stay in a buffer.
+  out.flush();
+  err.flush();
+  platform.ActOnInterruption(held);
+}
+
 std::string CliContext::PathOf(const std::string& name) const {
   return JoinNativePath(options.workingDirectory, name);
 }

@@ -42,6 +42,9 @@ struct CliContext {
   void PrintJson(const nlohmann::json& document);
   // "orvel-cli: <message>" on standard error; returns `status`.
   int Fail(int status, const std::string& message);
+  // An interruption held during an attempt (0: none) acts, once everything
+  // for people and scripts has been written.
+  void ActOnHeldInterruption(Platform& platform, Interruption held);
   // A working-directory name turned into a path.
   std::string PathOf(const std::string& name) const;
 };

@@ -159,7 +159,9 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
       {"progress", Bar(report.finalProgress)},
       {"detail", report.detail},
   };
-  return finish(ExitOfPage(page));
+  const int status = finish(ExitOfPage(page));
+  ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
+  return status;
 }
 
 int CommandBackup(CliContext& ctx, const std::string& which) {
@@ -173,6 +175,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
   UpdateProcedure procedure(*session.transport, host);
   auto finish = [&](int status, int page, const std::string& detail) {
+    procedure.EndAttempt();
     host.FinishProgressLine();
     // Once switched, only a power cycle brings the drive back to normal operation.
     if (page != UpdateModeFailed) ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
@@ -186,10 +189,12 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
       doc["error"] = detail;
     }
     if (ctx.options.json) ctx.PrintJson(doc);
+    ctx.ActOnHeldInterruption(*session.platform, procedure.lastAttempt.heldInterruption);
     return status;
   };
 
   session.transport->address = drive.address;
+  procedure.BeginAttempt();
   const int switched = procedure.SwitchDriveToUpdateMode();
   doc["switchResult"] = switched;
   if (switched == 0) {

@@ -81,6 +81,11 @@ CliEnvironment ProcessCliEnvironment() {
   env.makePlatform = MakeDefaultPlatform;
   env.listDriveAddresses = DefaultDriveAddresses;
   PrepareConsoleOutput();
+  // On a terminal the line may land after a progress bar (and the ^C the terminal echoes).
+  const std::string notice =
+      "orvel-cli: the update cannot be stopped safely now: the drive is in its update mode. "
+      "orvel-cli stops as soon as the attempt has ended.\n";
+  SetInterruptionNotice(IsTerminal(StandardStream::Error) ? "\n" + notice : notice);
   env.outputIsTerminal = IsTerminal(StandardStream::Output);
   env.inputIsTerminal = IsTerminal(StandardStream::Input);
   env.readLine = []() -> std::optional<std::string> {

@@ -106,4 +106,10 @@ void TerminalHost::ShowFileError(std::string_view name, FileError error) {
   err_ << "orvel-cli: " << name << ": " << FileErrorText(error) << '\n';
 }
 
+void TerminalHost::ShowMachineNotKeptAwake(std::string_view why) {
+  FinishProgressLine();
+  err_ << "orvel-cli: nothing keeps this machine from suspending or shutting down during the attempt (" << why
+       << "); keep it running until the attempt has ended\n";
+}
+
 }  // namespace orvel

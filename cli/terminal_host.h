@@ -36,6 +36,8 @@ class TerminalHost : public UpdateHost {
   void CloseAllowed() override {}
   void ShowBackupNotPossible() override;
   void ShowFileError(std::string_view name, FileError error) override;
+  // One line on standard error.
+  void ShowMachineNotKeptAwake(std::string_view why) override;
 
   // Ends an open progress line, so that ordinary text may follow.
   void FinishProgressLine();

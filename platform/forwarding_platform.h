@@ -40,6 +40,10 @@ class ForwardingPlatform : public Platform {
   std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override {
     return inner_->PresentDeviceNumbers(mode);
   }
+  std::uint64_t MonotonicMilliseconds() override { return inner_->MonotonicMilliseconds(); }
+  AttemptHold BeginAttempt() override { return inner_->BeginAttempt(); }
+  Interruption EndAttempt() override { return inner_->EndAttempt(); }
+  void ActOnInterruption(Interruption interruption) override { inner_->ActOnInterruption(interruption); }
 
   Platform& Inner() { return *inner_; }
 

@@ -1,10 +1,11 @@
 #pragma once
 // The operating system as the transport and the update procedure see it: the
 // platform id, the ASPI library, events with a bounded wait, device names with
-// the pass-through call, and sleeping. The transport builds the very request
-// blocks it would hand to the system (their layouts: platform/request_blocks.h);
-// a backend carries them out (platform/linux: SG_IO on real drives; sim/:
-// simulated machine and drives).
+// the pass-through call, sleeping and a clock, and the span of an attempt on
+// a drive (interruptions held, the machine kept awake). The transport builds
+// the very request blocks it would hand to the system (their layouts:
+// platform/request_blocks.h); a backend carries them out (platform/linux:
+// SG_IO on real drives; sim/: simulated machine and drives).
 // LoadLibrary and CreateEvent are the system's own names, kept: a Windows
 // backend includes <windows.h> only through platform/win32/windows_shim.h,
 // which undefines the macros of those names.
@@ -59,6 +60,19 @@ inline constexpr std::uint32_t kAspiWaitLimitMs = 5000;
 using EventHandle = std::uint32_t;  // 0 = none
 using DeviceHandle = int;           // -1 = none
 
+// Something from outside that would end or stop the program at once: a
+// signal's number on a POSIX system, a console control event on Windows (the
+// backend's own code). 0 is none.
+using Interruption = int;
+
+// What an attempt on a drive was given when it began.
+struct AttemptHold {
+  // Suspend, hibernation and shutdown are held off until the attempt ends.
+  bool machineKeptAwake = false;
+  // When they are not: why, in one line for the operator.
+  std::string whyNot;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -109,6 +123,28 @@ class Platform {
   // (for the shell's completion, which must never disturb a drive); empty
   // where the system cannot tell.
   virtual std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode) { return {}; }
+
+  // Milliseconds on the platform's own clock: it never goes back, and every
+  // Sleep and every wait moves it on by at least its length (the simulator's
+  // clock is virtual; a command's duration and its time-out move it too).
+  // Only differences mean anything.
+  virtual std::uint64_t MonotonicMilliseconds() = 0;
+
+  // An attempt on a drive begins: called once before its first update-mode
+  // command, and EndAttempt once when it ends. Meanwhile the interruptions
+  // that would end or stop the program are held (a broken pipe is ignored),
+  // and the machine is kept from suspending, hibernating and shutting down
+  // as far as the system lets a program ask; the result says whether it is.
+  virtual AttemptHold BeginAttempt() = 0;
+  // The attempt has ended: the machine may sleep again, and interruptions act
+  // at once again. Returns the one held meanwhile that matters (the first
+  // that ends the program, else the first that stops it; 0: none), which the
+  // caller hands to ActOnInterruption once its own output is done.
+  virtual Interruption EndAttempt() = 0;
+  // Does what `interruption` would have done had it not been held (a signal's
+  // default action: the program normally ends here; after a stop it goes on
+  // once continued). 0 does nothing.
+  virtual void ActOnInterruption(Interruption interruption) = 0;
 };
 
 // The seam to the machine the program runs on. Exactly one backend defines
@@ -124,5 +160,22 @@ enum class StandardStream { Input, Output, Error };
 bool IsTerminal(StandardStream stream);
 // Readies the console for the program's UTF-8 output where the system needs it.
 void PrepareConsoleOutput();
+
+// The program's own side of an attempt, for the backends' BeginAttempt and
+// EndAttempt (the native one and the simulator alike: it is this process that
+// must not be interrupted). Called from the program's one thread.
+// Holds SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN and SIGTTOU (those
+// not ignored already) and ignores SIGPIPE; on Windows, holds the console's
+// Ctrl-C, Ctrl-Break and close. The notice is written on standard error when
+// the first one arrives. Nested holds count; only the outermost acts.
+void HoldInterruptions();
+// Ends the hold: everything acts at once again, as before the hold. Returns
+// the interruption that matters among those held (see EndAttempt), or 0.
+Interruption ReleaseInterruptions();
+// The interruption's default action (see ActOnInterruption).
+void RaiseInterruption(Interruption interruption);
+// The line HoldInterruptions writes, once per hold, when the first interruption
+// is held (a complete line; empty: nothing is written). Longer lines are cut.
+void SetInterruptionNotice(std::string_view line);
 
 }  // namespace orvel

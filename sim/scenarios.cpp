@@ -425,6 +425,8 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
       s.fileFaults.syncFails = true;
     } else if (key == "pending" && value.empty()) {
       s.pending = true;
+    } else if (key == "no-logind" && value.empty()) {
+      s.noLogind = true;
     } else if (key == "no-open") {
       if (!ParseDecimal(value, &number) || number > kByteMax) return fail("no-open needs a drive index");
       s.refuseOpen.push_back(static_cast<std::size_t>(number));
@@ -459,6 +461,7 @@ std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string work
     m->RefuseOpen(m->AttachmentOf(index).deviceName);
   }
   if (parsed.pending) m->Aspi().pending = true;
+  if (parsed.noLogind) m->SetCanKeepAwake(false);
   if (parsed.platformGiven) m->SetPlatformId(parsed.platformId);
   return m;
 }
@@ -489,6 +492,7 @@ std::string ScenarioHelp() {
       "  file-short=<offset>                 files read back as if they ended at that offset\n"
       "  no-open=<drive>                     that drive's device name does not open\n"
       "  pending                             ASPI requests answer SS_PENDING first\n"
+      "  no-logind                           nothing keeps the machine from sleeping during an attempt\n"
       "  platform=<id>                       the platform id the system reports\n"
       "Examples: default,fault=aa:3:check:04/00 (the third 12-byte chunk fails: the rest go as 0xE2)\n"
       "          ten-byte-chunks,fault=e2:3:check:04/00 (the third 0xE2 chunk fails: the update fails)\n"

@@ -20,6 +20,8 @@
 //   file-short=<offset>                  files read back as if they ended at that offset
 //   no-open=<drive>                      the device name of that drive (index) does not open
 //   pending                              ASPI requests answer SS_PENDING first
+//   no-logind                            nothing keeps the machine from sleeping
+//                                        during an attempt
 //   platform=<id>                        the platform id the version query reports
 // Example: "ten-byte-chunks,fault=e2:3:check:04/00" makes the third 0xE2 chunk
 // fail with sense key 2, ASC 04, ASCQ 00 (the default drives take 0xAA chunks
@@ -58,6 +60,7 @@ struct ScenarioSpec {
   FileFaults fileFaults;
   std::vector<std::size_t> refuseOpen;  // drive indexes
   bool pending = false;
+  bool noLogind = false;
   bool platformGiven = false;
   std::uint32_t platformId = 0;
 };

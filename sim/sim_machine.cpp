@@ -197,6 +197,21 @@ void SimMachine::Sleep(std::uint32_t milliseconds) {
 
 FileSystem& SimMachine::Files() { return *files_; }
 
+AttemptHold SimMachine::BeginAttempt() {
+  AttemptHold hold;
+  hold.machineKeptAwake = canKeepAwake_;
+  if (!canKeepAwake_) hold.whyNot = "the simulated machine has no logind to keep it awake";
+  attemptOpen_ = true;
+  ++attemptsBegun_;
+  HoldInterruptions();
+  return hold;
+}
+
+Interruption SimMachine::EndAttempt() {
+  attemptOpen_ = false;
+  return ReleaseInterruptions();
+}
+
 FaultRule* SimMachine::MatchFault(int driveIndex, std::uint8_t opcode) {
   FaultRule* firing = nullptr;
   for (FaultRule& r : faults_) {

@@ -73,6 +73,12 @@ class SimMachine : public Platform {
   // A device name that exists but does not open.
   void RefuseOpen(std::string deviceName) { refusedNames_.push_back(std::move(deviceName)); }
   FileFaults& FileFaultSettings() { return fileFaults_; }
+  // Whether the machine can be kept from sleeping during an attempt (a real
+  // one without logind cannot).
+  void SetCanKeepAwake(bool can) { canKeepAwake_ = can; }
+  // An attempt has begun and not yet ended; attempts begun so far.
+  bool AttemptOpen() const { return attemptOpen_; }
+  int AttemptsBegun() const { return attemptsBegun_; }
 
   VirtualClock& Clock() { return clock_; }
   Trace& GetTrace() { return trace_; }
@@ -98,6 +104,13 @@ class SimMachine : public Platform {
   void CloseDevice(DeviceHandle dev) override;
   void Sleep(std::uint32_t milliseconds) override;
   FileSystem& Files() override;
+  // The virtual clock.
+  std::uint64_t MonotonicMilliseconds() override { return clock_.Now(); }
+  // The machine is kept awake only in name; the interruptions of this very
+  // process are held for real (HoldInterruptions), as with real drives.
+  AttemptHold BeginAttempt() override;
+  Interruption EndAttempt() override;
+  void ActOnInterruption(Interruption interruption) override { RaiseInterruption(interruption); }
 
   // Used by the emulated library.
   std::uint32_t AspiSupportInfo() const;
@@ -156,6 +169,9 @@ class SimMachine : public Platform {
   std::vector<int> openHandles_;  // drive index per handle, -2 = closed
   std::vector<std::uint8_t> scratch_;
   int srbReuse_ = 0;
+  bool canKeepAwake_ = true;
+  bool attemptOpen_ = false;
+  int attemptsBegun_ = 0;
 };
 
 }  // namespace orvel::sim

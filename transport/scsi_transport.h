@@ -94,6 +94,9 @@ class ScsiTransport {
   // route can tell (the transfer length when it cannot).
   std::uint32_t lastTransferred = 0;
 
+  // What the last command came to: whether the drive answered at all.
+  CommandOutcome LastOutcome() const { return outcome_; }
+
   void SetObserver(CommandObserver* observer) { observer_ = observer; }
   Platform& GetPlatform() { return platform_; }
 

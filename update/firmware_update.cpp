@@ -28,15 +28,40 @@ const char* FormName(ChunkForm form) { return form == ChunkForm::Twelve ? "12-by
 
 std::string Sense(const ScsiTransport& t) { return update_steps::SenseText(t.lastAsc, t.lastAscq); }
 
-// One poll cycle of at most ten polls; true when all ten were answered 0x3A,
-// the drive's sign that the rewrite has ended. Otherwise lastAsc is the answer to judge.
-bool PollCycleSawTheEnd(ScsiTransport& t) {
+constexpr std::uint64_t kMillisPerSecond = 1000;
+
+enum class CycleEnd {
+  TheEnd,    // ten polls in a row answered 0x3A: the rewrite has ended
+  Answered,  // lastAsc is the answer to judge
+  NoAnswer,  // a poll timed out or did not reach the drive
+};
+
+struct Cycle {
+  CycleEnd end = CycleEnd::NoAnswer;
+  bool anyAnswered = false;  // the drive answered at least one poll
+};
+
+// One poll cycle of at most ten polls.
+Cycle RunPollCycle(ScsiTransport& t) {
+  Cycle cycle;
   for (int poll = 0; poll < kPollsPerCycle; ++poll) {
     if (t.mode == TransportMode::CdromDevice) RequestSense(t);
     PollRewriteStatus(t);
-    if (t.lastAsc != kAscMediumNotPresent) return false;
+    // An unanswered poll leaves lastAsc as an earlier answer left it (ASPI):
+    // never counted, least of all toward the end.
+    const CommandOutcome outcome = t.LastOutcome();
+    if (outcome == CommandOutcome::Timeout || outcome == CommandOutcome::Failed) {
+      cycle.end = CycleEnd::NoAnswer;
+      return cycle;
+    }
+    cycle.anyAnswered = true;
+    if (t.lastAsc != kAscMediumNotPresent) {
+      cycle.end = CycleEnd::Answered;
+      return cycle;
+    }
   }
-  return true;
+  cycle.end = CycleEnd::TheEnd;
+  return cycle;
 }
 
 }  // namespace
@@ -147,14 +172,27 @@ int UpdateProcedure::FollowRewrite(const FamilyTraits& traits) {
   int page = Transferring;
   std::uint8_t phase = kNoPhase;
   progressPos = 0;
-  for (int cycle = 0; cycle < kMaxPollCycles; ++cycle) {
+  const std::uint64_t start = platform.MonotonicMilliseconds();
+  std::uint64_t now = start;
+  std::uint64_t lastAnswerAt = start;
+  bool everAnswered = false;
+  bool silent = false;  // the last cycle's poll went unanswered
+  for (int cycle = 0; cycle < kMaxPollCycles && now - start < kRewriteFollowMs; ++cycle) {
     update_steps::MoveBar(host_, progressPos, progressPos);
     platform.Sleep(kPollPauseMs);
     progressPos += traits.progressStep;
-    if (PollCycleSawTheEnd(transport_)) {
+    const Cycle polled = RunPollCycle(transport_);
+    now = platform.MonotonicMilliseconds();
+    if (polled.end == CycleEnd::TheEnd) {
       update_steps::MoveBar(host_, progressPos, kProgressMax);
       return 1;
     }
+    if (polled.anyAnswered) {
+      everAnswered = true;
+      lastAnswerAt = now;
+    }
+    silent = polled.end == CycleEnd::NoAnswer;
+    if (silent) continue;
 
     const std::uint8_t asc = transport_.lastAsc;
     if (asc == kAscBusy || asc == kAscBusyToo) continue;
@@ -169,7 +207,14 @@ int UpdateProcedure::FollowRewrite(const FamilyTraits& traits) {
     phase = reported;
     host_.SetPage(page);
   }
-  return Fail("rewrite did not end within " + std::to_string(kMaxPollCycles) + " poll cycles");
+
+  std::string why = "the rewrite did not end within ";
+  why += now - start >= kRewriteFollowMs ? std::to_string(kRewriteFollowMinutes) + " minutes"
+                                         : std::to_string(kMaxPollCycles) + " poll cycles";
+  if (!silent) return Fail(why + ": the drive kept reporting busy (last sense " + Sense(transport_) + ")");
+  if (!everAnswered) return Fail(why + ": the drive answered no poll after the rewrite started");
+  return Fail(why + ": the drive stopped answering (no answer for the last " +
+              std::to_string((now - lastAnswerAt) / kMillisPerSecond) + " seconds)");
 }
 
 }  // namespace orvel

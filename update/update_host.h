@@ -44,6 +44,9 @@ class UpdateHost {
   // A source file did not open when the update loaded it: the file-error
   // message naming the file, OK button.
   virtual void ShowFileError(std::string_view name, FileError error) = 0;
+  // The attempt has begun, but nothing keeps the machine from suspending or
+  // shutting down meanwhile: `why` (one line, English). The attempt goes on.
+  virtual void ShowMachineNotKeptAwake(std::string_view why) = 0;
 };
 
 }  // namespace orvel

@@ -10,6 +10,26 @@ namespace orvel {
 UpdateProcedure::UpdateProcedure(ScsiTransport& transport, UpdateHost& host, VariantRules rules)
     : transport_(transport), host_(host), rules_(rules) {}
 
+UpdateProcedure::~UpdateProcedure() {
+  if (!attemptOpen_) return;
+  EndAttempt();
+  transport_.GetPlatform().ActOnInterruption(lastAttempt.heldInterruption);
+}
+
+void UpdateProcedure::BeginAttempt() {
+  if (attemptOpen_) return;
+  attemptOpen_ = true;
+  lastAttempt.heldInterruption = 0;
+  const AttemptHold hold = transport_.GetPlatform().BeginAttempt();
+  if (!hold.machineKeptAwake) host_.ShowMachineNotKeptAwake(hold.whyNot);
+}
+
+void UpdateProcedure::EndAttempt() {
+  if (!attemptOpen_) return;
+  attemptOpen_ = false;
+  lastAttempt.heldInterruption = transport_.GetPlatform().EndAttempt();
+}
+
 bool UpdateProcedure::CheckTypeCodeNow() {
   const std::string password = host_.PasswordEntry();
   TypeCodeCheck check;
@@ -41,6 +61,7 @@ std::string SenseText(std::uint8_t asc, std::uint8_t ascq) {
 int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAddress* storedAddress) {
   lastAttempt = AttemptReport{};
   auto finish = [this](int page) {
+    EndAttempt();
     lastAttempt.finalPage = page;
     lastAttempt.finalProgress = progressPos;
     return page;
@@ -61,6 +82,7 @@ int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAd
     AddressFromLabel(transport_, driveLabel);
   }
 
+  BeginAttempt();
   const int switched = SwitchDriveToUpdateMode();
   lastAttempt.switchRan = true;
   lastAttempt.switchResult = switched;

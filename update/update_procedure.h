@@ -23,7 +23,13 @@ inline constexpr std::uint32_t kPollPauseMs = 580;   // top of every poll cycle
 inline constexpr int kProgressMax = 120;
 inline constexpr int kPollsPerCycle = 10;
 inline constexpr int kMaxChunkResends = 50;          // 0x3A answers to one chunk before giving up
-inline constexpr int kMaxPollCycles = 1100;          // about ten and a half minutes of rewrite
+// How long the rewrite is followed, on the platform's clock, time-outs
+// included: long enough that a slow drive still writing is not given up on.
+inline constexpr std::uint32_t kRewriteFollowMinutes = 30;
+inline constexpr std::uint64_t kRewriteFollowMs = std::uint64_t{kRewriteFollowMinutes} * 60 * 1000;
+// Every cycle pauses kPollPauseMs, so a clock that keeps its contract reaches
+// the time limit first; this ends the follow should a clock stand still.
+inline constexpr int kMaxPollCycles = static_cast<int>(kRewriteFollowMs / kPollPauseMs) + 1;
 inline constexpr int kBackupNameCount = 10;
 
 // The one rule that differs between the two programs.
@@ -43,11 +49,26 @@ struct AttemptReport {
   int finalPage = NoPage;
   int finalProgress = 0;
   std::string detail;            // why it stopped, for people (English)
+  // An interruption held during the attempt (0: none), for the caller to act
+  // on with Platform::ActOnInterruption once its own output is done.
+  Interruption heldInterruption = 0;
 };
 
 class UpdateProcedure {
  public:
   UpdateProcedure(ScsiTransport& transport, UpdateHost& host, VariantRules rules = {});
+  // An attempt still open ends here, and what it held acts at once.
+  ~UpdateProcedure();
+  UpdateProcedure(const UpdateProcedure&) = delete;
+  UpdateProcedure& operator=(const UpdateProcedure&) = delete;
+
+  // The span of an attempt on the drive, from before its first update-mode
+  // command until it ends (Platform::BeginAttempt and EndAttempt): the host
+  // hears when the machine is not kept awake. RunUpdateAttempt marks its own;
+  // a caller that switches the drive itself marks the span around its work.
+  void BeginAttempt();
+  // Ends an open span: lastAttempt.heldInterruption is what it held.
+  void EndAttempt();
 
   // 1: known loader; -2: known loader with blank flash; 0: not in update mode.
   int SwitchDriveToUpdateMode();
@@ -114,6 +135,7 @@ class UpdateProcedure {
   ScsiTransport& transport_;
   UpdateHost& host_;
   VariantRules rules_;
+  bool attemptOpen_ = false;
 };
 
 }  // namespace orvel

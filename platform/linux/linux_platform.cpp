@@ -23,6 +23,7 @@ constexpr std::string_view kGenericStem = "sg";
 constexpr std::string_view kOpticalType = "5";  // SCSI peripheral type of a CD/DVD device
 constexpr long kNanosPerMilli = 1000000;
 constexpr std::uint32_t kMillisPerSecond = 1000;
+constexpr const char* kInhibitReason = "A drive's firmware is being rewritten; an interruption can leave the drive unusable";
 
 constexpr std::string_view kGroupAdvice =
     ": add your user to group 'cdrom' (sudo usermod -aG cdrom $USER) and log in again, or run as root";
@@ -220,6 +221,29 @@ int LinuxPlatform::OpenNode(const std::string& path) {
 
 int LinuxPlatform::SendSgIo(int fd, sg_io_hdr_t& hdr) {
   return ::ioctl(fd, SG_IO, &hdr) < 0 ? -errno : 0;
+}
+
+std::uint64_t LinuxPlatform::MonotonicMilliseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * kMillisPerSecond +
+         static_cast<std::uint64_t>(now.tv_nsec / kNanosPerMilli);
+}
+
+AttemptHold LinuxPlatform::BeginAttempt() {
+  AttemptHold hold;
+  // Asked first: the bus may take a while, and until the drive is touched an
+  // interruption may still end the program.
+  hold.whyNot = inhibitor_.Take(program_invocation_short_name, kInhibitReason);
+  hold.machineKeptAwake = hold.whyNot.empty();
+  HoldInterruptions();
+  return hold;
+}
+
+Interruption LinuxPlatform::EndAttempt() {
+  const Interruption held = ReleaseInterruptions();
+  inhibitor_.Release();
+  return held;
 }
 
 // The Linux backend is the native platform of a Linux build.

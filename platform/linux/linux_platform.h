@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/logind_inhibitor.h"
 #include "platform/platform.h"
 
 namespace orvel {
@@ -53,6 +54,16 @@ class LinuxPlatform : public Platform {
   // from the directory alone: nothing is opened, so a shell's completion may ask.
   std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override;
 
+  // CLOCK_MONOTONIC.
+  std::uint64_t MonotonicMilliseconds() override;
+  // Takes logind's inhibitor lock, then holds the interruptions (HoldInterruptions).
+  AttemptHold BeginAttempt() override;
+  // Releases both.
+  Interruption EndAttempt() override;
+  void ActOnInterruption(Interruption interruption) override { RaiseInterruption(interruption); }
+  // The lock BeginAttempt takes (tests give it another bus).
+  LogindInhibitor& Inhibitor() { return inhibitor_; }
+
  protected:
   // open(2) of a node; the descriptor, or -errno.
   virtual int OpenNode(const std::string& path);
@@ -79,6 +90,7 @@ class LinuxPlatform : public Platform {
   std::string lastPath_;
   // sysfs answers once per cdrom number; there is no rescan during a run.
   mutable std::array<std::optional<std::string>, kCachedCdroms> genericCache_;
+  LogindInhibitor inhibitor_;
 };
 
 }  // namespace orvel

@@ -204,6 +204,49 @@ void Win32Platform::NoteFailure(std::string_view what, std::string_view name, st
   }
 }
 
+namespace {
+
+// Resolved at run time: Windows 95 and NT 4 do not have it.
+using SetThreadExecutionStateEntry = EXECUTION_STATE(WINAPI*)(EXECUTION_STATE);
+constexpr EXECUTION_STATE kStayAwake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+constexpr EXECUTION_STATE kSleepAgain = ES_CONTINUOUS;
+
+SetThreadExecutionStateEntry ExecutionStateEntry() {
+  const HMODULE kernel = ::GetModuleHandleA("KERNEL32.DLL");
+  if (kernel == nullptr) return nullptr;
+  return reinterpret_cast<SetThreadExecutionStateEntry>(Resolve(kernel, "SetThreadExecutionState"));
+}
+
+}  // namespace
+
+std::uint64_t Win32Platform::MonotonicMilliseconds() {
+  const std::uint32_t now = ::GetTickCount();
+  if (ticking_) ticks_ += static_cast<std::uint32_t>(now - lastTick_);  // modulo 2^32: across the wrap too
+  ticking_ = true;
+  lastTick_ = now;
+  return ticks_;
+}
+
+AttemptHold Win32Platform::BeginAttempt() {
+  AttemptHold hold;
+  const SetThreadExecutionStateEntry setState = ExecutionStateEntry();
+  executionStateSet_ = setState != nullptr && setState(kStayAwake) != 0;
+  hold.whyNot = executionStateSet_
+                    ? "Windows is kept from sleeping when idle, but a suspend or shutdown asked for is not held off"
+                    : "this Windows cannot be asked to stay awake (SetThreadExecutionState)";
+  HoldInterruptions();
+  return hold;
+}
+
+Interruption Win32Platform::EndAttempt() {
+  const Interruption held = ReleaseInterruptions();
+  if (executionStateSet_) {
+    if (const SetThreadExecutionStateEntry setState = ExecutionStateEntry()) setState(kSleepAgain);
+    executionStateSet_ = false;
+  }
+  return held;
+}
+
 std::unique_ptr<Platform> MakeNativePlatform(std::string workingDirectory) {
   return std::make_unique<Win32Platform>(std::move(workingDirectory));
 }

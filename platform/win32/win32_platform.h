@@ -57,6 +57,16 @@ class Win32Platform final : public Platform {
   FileSystem& Files() override { return *files_; }
   std::string AccessProblem() override { return accessProblem_; }
 
+  // GetTickCount, carried past its wrap every 49.7 days.
+  std::uint64_t MonotonicMilliseconds() override;
+  // Holds the console's interruptions (HoldInterruptions) and asks, where the
+  // system has SetThreadExecutionState (98, 2000 and later), that the machine
+  // does not sleep when idle. A suspend or shutdown someone asks for is not
+  // held off, and the result says so.
+  AttemptHold BeginAttempt() override;
+  Interruption EndAttempt() override;
+  void ActOnInterruption(Interruption interruption) override { RaiseInterruption(interruption); }
+
   // An entry point of a loaded library by name (nullptr when it has none), so
   // that tests can steer a stand-in library through its own exports.
   using Procedure = void (*)();
@@ -77,6 +87,10 @@ class Win32Platform final : public Platform {
   std::vector<std::unique_ptr<Library>> libraries_;
   std::vector<Device> devices_;  // indexed by DeviceHandle
   std::string accessProblem_;
+  std::uint32_t lastTick_ = 0;
+  std::uint64_t ticks_ = 0;
+  bool ticking_ = false;
+  bool executionStateSet_ = false;
 };
 
 // The working directory through the Win32 file calls.

@@ -1,4 +1,8 @@
 #include <algorithm>
+#include <functional>
+#include <utility>
+
+#include "platform/forwarding_platform.h"
 
 #include "tests/app/app_fixture.h"
 
@@ -283,6 +287,45 @@ TEST_F(AppTest, CloseBoxAndInputAreDiscardedWhileTheUpdateHoldsTheWindow) {
   // Afterwards the close box works again.
   EXPECT_TRUE(W().PressCloseBox());
   EXPECT_TRUE(W().IsModalEnded());
+}
+
+// The simulated machine with an interruption (a Ctrl-C, a SIGTERM at logout)
+// held during every attempt; acting on it runs `onAct` instead.
+class InterruptedMachine : public ForwardingPlatform {
+ public:
+  using ForwardingPlatform::ForwardingPlatform;
+  static constexpr Interruption kHeld = 15;
+  Interruption EndAttempt() override {
+    ForwardingPlatform::EndAttempt();
+    return kHeld;
+  }
+  void ActOnInterruption(Interruption interruption) override { onAct(interruption); }
+  std::function<void(Interruption)> onAct;
+};
+
+TEST_F(AppTest, AnInterruptionHeldDuringTheUpdateActsOnceItsOutcomeIsOnTheScreen) {
+  WriteSamples();
+  MakeMachine("default");
+  InterruptedMachine platform(*machine_);
+  dlg_ = std::make_unique<RecordingDlg>(ws_, platform, kOrvelVariant);
+  ASSERT_TRUE(dlg_->Create());
+  using Acted = std::vector<std::pair<Interruption, int>>;
+  Acted acted;  // with the page last painted
+  platform.onAct = [&](Interruption i) { acted.emplace_back(i, dlg_->frames.back().page); };
+  Choose(0, kCw5160);  // refused after the switch
+  NextAndStart();
+  EXPECT_EQ(dlg_->page, TypeCodeMismatch);
+  EXPECT_EQ(acted, (Acted{{InterruptedMachine::kHeld, TypeCodeMismatch}}));
+  // Acted on once: Next back to the selection does not repeat it.
+  ASSERT_TRUE(W().Click(kIdNextButton));
+  EXPECT_EQ(dlg_->page, SelectDriveAndFile);
+  EXPECT_EQ(acted.size(), 1u);
+
+  Choose(0, kCw7240);
+  NextAndStart();
+  EXPECT_EQ(dlg_->page, Completed);
+  EXPECT_EQ(acted, (Acted{{InterruptedMachine::kHeld, TypeCodeMismatch}, {InterruptedMachine::kHeld, Completed}}));
+  EXPECT_FALSE(W().Busy());
 }
 
 TEST_F(AppTest, PausesAreSleptInSlicesWithTheWindowKeptAliveBetween) {

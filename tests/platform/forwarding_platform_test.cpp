@@ -21,6 +21,7 @@ using testing::FakePlatform;
 constexpr std::uint32_t kWaitMs = 250;
 constexpr std::uint32_t kPauseMs = 200;
 constexpr std::uint8_t kDeviceNumber = 3;
+constexpr Interruption kInterruption = 15;
 
 // Makes every call of `outer` once and checks that `inner` saw each.
 void ExpectEveryCallForwarded(Platform& outer, FakePlatform& inner) {
@@ -68,6 +69,18 @@ void ExpectEveryCallForwarded(Platform& outer, FakePlatform& inner) {
   EXPECT_EQ(&outer.Files(), &inner.files);
   inner.accessProblem = "cannot open /dev/sg0";
   EXPECT_EQ(outer.AccessProblem(), "cannot open /dev/sg0");
+
+  EXPECT_EQ(outer.MonotonicMilliseconds(), inner.waitedMs);
+  inner.attemptHold = {false, "no logind"};
+  const AttemptHold hold = outer.BeginAttempt();
+  EXPECT_FALSE(hold.machineKeptAwake);
+  EXPECT_EQ(hold.whyNot, "no logind");
+  inner.heldInterruption = kInterruption;
+  EXPECT_EQ(outer.EndAttempt(), kInterruption);
+  EXPECT_EQ(inner.attemptsBegun, 1);
+  EXPECT_EQ(inner.attemptsEnded, 1);
+  outer.ActOnInterruption(kInterruption);
+  EXPECT_EQ(inner.actedOn, std::vector<Interruption>{kInterruption});
 }
 
 TEST(ForwardingPlatform, ABorrowedPlatformGetsEveryCall) {

@@ -33,7 +33,7 @@ TEST(Scenarios, EveryListedScenarioBuildsAndIsInTheHelp) {
     EXPECT_FALSE(s.help.empty());
   }
   for (const char* option : {"fault=", "timeout", "short:", "aborted", "disk-full=", "sync-fails", "file-short=",
-                             "no-open=", "pending", "platform="}) {
+                             "no-open=", "pending", "no-logind", "platform="}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }
@@ -87,7 +87,7 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   ScenarioSpec parsed;
   std::string error;
   ASSERT_EQ(ParseScenario("default,fault=e2@1:3+:check:04/00,fault=any:2:short:100,disk-full=4096,sync-fails,"
-                          "file-short=77,no-open=2,pending,platform=1",
+                          "file-short=77,no-open=2,pending,no-logind,platform=1",
                           &parsed, &error),
             1)
       << error;
@@ -107,6 +107,7 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   EXPECT_EQ(parsed.fileFaults.shortReadAt, 77U);
   EXPECT_EQ(parsed.refuseOpen, (std::vector<std::size_t>{2}));
   EXPECT_TRUE(parsed.pending);
+  EXPECT_TRUE(parsed.noLogind);
   EXPECT_TRUE(parsed.platformGiven);
   EXPECT_EQ(parsed.platformId, 1U);
 
@@ -122,6 +123,13 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
     EXPECT_FALSE(error.empty()) << bad;
   }
   TempDir dir;
+  const std::unique_ptr<SimMachine> sleepy = MakeScenario("default,no-logind", dir.path(), &error);
+  ASSERT_NE(sleepy, nullptr) << error;
+  EXPECT_FALSE(sleepy->BeginAttempt().machineKeptAwake);
+  EXPECT_EQ(sleepy->EndAttempt(), 0);
+  const std::unique_ptr<SimMachine> awake = MakeScenario("default", dir.path(), &error);
+  EXPECT_TRUE(awake->BeginAttempt().machineKeptAwake);
+  EXPECT_EQ(awake->EndAttempt(), 0);
   EXPECT_EQ(MakeScenario("default,no-open=9", dir.path(), &error), nullptr);
   EXPECT_EQ(MakeScenario("nosuch", dir.path(), &error), nullptr);
 }

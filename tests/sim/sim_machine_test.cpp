@@ -254,6 +254,7 @@ TEST(SimMachinePassThrough, ShortTimedOutAndFailedCommands) {
   EXPECT_EQ(Carry(m, "\\\\.\\cdrom0", poll), PassThroughResult::TimedOut);
   EXPECT_EQ(m.Clock().Now() - before, spt::kTimeOutSeconds * 1000U);
   EXPECT_EQ(m.Clock().SleptTotal() - sleptBefore, spt::kTimeOutSeconds * 1000U);
+  EXPECT_EQ(m.MonotonicMilliseconds(), m.Clock().Now());  // the platform's clock is the virtual one
   EXPECT_EQ(poll[spt::kScsiStatus], kStatusNotSet);
   EXPECT_EQ(Carry(m, "\\\\.\\cdrom0", poll), PassThroughResult::Failed);
   EXPECT_EQ(Carry(m, "\\\\.\\cdrom0", poll), PassThroughResult::Done);

@@ -65,6 +65,8 @@ class FakePlatform : public Platform {
   std::set<std::string> devices;       // names that open
   PassThroughResponder responder;      // default: GOOD, nothing moved but the asked length
   std::string accessProblem;
+  AttemptHold attemptHold{true, {}};  // what BeginAttempt gives
+  Interruption heldInterruption = 0;  // what EndAttempt returns
   static constexpr std::uint8_t kDeviceNumbers = 10;
   MemoryFileSystem files;
 
@@ -79,6 +81,9 @@ class FakePlatform : public Platform {
   std::vector<std::string> openAttempts;
   std::vector<std::vector<std::uint8_t>> passThroughBlocks;  // as handed to PassThrough
   int openHandles = 0;
+  int attemptsBegun = 0;
+  int attemptsEnded = 0;
+  std::vector<Interruption> actedOn;
 
   // The ASPI layer finishes the request it still holds (after a caller's time-out).
   void FinishHeldRequest() {
@@ -164,6 +169,18 @@ class FakePlatform : public Platform {
     }
     return present;
   }
+
+  // Time is what the pauses and the timed-out waits added up to.
+  std::uint64_t MonotonicMilliseconds() override { return waitedMs; }
+  AttemptHold BeginAttempt() override {
+    ++attemptsBegun;
+    return attemptHold;
+  }
+  Interruption EndAttempt() override {
+    ++attemptsEnded;
+    return heldInterruption;
+  }
+  void ActOnInterruption(Interruption interruption) override { actedOn.push_back(interruption); }
 
   std::span<std::uint8_t> RegisteredBuffer() const { return buffer_; }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "firmware/sample_firmware.h"
 #include "tests/update/update_harness.h"
@@ -147,13 +149,85 @@ TEST(RewritePolling, AnyOtherSenseFailsTheUpdate) {
   EXPECT_FALSE(failing.FlashIs(failing.newer));
 }
 
-TEST(RewritePolling, GivesUpAfterTheLastCycle) {
+sim::FaultRule TimeoutsFrom(int opcode, std::uint32_t occurrence) {
+  sim::FaultRule r;
+  r.opcode = opcode;
+  r.occurrence = occurrence;
+  r.onward = true;
+  r.kind = sim::FaultKind::Timeout;
+  return r;
+}
+
+// Virtual milliseconds from StartRewrite to the end of the attempt.
+std::uint64_t FollowedFor(const Rig& rig) {
+  for (const sim::TraceEntry& e : rig.machine->GetTrace().Entries()) {
+    if (e.opcode() == kRewrite) return rig.machine->Clock().Now() - e.time;
+  }
+  return 0;
+}
+
+// The rewrite is followed for kRewriteFollowMs of the platform's clock, time-outs
+// included, and no longer than one more poll cycle; the detail tells a drive that
+// kept answering busy from one that stopped answering.
+TEST(RewritePolling, GivesUpAfterThirtyMinutesSayingWhetherTheDriveAnswered) {
+  constexpr std::uint64_t kLongestCycleMs = 15000;  // a pause and an ASPI poll that timed out twice over
+  const std::string limit = "the rewrite did not end within 30 minutes: ";
+  struct Case {
+    const char* what;
+    std::uint32_t platformId;
+    std::function<void(Rig&)> arrange;
+    std::string detail;  // when it ends in "last ", seconds follow
+  };
+  const std::vector<Case> cases{
+      {"phase reported again and again", kPlatformNt,
+       [](Rig& rig) { rig.drive->Behaviour().phaseScript = {{0x02, 1000000}}; },
+       limit + "the drive kept reporting busy (last sense F7/02)"},
+      {"busy without a phase", kPlatformNt,
+       [](Rig& rig) { rig.drive->Behaviour().busyPollsBefore = 1000000; },
+       limit + "the drive kept reporting busy (last sense 00/00)"},
+      {"no poll answered", kPlatformNt, [](Rig& rig) { rig.machine->AddFault(TimeoutsFrom(kPoll, 1)); },
+       limit + "the drive answered no poll after the rewrite started"},
+      {"polls time out after five answers", kPlatformNt,
+       [](Rig& rig) { rig.machine->AddFault(TimeoutsFrom(kPoll, 6)); },
+       limit + "the drive stopped answering (no answer for the last "},
+      // One end answer, then only time-outs: the stale 3A an unanswered ASPI
+      // poll leaves behind never counts toward the end.
+      {"ASPI: one end answer, then time-outs", kPlatformWindows,
+       [](Rig& rig) {
+         rig.machine->AddFault(CheckAt(kPoll, 1, 2, 0x3A));
+         rig.machine->AddFault(TimeoutsFrom(kPoll, 2));
+       },
+       limit + "the drive stopped answering (no answer for the last "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Rig rig(4, "QDX50", {}, c.platformId);
+    c.arrange(rig);
+    EXPECT_EQ(UpdateFamily4(rig), Failed);
+    const std::string& detail = rig.proc->lastAttempt.detail;
+    EXPECT_EQ(detail.substr(0, c.detail.size()), c.detail);
+    if (c.detail.ends_with("last ") && detail.size() > c.detail.size()) {
+      // Silent since the first few polls, so for about the whole follow.
+      const int seconds = std::atoi(detail.c_str() + c.detail.size());
+      EXPECT_GE(seconds, static_cast<int>(kRewriteFollowMinutes) * 60 - 20);
+      EXPECT_LE(seconds, static_cast<int>(kRewriteFollowMinutes) * 60 + 15);
+      EXPECT_TRUE(detail.ends_with(" seconds)")) << detail;
+    }
+    const std::uint64_t followed = FollowedFor(rig);
+    EXPECT_GE(followed, kRewriteFollowMs);
+    EXPECT_LT(followed, kRewriteFollowMs + kLongestCycleMs);
+  }
+}
+
+TEST(RewritePolling, AClockThatStandsStillStillEndsTheFollow) {
   sim::DriveBehaviour b;
-  b.phaseScript = {{0x02, 5000}};
+  b.phaseScript = {{0x02, 1000000}};
   Rig rig(4, "QDX50", b);
+  rig.platform->clockStandsStill = true;
   EXPECT_EQ(UpdateFamily4(rig), Failed);
   EXPECT_EQ(CountOf(rig.host.log, "sleep 580"), static_cast<std::size_t>(kMaxPollCycles));
-  EXPECT_EQ(rig.Count(kPoll), static_cast<std::size_t>(kMaxPollCycles));
+  EXPECT_EQ(rig.proc->lastAttempt.detail, "the rewrite did not end within " + std::to_string(kMaxPollCycles) +
+                                              " poll cycles: the drive kept reporting busy (last sense F7/02)");
 }
 
 TEST(SourceImage, ImageOfAnotherSizeThanTheDrivesIsNotSent) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "firmware/sample_firmware.h"
 #include "tests/update/update_harness.h"
@@ -20,7 +21,8 @@ TEST(UpdateModeEntry, DriveThatStaysInNormalModeFailsAfterTwoPausedRequests) {
   rig.SelectNewerFile(6, "QDX70");
   EXPECT_EQ(rig.Attempt(), UpdateModeFailed);
   EXPECT_EQ(rig.machine->GetTrace().Opcodes(), (std::vector<std::uint8_t>{0xE4, 0xE4, 0x12}));
-  EXPECT_EQ(rig.host.log, (std::vector<std::string>{"sleep 200", "sleep 200"}));
+  EXPECT_EQ(rig.host.log,
+            (std::vector<std::string>{"begin attempt 0", "sleep 200", "sleep 200", "end attempt 3"}));
   EXPECT_EQ(rig.proc->lastAttempt.switchResult, 0);
   EXPECT_EQ(rig.host.started, 0);
   EXPECT_EQ(rig.host.closeAllowed, 0);
@@ -181,6 +183,99 @@ TEST(UpdateAttempt, BackupNotPossibleIsShownOnceAndTheUpdateRuns) {
   EXPECT_TRUE(rig.FlashIs(rig.newer));
   const auto& log = rig.host.log;
   EXPECT_LT(std::ranges::find(log, "started"), std::ranges::find(log, "backup notice"));
+}
+
+// The attempt's span: from before the first update-mode command until after
+// the drive's last command, on every page an attempt that reached the drive
+// ends on; an attempt refused before the drive hears anything has none.
+TEST(AttemptSpan, CoversEveryCommandOfTheAttemptAndNothingBefore) {
+  struct Case {
+    const char* what;
+    std::function<void(Rig&)> arrange;
+    int page;
+  };
+  const std::vector<Case> cases{
+      {"completed", [](Rig& rig) { rig.SelectNewerFile(4, "QDX50"); }, Completed},
+      {"update mode failed",
+       [](Rig& rig) {
+         rig.drive->Behaviour().switchesToUpdateMode = false;
+         rig.SelectNewerFile(4, "QDX50");
+       },
+       UpdateModeFailed},
+      {"type code refused", [](Rig& rig) { rig.SelectNewerFile(4, "QDX51"); }, TypeCodeMismatch},
+      {"backup failed",
+       [](Rig& rig) {
+         rig.SelectNewerFile(4, "QDX50");
+         rig.host.backupState = 1;
+         rig.proc->ChooseBackupFileName();
+         rig.machine->FileFaultSettings().diskFullAfter = 1000;
+       },
+       BackupFailed},
+      {"rewrite failed",
+       [](Rig& rig) {
+         rig.drive->Behaviour().rewriteFails = true;
+         rig.SelectNewerFile(4, "QDX50");
+       },
+       Failed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Rig rig(4, "QDX50");
+    c.arrange(rig);
+    EXPECT_EQ(rig.Attempt(), c.page);
+    const auto& log = rig.host.log;
+    const std::string last = "end attempt " + std::to_string(rig.machine->GetTrace().Entries().size());
+    EXPECT_EQ(log.front(), "begin attempt 0");
+    EXPECT_EQ(log.back(), last);
+    EXPECT_EQ(std::ranges::count_if(log, [](const std::string& e) { return e.starts_with("begin attempt"); }), 1);
+    EXPECT_FALSE(rig.machine->AttemptOpen());
+    EXPECT_EQ(rig.machine->AttemptsBegun(), 1);
+  }
+
+  Rig refused(4, "QDX50");
+  refused.host.source = "NOSUCH.BIN";
+  EXPECT_EQ(refused.Attempt(), TypeCodeMismatch);
+  EXPECT_EQ(refused.machine->AttemptsBegun(), 0);
+  EXPECT_TRUE(refused.machine->GetTrace().Entries().empty());
+}
+
+TEST(AttemptSpan, AMachineThatCannotBeKeptAwakeIsToldOfAndTheUpdateGoesOn) {
+  Rig rig(4, "QDX50");
+  rig.machine->SetCanKeepAwake(false);
+  rig.SelectNewerFile(4, "QDX50");
+  EXPECT_EQ(rig.Attempt(), Completed);
+  EXPECT_EQ(rig.host.notKeptAwake,
+            std::vector<std::string>{"the simulated machine has no logind to keep it awake"});
+  // Told once, before the drive hears anything.
+  EXPECT_EQ(rig.host.log[1], "not kept awake");
+  EXPECT_TRUE(rig.FlashIs(rig.newer));
+
+  Rig awake(4, "QDX50");
+  awake.SelectNewerFile(4, "QDX50");
+  EXPECT_EQ(awake.Attempt(), Completed);
+  EXPECT_TRUE(awake.host.notKeptAwake.empty());
+}
+
+TEST(AttemptSpan, AnInterruptionHeldMeanwhileIsLeftToTheCallerOrActsWhenTheProcedureEnds) {
+  constexpr Interruption kHeld = 15;
+  Rig rig(4, "QDX50");
+  rig.SelectNewerFile(4, "QDX50");
+  rig.platform->heldAtEnd = kHeld;
+  EXPECT_EQ(rig.Attempt(), Completed);
+  EXPECT_EQ(rig.proc->lastAttempt.heldInterruption, kHeld);
+  EXPECT_TRUE(rig.platform->actedOn.empty());  // the caller says when, after its output
+  rig.proc.reset();
+  EXPECT_TRUE(rig.platform->actedOn.empty());  // the span had ended: nothing is acted on twice
+
+  // A span its caller left open ends with the procedure, and what it held acts then.
+  rig.proc = std::make_unique<UpdateProcedure>(*rig.transport, rig.host);
+  rig.proc->BeginAttempt();
+  rig.proc->BeginAttempt();  // one span, however often begun
+  EXPECT_EQ(rig.machine->AttemptsBegun(), 2);
+  EXPECT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+  rig.proc.reset();
+  EXPECT_FALSE(rig.machine->AttemptOpen());
+  EXPECT_EQ(rig.platform->actedOn, std::vector<Interruption>{kHeld});
 }
 
 }  // namespace

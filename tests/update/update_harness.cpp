@@ -55,10 +55,25 @@ void RecordingHost::ShowBackupNotPossible() {
   log.emplace_back("backup notice");
 }
 void RecordingHost::ShowFileError(std::string_view name, FileError) { fileErrors.emplace_back(name); }
+void RecordingHost::ShowMachineNotKeptAwake(std::string_view why) {
+  notKeptAwake.emplace_back(why);
+  log.push_back("not kept awake");
+}
 
 void PausePlatform::Sleep(std::uint32_t ms) {
   host_.log.push_back("sleep " + std::to_string(ms));
   ForwardingPlatform::Sleep(ms);
+}
+
+AttemptHold PausePlatform::BeginAttempt() {
+  host_.log.push_back("begin attempt " + std::to_string(machine_.GetTrace().Entries().size()));
+  return ForwardingPlatform::BeginAttempt();
+}
+
+Interruption PausePlatform::EndAttempt() {
+  host_.log.push_back("end attempt " + std::to_string(machine_.GetTrace().Entries().size()));
+  const Interruption held = ForwardingPlatform::EndAttempt();
+  return heldAtEnd != 0 ? heldAtEnd : held;
 }
 
 Rig::Rig(int family, std::string_view driveCode, sim::DriveBehaviour behaviour, std::uint32_t platformId) {

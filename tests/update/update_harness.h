@@ -34,6 +34,7 @@ class RecordingHost : public UpdateHost {
   int closeAllowed = 0;
   int backupNotices = 0;
   std::vector<std::string> fileErrors;
+  std::vector<std::string> notKeptAwake;  // the reasons, in order
 
   std::string SelectedSourceName() override { return source; }
   int BackupCheckState() override { return backupState; }
@@ -48,15 +49,29 @@ class RecordingHost : public UpdateHost {
   void CloseAllowed() override;
   void ShowBackupNotPossible() override;
   void ShowFileError(std::string_view name, FileError error) override;
+  void ShowMachineNotKeptAwake(std::string_view why) override;
 };
 
-// The simulated machine seen through a platform that writes each pause into the host's log.
+// The simulated machine seen through a platform that writes each pause, and
+// the begin and end of an attempt with the number of commands the drive had
+// received by then ("begin attempt 0"), into the host's log. An interruption
+// may be scripted for the end of an attempt; acting on one is only recorded.
 class PausePlatform : public ForwardingPlatform {
  public:
-  PausePlatform(sim::SimMachine& machine, RecordingHost& host) : ForwardingPlatform(machine), host_(host) {}
+  PausePlatform(sim::SimMachine& machine, RecordingHost& host)
+      : ForwardingPlatform(machine), machine_(machine), host_(host) {}
   void Sleep(std::uint32_t ms) override;
+  AttemptHold BeginAttempt() override;
+  Interruption EndAttempt() override;
+  void ActOnInterruption(Interruption interruption) override { actedOn.push_back(interruption); }
+  std::uint64_t MonotonicMilliseconds() override { return clockStandsStill ? 0 : ForwardingPlatform::MonotonicMilliseconds(); }
+
+  Interruption heldAtEnd = 0;  // returned by EndAttempt when not 0
+  bool clockStandsStill = false;
+  std::vector<Interruption> actedOn;
 
  private:
+  sim::SimMachine& machine_;
   RecordingHost& host_;
 };
 

@@ -4,7 +4,10 @@
 // plain folder, whose \\.\e: opens but takes no pass-through. Links and
 // full or read-only folders come from tests/win32/run_platform_tests.sh,
 // which names them in ORVEL_* variables (Windows cannot be asked to make them
-// under Wine); without them those cases skip.
+// under Wine); without them those cases skip. An attempt holds the console's
+// Ctrl-C and Ctrl-Break.
+
+#include "platform/win32/windows_shim.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +36,95 @@ std::string EnvOr(const char* name) {
 }
 
 TEST(Win32Platform, WineReportsTheNtFamily) { EXPECT_EQ(Win32Platform(".").PlatformId(), kPlatformNt); }
+
+// A console control event as the system delivers it: a new thread of the
+// process starting at kernel32's CtrlRoutine, which runs the handlers (and,
+// when none takes the event, ends the process as Ctrl-C does).
+void DeliverConsoleEvent(DWORD event) {
+  const HMODULE kernel = ::GetModuleHandleA("KERNEL32.DLL");
+  ASSERT_NE(kernel, nullptr);
+  const FARPROC routine = ::GetProcAddress(kernel, "CtrlRoutine");
+  ASSERT_NE(routine, nullptr) << "this system's kernel32 does not export CtrlRoutine";
+  const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)()>(routine));
+  const HANDLE thread =
+      ::CreateThread(nullptr, 0, start, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(event)), 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ::WaitForSingleObject(thread, INFINITE);  // the handlers have returned
+  ::CloseHandle(thread);
+}
+
+// Standard error while it lives, as a pipe whose contents can be read.
+class CapturedError {
+ public:
+  CapturedError() {
+    if (::CreatePipe(&read_, &write_, nullptr, 0) == 0) return;
+    saved_ = ::GetStdHandle(STD_ERROR_HANDLE);
+    ::SetStdHandle(STD_ERROR_HANDLE, write_);
+  }
+  ~CapturedError() {
+    if (write_ == nullptr) return;
+    ::SetStdHandle(STD_ERROR_HANDLE, saved_);
+    ::CloseHandle(read_);
+    ::CloseHandle(write_);
+  }
+  CapturedError(const CapturedError&) = delete;
+  CapturedError& operator=(const CapturedError&) = delete;
+  bool Ready() const { return write_ != nullptr; }
+  // Everything written so far (never waits).
+  std::string Take() {
+    std::string said;
+    DWORD available = 0;
+    while (::PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) != 0 && available > 0) {
+      std::array<char, 256> chunk{};
+      DWORD n = 0;
+      if (::ReadFile(read_, chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr) == 0 || n == 0) break;
+      said.append(chunk.data(), n);
+    }
+    return said;
+  }
+
+ private:
+  HANDLE read_ = nullptr;
+  HANDLE write_ = nullptr;
+  HANDLE saved_ = nullptr;
+};
+
+// Ctrl-C and Ctrl-Break during an attempt are taken (the process goes on),
+// told once per attempt on standard error, and handed back when it ends: the
+// first one held. The machine is kept from sleeping when idle only, and the
+// hold says so.
+TEST(Win32Attempt, CtrlCAndCtrlBreakAreHeldUntilTheAttemptEnds) {
+  CapturedError err;
+  ASSERT_TRUE(err.Ready());
+  SetInterruptionNotice("held\n");
+  Win32Platform platform(".");
+
+  const AttemptHold hold = platform.BeginAttempt();
+  EXPECT_FALSE(hold.machineKeptAwake);
+  EXPECT_EQ(hold.whyNot, "Windows is kept from sleeping when idle, but a suspend or shutdown asked for is not held off");
+  DeliverConsoleEvent(CTRL_C_EVENT);
+  EXPECT_EQ(err.Take(), "held\n");
+  DeliverConsoleEvent(CTRL_BREAK_EVENT);
+  EXPECT_EQ(err.Take(), "");  // said once
+  const Interruption held = platform.EndAttempt();
+  EXPECT_NE(held, 0);
+  EXPECT_EQ(platform.EndAttempt(), 0);  // ended already
+
+  // The next attempt starts with nothing held, and tells again.
+  platform.BeginAttempt();
+  EXPECT_EQ(err.Take(), "");
+  DeliverConsoleEvent(CTRL_BREAK_EVENT);
+  EXPECT_EQ(err.Take(), "held\n");
+  const Interruption breakHeld = platform.EndAttempt();
+  EXPECT_NE(breakHeld, 0);
+  EXPECT_NE(breakHeld, held);  // the first one of each attempt: Ctrl-C, then Ctrl-Break
+
+  // An attempt that gets no event hands nothing back and says nothing.
+  platform.BeginAttempt();
+  EXPECT_EQ(platform.EndAttempt(), 0);
+  EXPECT_EQ(err.Take(), "");
+  SetInterruptionNotice("");
+}
 
 TEST(Win32Platform, DeviceNamesOfBothModes) {
   Win32Platform platform(".");
