@@ -40,6 +40,10 @@ class ForwardingPlatform : public Platform {
   std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override {
     return inner_->PresentDeviceNumbers(mode);
   }
+  int RememberListedDevice(std::string_view name) override { return inner_->RememberListedDevice(name); }
+  DeviceClaimResult ClaimListedDevice(std::string_view name) override { return inner_->ClaimListedDevice(name); }
+  void ReleaseListedDevice(std::string_view name) override { inner_->ReleaseListedDevice(name); }
+  std::uint64_t RandomSeed() override { return inner_->RandomSeed(); }
 
   Platform& Inner() { return *inner_; }
 

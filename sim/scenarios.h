@@ -19,6 +19,9 @@
 //   sync-fails                           flushing a written file fails
 //   file-short=<offset>                  files read back as if they ended at that offset
 //   no-open=<drive>                      the device name of that drive (index) does not open
+//   swap=<drive>:<drive>                 after discovery, at the first attempt, the device
+//                                        names of the two drives (indexes) lead to each
+//                                        other's drive (pass-through machines only)
 //   pending                              ASPI requests answer SS_PENDING first
 //   platform=<id>                        the platform id the version query reports
 // Example: "ten-byte-chunks,fault=e2:3:check:04/00" makes the third 0xE2 chunk
@@ -30,6 +33,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <span>
 #include <string>
 #include <string_view>
@@ -57,6 +62,7 @@ struct ScenarioSpec {
   std::vector<FaultRule> faults;
   FileFaults fileFaults;
   std::vector<std::size_t> refuseOpen;  // drive indexes
+  std::optional<std::pair<std::size_t, std::size_t>> swap;  // drive indexes
   bool pending = false;
   bool platformGiven = false;
   std::uint32_t platformId = 0;

@@ -21,6 +21,7 @@ using testing::FakePlatform;
 constexpr std::uint32_t kWaitMs = 250;
 constexpr std::uint32_t kPauseMs = 200;
 constexpr std::uint8_t kDeviceNumber = 3;
+constexpr std::uint64_t kSeed = 0x5EEDu;
 
 // Makes every call of `outer` once and checks that `inner` saw each.
 void ExpectEveryCallForwarded(Platform& outer, FakePlatform& inner) {
@@ -68,6 +69,16 @@ void ExpectEveryCallForwarded(Platform& outer, FakePlatform& inner) {
   EXPECT_EQ(&outer.Files(), &inner.files);
   inner.accessProblem = "cannot open /dev/sg0";
   EXPECT_EQ(outer.AccessProblem(), "cannot open /dev/sg0");
+
+  EXPECT_EQ(outer.RememberListedDevice(name), 1);
+  EXPECT_EQ(inner.remembered, std::vector<std::string>{name});
+  inner.claimAnswers[name] = DeviceClaimResult::Mounted;
+  EXPECT_EQ(outer.ClaimListedDevice(name), DeviceClaimResult::Mounted);
+  EXPECT_EQ(inner.claims, std::vector<std::string>{name});
+  outer.ReleaseListedDevice(name);
+  EXPECT_EQ(inner.releases, std::vector<std::string>{name});
+  inner.randomSeed = kSeed;
+  EXPECT_EQ(outer.RandomSeed(), kSeed);
 }
 
 TEST(ForwardingPlatform, ABorrowedPlatformGetsEveryCall) {

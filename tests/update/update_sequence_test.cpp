@@ -161,7 +161,8 @@ TEST(UpdateSequence, UpdateLoaderBoxIsReadOnceJustBeforeTheRewriteStarts) {
   UpdateProcedure proc(*rig.transport, watch);
   proc.IdentifySourceFile();
   rig.machine->GetTrace().Clear();
-  ASSERT_EQ(proc.RunUpdateAttempt("cdrom0 :  ", nullptr), Completed) << proc.lastAttempt.detail;
+  const DriveAddress listed{};
+  ASSERT_EQ(proc.RunUpdateAttempt(&listed), Completed) << proc.lastAttempt.detail;
   ASSERT_EQ(watch.sentWhenRead.size(), 1u);
   EXPECT_EQ(watch.sentWhenRead[0].first, 1u);
   EXPECT_EQ(watch.sentWhenRead[0].second, 0u);
