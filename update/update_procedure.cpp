@@ -35,6 +35,14 @@ std::string SenseText(std::uint8_t asc, std::uint8_t ascq) {
   return text;
 }
 
+std::string ReadFailureText(const ScsiTransport& t) {
+  if (t.lastTransferred > 0 && t.lastTransferred < kFirmwareBlockSize) {
+    return "only " + std::to_string(t.lastTransferred) + " of " + std::to_string(kFirmwareBlockSize) +
+           " bytes arrived";
+  }
+  return "sense " + SenseText(t.lastAsc, t.lastAscq);
+}
+
 }  // namespace update_steps
 
 std::string DriveClaimText(DeviceClaimResult result, std::string_view device) {
