@@ -289,37 +289,6 @@ TEST(SimMachinePassThrough, DeviceNamesOpeningAndDriveLetters) {
   EXPECT_EQ(found[0].label.substr(0, 10), "drive1 :  ");
 }
 
-// A remembered name keeps its drive: a swap behind the names (a hot-plug)
-// or a device that is no CD/DVD drive is refused at the claim and at every open.
-TEST(SimMachinePassThrough, ListedNamesLeadOnlyToTheDriveTheyWereListedWith) {
-  Rig rig("default");
-  SimMachine& m = *rig.machine;
-  sim::DriveIdentity disk;
-  disk.product = sim::NormalProductId(1);
-  disk.peripheralType = 0;
-  m.AddDrive(std::make_unique<sim::SimDrive>(4, disk, sim::SampleImage(1)), sim::Attachment{"\\\\.\\cdrom4", 0, 4});
-  const std::vector<DriveEntry> drives = DiscoverDrives(rig.T());
-  ASSERT_EQ(drives.size(), 4U);
-  EXPECT_EQ(m.ClaimListedDevice("\\\\.\\cdrom3"), DeviceClaimResult::NotListed) << "the unsupported DVD-ROM";
-  EXPECT_EQ(m.ClaimListedDevice("\\\\.\\cdrom4"), DeviceClaimResult::NotOptical);
-  EXPECT_EQ(m.ClaimListedDevice("\\\\.\\cdrom1"), DeviceClaimResult::Claimed);
-  EXPECT_EQ(m.ClaimedDevice(), "\\\\.\\cdrom1");
-  m.ReleaseListedDevice("\\\\.\\cdrom1");
-  EXPECT_EQ(m.ClaimedDevice(), "");
-
-  m.SwapDevices(0, 3);
-  EXPECT_EQ(m.ClaimListedDevice("\\\\.\\cdrom0"), DeviceClaimResult::Changed);
-  EXPECT_EQ(m.OpenDevice("\\\\.\\cdrom0"), -1);
-  const DeviceHandle unlisted = m.OpenDevice("\\\\.\\cdrom3");
-  EXPECT_GE(unlisted, 0) << "a name never listed opens as before";
-  m.CloseDevice(unlisted);
-  m.SwapDevices(0, 3);
-  const DeviceHandle back = m.OpenDevice("\\\\.\\cdrom0");
-  EXPECT_GE(back, 0);
-  m.CloseDevice(back);
-  EXPECT_EQ(m.ClaimCount(), 4);
-}
-
 TEST(SimMachineFaults, RulesCountOccurrencesPerOpcodeAndDrive) {
   Rig rig("default,fault=e4@1:2+:check:04/00");
   ScsiTransport& t = rig.T();
