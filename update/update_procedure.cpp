@@ -51,7 +51,7 @@ std::string DriveClaimText(DeviceClaimResult result, std::string_view device) {
     case DeviceClaimResult::Claimed:
       return {};
     case DeviceClaimResult::NotListed:
-      return "no drive at " + name + " was listed; nothing was sent to it";
+      return "no drive at " + name + " was listed, or the system did not tell which device it is; nothing was sent to it";
     case DeviceClaimResult::Changed:
       return name + " no longer leads to the drive that was listed: the drive list is out of date; nothing was sent to it";
     case DeviceClaimResult::NotOptical:
