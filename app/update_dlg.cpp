@@ -195,16 +195,18 @@ void CUpdateDlg::OnNextClicked() {
 void CUpdateDlg::RunAttempt() {
   const std::string label = driveList.GetWindowText();
   const int selected = driveList.GetCurSel();
-  // The address kept beside the entry reaches adapters the label's single digit cannot.
-  const DriveAddress* stored = nullptr;
+  // Only a drive of the list is ever addressed: its address is the one kept
+  // beside the entry (it reaches adapters the label's single digit cannot).
+  // With nothing listed or selected, the attempt sends nothing.
+  const DriveAddress* listed = nullptr;
   if (selected >= 0 && static_cast<std::size_t>(selected) < drives_.size() &&
       drives_[static_cast<std::size_t>(selected)].label == label) {
-    stored = &drives_[static_cast<std::size_t>(selected)].address;
+    listed = &drives_[static_cast<std::size_t>(selected)].address;
   }
   // Busy: pauses and progress moves keep the window alive, and the operator's
   // input and close requests meanwhile are discarded (not acted on afterwards).
   SetBusy(true);
-  page = procedure_.RunUpdateAttempt(label, stored);
+  page = procedure_.RunUpdateAttempt(listed);
   SetBusy(false);
 }
 

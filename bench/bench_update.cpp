@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "drive/discovery.h"
 #include "firmware/sample_firmware.h"
 #include "sim/scenarios.h"
 #include "sim/sim_machine.h"
@@ -116,6 +117,12 @@ void WholeUpdate(benchmark::State& state) {
     std::filesystem::remove_all(dir);
     return;
   }
+  const std::vector<DriveEntry> drives = DiscoverDrives(transport);
+  if (drives.empty()) {
+    state.SkipWithError("the drive was not listed");
+    std::filesystem::remove_all(dir);
+    return;
+  }
   SnapshotHost host;
   host.backup = withBackup ? 1 : 0;
   UpdateProcedure proc(transport, host);
@@ -135,7 +142,7 @@ void WholeUpdate(benchmark::State& state) {
     state.ResumeTiming();
 
     const double cpuBefore = CpuSeconds();
-    const int page = proc.RunUpdateAttempt("cdrom0 :  ", nullptr);
+    const int page = proc.RunUpdateAttempt(&drives.front().address);
     cpu += CpuSeconds() - cpuBefore;
 
     state.PauseTiming();

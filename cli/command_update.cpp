@@ -46,6 +46,14 @@ void PrintResultPage(CliContext& ctx, int page, const std::string& detail) {
   if (!detail.empty()) out << "(" << detail << ")\n";
 }
 
+// A drive that could not be held got no command; one that changed since the
+// list was made must be chosen anew.
+void TellWhyNotHeld(CliContext& ctx, DeviceClaimResult claim) {
+  if (claim == DeviceClaimResult::Changed) {
+    ctx.text() << "The drive list is out of date: list the drives again (orvel-cli drives) and choose the drive anew.\n";
+  }
+}
+
 nlohmann::json PageJson(int page) { return {{"number", page}, {"name", std::string(PageName(page))}}; }
 
 bool Confirmed(CliContext& ctx, const std::string& question) {
@@ -134,10 +142,11 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
     }
   }
 
-  const int page = procedure.RunUpdateAttempt(drive.label, &drive.address);
+  const int page = procedure.RunUpdateAttempt(&drive.address);
   host.FinishProgressLine();
   const AttemptReport& report = procedure.lastAttempt;
   PrintResultPage(ctx, page, page == Completed ? std::string() : report.detail);
+  TellWhyNotHeld(ctx, report.driveClaim);
   if (page == BackupFailed) ctx.text() << "The drive was not rewritten.\n";
   // Refused or stopped after the switch: nothing brings the drive back but a power cycle.
   if (page == TypeCodeMismatch || page == BackupFailed) {
@@ -147,6 +156,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   doc["outcome"] = {
       {"page", PageJson(page)},
+      {"driveClaim", DriveClaimName(report.driveClaim)},
       {"switchResult", report.switchResult},
       {"typeCodeAccepted", report.typeCodeAccepted},
       {"driveTypeCode", TypeCodeText(procedure.driveTypeCode)},
@@ -175,6 +185,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
   UpdateProcedure procedure(*session.transport, host);
   auto finish = [&](int status, int page, const std::string& detail) {
+    procedure.LetDriveGo();
     procedure.EndAttempt();
     host.FinishProgressLine();
     // Once switched, only a power cycle brings the drive back to normal operation.
@@ -193,7 +204,15 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     return status;
   };
 
-  session.transport->address = drive.address;
+  // Nothing reaches a drive that is not the one listed, or that another program may reach meanwhile.
+  if (procedure.HoldListedDrive(&drive.address) == 0) {
+    const std::string detail = procedure.lastAttempt.detail;
+    doc["driveClaim"] = DriveClaimName(procedure.lastAttempt.driveClaim);
+    PrintResultPage(ctx, UpdateModeFailed, detail);
+    TellWhyNotHeld(ctx, procedure.lastAttempt.driveClaim);
+    return finish(kExitNoUpdateMode, UpdateModeFailed, detail);
+  }
+  doc["driveClaim"] = DriveClaimName(procedure.lastAttempt.driveClaim);
   procedure.BeginAttempt();
   const int switched = procedure.SwitchDriveToUpdateMode();
   doc["switchResult"] = switched;

@@ -68,6 +68,9 @@ void Probe(ScsiTransport& transport, std::vector<DriveEntry>& drives) {
   if (!FindProductId(productId)) {
     return;
   }
+  // Before an attempt the platform confirms, without a command, that the
+  // address still leads to this device.
+  transport.RememberListedDrive();
   DriveEntry entry;
   entry.label = FormatDriveLabel(transport, inquiry);
   entry.address = transport.address;

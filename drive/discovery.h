@@ -21,7 +21,9 @@ struct DriveEntry {
 
 // Probes every address of the transport's mode in order and returns one entry
 // per drive whose product identification is in the catalogue; no sorting, no
-// de-duplication. Leaves the transport addressed at the last address probed.
+// de-duplication. Has the platform remember each listed device
+// (ScsiTransport::RememberListedDrive). Leaves the transport addressed at the
+// last address probed.
 std::vector<DriveEntry> DiscoverDrives(ScsiTransport& transport);
 
 // The label of the drive at the transport's current address, from INQUIRY data

@@ -44,6 +44,10 @@ class ForwardingPlatform : public Platform {
   AttemptHold BeginAttempt() override { return inner_->BeginAttempt(); }
   Interruption EndAttempt() override { return inner_->EndAttempt(); }
   void ActOnInterruption(Interruption interruption) override { inner_->ActOnInterruption(interruption); }
+  int RememberListedDevice(std::string_view name) override { return inner_->RememberListedDevice(name); }
+  DeviceClaimResult ClaimListedDevice(std::string_view name) override { return inner_->ClaimListedDevice(name); }
+  void ReleaseListedDevice(std::string_view name) override { inner_->ReleaseListedDevice(name); }
+  std::uint64_t RandomSeed() override { return inner_->RandomSeed(); }
 
   Platform& Inner() { return *inner_; }
 

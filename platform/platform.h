@@ -73,6 +73,17 @@ struct AttemptHold {
   std::string whyNot;
 };
 
+// What claiming a listed device for an update attempt came to.
+enum class DeviceClaimResult {
+  Claimed,     // the device recorded at discovery, held until released
+  NotListed,   // nothing is recorded for the name (not listed, or its identity could not be learnt)
+  Changed,     // the name leads to another device now, or to none: the drive list is out of date
+  NotOptical,  // the device is no CD/DVD device (peripheral type other than 5)
+  Mounted,     // a medium of the drive is mounted
+  InUse,       // another program holds the device
+  NoAccess,    // the system does not let this user hold the device
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -145,6 +156,26 @@ class Platform {
   // default action: the program normally ends here; after a stop it goes on
   // once continued). 0 does nothing.
   virtual void ActOnInterruption(Interruption interruption) = 0;
+  // --- a listed device, by its pass-through device name; no SCSI command is sent for any of these ---
+  // Records which device `name` led to when it last opened (Linux: its device
+  // number and SCSI address). Discovery calls it right after the device
+  // answered as a drive it lists. 1 recorded; 0 the system does not tell, and
+  // the device cannot be claimed.
+  virtual int RememberListedDevice(std::string_view name) = 0;
+  // Before an attempt's first command: confirms that `name` still leads to the
+  // device recorded, that it is a CD/DVD device and that none of its media is
+  // mounted, and holds it so that no other program reaches it until
+  // ReleaseListedDevice. Meanwhile OpenDevice of the name hands out the held
+  // device, checked again each time (-1 when it fails), and CloseDevice keeps
+  // it held. Claimed, or why not (then nothing is held). A claim of another
+  // name first lets the held one go.
+  virtual DeviceClaimResult ClaimListedDevice(std::string_view name) = 0;
+  // Lets the device claimed under `name` go; nothing when it holds none.
+  virtual void ReleaseListedDevice(std::string_view name) = 0;
+
+  // A value that differs from run to run, for patterns that a drive's data
+  // must not be taken for (the simulator and tests give fixed ones).
+  virtual std::uint64_t RandomSeed() = 0;
 };
 
 // The seam to the machine the program runs on. Exactly one backend defines

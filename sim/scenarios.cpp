@@ -430,6 +430,15 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
     } else if (key == "no-open") {
       if (!ParseDecimal(value, &number) || number > kByteMax) return fail("no-open needs a drive index");
       s.refuseOpen.push_back(static_cast<std::size_t>(number));
+    } else if (key == "swap") {
+      const std::size_t colon = value.find(':');
+      std::uint64_t first = 0;
+      std::uint64_t second = 0;
+      if (colon == std::string_view::npos || !ParseDecimal(value.substr(0, colon), &first) ||
+          !ParseDecimal(value.substr(colon + 1), &second) || first > kByteMax || second > kByteMax || first == second) {
+        return fail("swap needs two different drive indexes, <drive>:<drive>");
+      }
+      s.swap = std::make_pair(static_cast<std::size_t>(first), static_cast<std::size_t>(second));
     } else if (key == "platform") {
       if (!ParseDecimal(value, &number) || number > UINT32_MAX) return fail("platform needs a number");
       s.platformGiven = true;
@@ -463,6 +472,18 @@ std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string work
   if (parsed.pending) m->Aspi().pending = true;
   if (parsed.noLogind) m->SetCanKeepAwake(false);
   if (parsed.platformGiven) m->SetPlatformId(parsed.platformId);
+  if (parsed.swap) {
+    const auto [a, b] = *parsed.swap;
+    if (a >= m->DriveCount() || b >= m->DriveCount()) {
+      if (error != nullptr) *error = "swap: no drive " + std::to_string(std::max(a, b));
+      return nullptr;
+    }
+    if (m->PlatformId() != kPlatformNt) {
+      if (error != nullptr) *error = "swap: only a pass-through machine has device names to swap";
+      return nullptr;
+    }
+    m->SwapAtFirstClaim(a, b);
+  }
   return m;
 }
 
@@ -491,6 +512,7 @@ std::string ScenarioHelp() {
       "  sync-fails                          flushing a written file fails\n"
       "  file-short=<offset>                 files read back as if they ended at that offset\n"
       "  no-open=<drive>                     that drive's device name does not open\n"
+      "  swap=<drive>:<drive>                the two drives' device names trade drives after discovery\n"
       "  pending                             ASPI requests answer SS_PENDING first\n"
       "  no-logind                           nothing keeps the machine from sleeping during an attempt\n"
       "  platform=<id>                       the platform id the system reports\n"

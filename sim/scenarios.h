@@ -19,6 +19,9 @@
 //   sync-fails                           flushing a written file fails
 //   file-short=<offset>                  files read back as if they ended at that offset
 //   no-open=<drive>                      the device name of that drive (index) does not open
+//   swap=<drive>:<drive>                 after discovery, at the first attempt, the device
+//                                        names of the two drives (indexes) lead to each
+//                                        other's drive (pass-through machines only)
 //   pending                              ASPI requests answer SS_PENDING first
 //   no-logind                            nothing keeps the machine from sleeping
 //                                        during an attempt
@@ -32,6 +35,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <span>
 #include <string>
 #include <string_view>
@@ -59,6 +64,7 @@ struct ScenarioSpec {
   std::vector<FaultRule> faults;
   FileFaults fileFaults;
   std::vector<std::size_t> refuseOpen;  // drive indexes
+  std::optional<std::pair<std::size_t, std::size_t>> swap;  // drive indexes
   bool pending = false;
   bool noLogind = false;
   bool platformGiven = false;

@@ -202,7 +202,7 @@ DriveAnswer SimDrive::Execute(std::span<const std::uint8_t> cdb, std::span<const
 
 DriveAnswer SimDrive::DoInquiry(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) {
   std::array<std::uint8_t, kInquiryDataLength> data{};
-  data[0] = kPeripheralCdrom;
+  data[0] = identity_.peripheralType;
   data[1] = kInqRemovable;
   data[2] = kInqVersion;
   data[3] = kInqResponseFormat;

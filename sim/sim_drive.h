@@ -98,6 +98,7 @@ struct DriveIdentity {
   std::string product;               // 16, normally a ProductIdTable row
   std::string revision = "1.10";     // 4
   std::string loaderRevision = "L1.0";  // 4, reported in update mode
+  std::uint8_t peripheralType = kPeripheralCdrom;  // INQUIRY byte 0, as the system knows it from its scan
 };
 
 enum class RewriteState : std::uint8_t { Idle, Busy, Phases, Done, Failed };

@@ -176,6 +176,11 @@ DeviceHandle SimMachine::OpenDevice(std::string_view name) {
   }
   const int drive = DriveAtName(name);
   if (drive < 0) return -1;
+  // A remembered name opens only onto the drive it was remembered with.
+  const int listed = ListedDriveAt(name);
+  if (listed >= 0 && (listed != drive || Drive(static_cast<std::size_t>(drive)).Identity().peripheralType != kPeripheralCdrom)) {
+    return -1;
+  }
   for (std::size_t i = 0; i < openHandles_.size(); ++i) {
     if (openHandles_[i] == kClosedHandle) {
       openHandles_[i] = drive;
@@ -210,6 +215,50 @@ AttemptHold SimMachine::BeginAttempt() {
 Interruption SimMachine::EndAttempt() {
   attemptOpen_ = false;
   return ReleaseInterruptions();
+}
+
+void SimMachine::SwapDevices(std::size_t a, std::size_t b) {
+  std::swap(drives_[a].where.deviceName, drives_[b].where.deviceName);
+}
+
+int SimMachine::ListedDriveAt(std::string_view name) const {
+  for (const auto& [listedName, drive] : listed_) {
+    if (SameName(listedName, name)) return drive;
+  }
+  return -1;
+}
+
+int SimMachine::RememberListedDevice(std::string_view name) {
+  const int drive = DriveAtName(name);
+  if (drive < 0) return 0;
+  const auto it = std::find_if(listed_.begin(), listed_.end(), [name](const auto& l) { return SameName(l.first, name); });
+  if (it != listed_.end()) {
+    it->second = drive;
+  } else {
+    listed_.emplace_back(std::string(name), drive);
+  }
+  return 1;
+}
+
+DeviceClaimResult SimMachine::ClaimListedDevice(std::string_view name) {
+  ++claims_;
+  claimed_.clear();
+  if (pendingSwap_) {
+    SwapDevices(pendingSwap_->first, pendingSwap_->second);
+    pendingSwap_.reset();
+  }
+  const int listed = ListedDriveAt(name);
+  if (listed < 0) return DeviceClaimResult::NotListed;
+  if (DriveAtName(name) != listed) return DeviceClaimResult::Changed;
+  if (Drive(static_cast<std::size_t>(listed)).Identity().peripheralType != kPeripheralCdrom) {
+    return DeviceClaimResult::NotOptical;
+  }
+  claimed_ = std::string(name);
+  return DeviceClaimResult::Claimed;
+}
+
+void SimMachine::ReleaseListedDevice(std::string_view name) {
+  if (SameName(claimed_, name)) claimed_.clear();
 }
 
 FaultRule* SimMachine::MatchFault(int driveIndex, std::uint8_t opcode) {

@@ -16,9 +16,17 @@
 //
 // Pass-through: the 44-byte header is read byte for byte; a command that
 // takes longer than TimeOutValue seconds yields TimedOut after that time.
+//
+// Listed devices: a remembered device name keeps the drive it led to; a
+// claim confirms that the name still leads there and that the drive is a
+// CD/DVD device (peripheral type 5), and every open of a remembered name
+// checks the same. SwapDevices trades the drives behind two names, as a
+// hot-plug would between discovery and an attempt.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,6 +45,8 @@ inline constexpr std::uint32_t kAspiCompletionWaitMs = 5000;
 // How far a timed-out command overruns the route's time-out.
 inline constexpr std::uint32_t kTimeoutFaultMs = kAspiCompletionWaitMs + 1000;
 inline constexpr const char* kAspiLibraryName = "WNASPI32.DLL";
+// What every simulated machine answers for RandomSeed, so runs repeat.
+inline constexpr std::uint64_t kSimRandomSeed = 0x0DDBA11u;
 
 struct AspiSettings {
   bool libraryPresent = true;
@@ -79,6 +89,15 @@ class SimMachine : public Platform {
   // An attempt has begun and not yet ended; attempts begun so far.
   bool AttemptOpen() const { return attemptOpen_; }
   int AttemptsBegun() const { return attemptsBegun_; }
+  // The drives behind the device names of drives `a` and `b` trade places.
+  void SwapDevices(std::size_t a, std::size_t b);
+  // The same, done at the first claim of a listed device (after discovery,
+  // before the attempt's checks).
+  void SwapAtFirstClaim(std::size_t a, std::size_t b) { pendingSwap_ = {a, b}; }
+  // The device name claimed now; empty when none.
+  const std::string& ClaimedDevice() const { return claimed_; }
+  int ClaimCount() const { return claims_; }
+  void SetRandomSeed(std::uint64_t seed) { randomSeed_ = seed; }
 
   VirtualClock& Clock() { return clock_; }
   Trace& GetTrace() { return trace_; }
@@ -111,6 +130,10 @@ class SimMachine : public Platform {
   AttemptHold BeginAttempt() override;
   Interruption EndAttempt() override;
   void ActOnInterruption(Interruption interruption) override { RaiseInterruption(interruption); }
+  int RememberListedDevice(std::string_view name) override;
+  DeviceClaimResult ClaimListedDevice(std::string_view name) override;
+  void ReleaseListedDevice(std::string_view name) override;
+  std::uint64_t RandomSeed() override { return randomSeed_; }
 
   // Used by the emulated library.
   std::uint32_t AspiSupportInfo() const;
@@ -150,6 +173,8 @@ class SimMachine : public Platform {
   int DriveAtAspi(std::uint8_t adapter, std::uint8_t target) const;
   int DriveAtName(std::string_view name) const;
   void Signal(EventHandle ev);
+  // The drive a remembered name led to; -1 when it is not remembered.
+  int ListedDriveAt(std::string_view name) const;
 
   std::uint32_t platformId_;
   std::string workingDirectory_;
@@ -172,6 +197,11 @@ class SimMachine : public Platform {
   bool canKeepAwake_ = true;
   bool attemptOpen_ = false;
   int attemptsBegun_ = 0;
+  std::vector<std::pair<std::string, int>> listed_;  // device name, drive index
+  std::optional<std::pair<std::size_t, std::size_t>> pendingSwap_;
+  std::string claimed_;
+  int claims_ = 0;
+  std::uint64_t randomSeed_ = kSimRandomSeed;
 };
 
 }  // namespace orvel::sim

@@ -26,6 +26,23 @@ constexpr std::size_t kMaxCdbLength = 16;
 constexpr std::size_t kPassThroughCdbBytes = 12;
 constexpr std::uint8_t kCdromNumbers = 10;
 
+// splitmix64: a fresh pattern per read from one seed.
+constexpr std::uint64_t kPatternIncrement = 0x9E3779B97F4A7C15u;
+constexpr std::uint64_t kPatternMix1 = 0xBF58476D1CE4E5B9u;
+constexpr std::uint64_t kPatternMix2 = 0x94D049BB133111EBu;
+constexpr unsigned kPatternShift1 = 30;
+constexpr unsigned kPatternShift2 = 27;
+constexpr unsigned kPatternShift3 = 31;
+constexpr unsigned kBitsPerByte = 8;
+
+std::uint64_t NextPatternWord(std::uint64_t& state) {
+  state += kPatternIncrement;
+  std::uint64_t z = state;
+  z = (z ^ (z >> kPatternShift1)) * kPatternMix1;
+  z = (z ^ (z >> kPatternShift2)) * kPatternMix2;
+  return z ^ (z >> kPatternShift3);
+}
+
 }  // namespace
 
 ScsiTransport::ScsiTransport(Platform& platform)
@@ -33,9 +50,11 @@ ScsiTransport::ScsiTransport(Platform& platform)
       request_{{}, 0, DataNone,
                std::span<std::uint8_t, kDataBufferSize>(passThrough_.data() + spt::kDataArea, kDataBufferSize)} {
   bufferHandle_ = platform_.RegisterBuffer(request_.dataBuffer);
+  patternState_ = platform_.RandomSeed();
 }
 
 ScsiTransport::~ScsiTransport() {
+  ReleaseDrive();
   // A request still held by the ASPI layer keeps its event; anything else is released.
   if (heldEvent_ != 0 && srb_[srb::kStatus] != srb::SS_PENDING) {
     platform_.CloseEvent(heldEvent_);
@@ -133,6 +152,7 @@ int ScsiTransport::ExecuteAspi(std::uint32_t length) {
   block[srb::kCdbLen] = request_.cdbLength;
   PutLe32(block, srb::kPostProc, ev);
   std::copy(request_.cdb.begin(), request_.cdb.end(), block.begin() + srb::kCdbByte);
+  if (request_.direction == DataIn) PoisonForRead(length);
 
   aspi_->SendASPI32Command(block);
 
@@ -159,7 +179,13 @@ int ScsiTransport::ExecuteAspi(std::uint32_t length) {
     return 0;
   }
   if (status == srb::SS_COMP) {
-    lastTransferred = length;  // ASPI reports no residual count
+    if (request_.direction == DataIn) {
+      lastTransferred = DeliveredBytes(length);
+      // The pattern must never pass for data.
+      std::fill(request_.dataBuffer.begin() + lastTransferred, request_.dataBuffer.begin() + length, std::uint8_t{0});
+    } else {
+      lastTransferred = length;
+    }
     outcome_ = CommandOutcome::Good;
     return 1;
   }
@@ -237,6 +263,42 @@ bool ScsiTransport::ProbeCdromDevices() {
     }
   }
   return any;
+}
+
+void ScsiTransport::PoisonForRead(std::uint32_t length) {
+  for (std::size_t i = 0; i < kReadPatternSize; i += sizeof(std::uint64_t)) {
+    const std::uint64_t word = NextPatternWord(patternState_);
+    for (std::size_t b = 0; b < sizeof(std::uint64_t); ++b) {
+      pattern_[i + b] = static_cast<std::uint8_t>(word >> (kBitsPerByte * b));
+    }
+  }
+  for (std::uint32_t i = 0; i < length; ++i) request_.dataBuffer[i] = pattern_[i % kReadPatternSize];
+}
+
+std::uint32_t ScsiTransport::DeliveredBytes(std::uint32_t length) const {
+  std::uint32_t end = length;
+  while (end > 0 && request_.dataBuffer[end - 1] == pattern_[(end - 1) % kReadPatternSize]) --end;
+  return length - end >= kShortAnswerEvidence ? end : length;
+}
+
+int ScsiTransport::RememberListedDrive() {
+  if (mode == TransportMode::Aspi) return 1;
+  return platform_.RememberListedDevice(platform_.DeviceName(mode, address.deviceNumber));
+}
+
+DeviceClaimResult ScsiTransport::ClaimDrive() {
+  ReleaseDrive();
+  if (mode == TransportMode::Aspi) return DeviceClaimResult::Claimed;
+  std::string name = platform_.DeviceName(mode, address.deviceNumber);
+  const DeviceClaimResult result = platform_.ClaimListedDevice(name);
+  if (result == DeviceClaimResult::Claimed) claimed_ = std::move(name);
+  return result;
+}
+
+void ScsiTransport::ReleaseDrive() {
+  if (claimed_.empty()) return;
+  platform_.ReleaseListedDevice(claimed_);
+  claimed_.clear();
 }
 
 void ScsiTransport::Notify(std::uint32_t length, CommandOutcome outcome, int result) {

@@ -15,6 +15,14 @@ namespace orvel {
 
 inline constexpr std::uint32_t kDataBufferSize = 16384;
 inline constexpr std::uint32_t kAspiWaitMs = kAspiWaitLimitMs;
+// ASPI reports no residual count. Before a DataIn command on that route the
+// buffer is filled with a fresh pattern of this many bytes, repeated; bytes
+// that still hold it at the end of the answer did not arrive.
+inline constexpr std::size_t kReadPatternSize = 16;
+// How many bytes at the end of an answer must still hold the pattern for it
+// to count as short (data of a whole answer matches that many by chance once
+// in 2^32 answers; an answer short by fewer bytes cannot be told from one).
+inline constexpr std::size_t kShortAnswerEvidence = 4;
 
 enum Direction : std::uint8_t { DataNone = 0x00, DataIn = 0x08, DataOut = 0x10 };
 
@@ -90,12 +98,22 @@ class ScsiTransport {
   std::uint8_t lastAscq = 0;
   std::uint16_t adapterCount = 0;
 
-  // Bytes that really arrived with the last DataIn command, as far as the
-  // route can tell (the transfer length when it cannot).
+  // Bytes that really arrived with the last DataIn command: the length the
+  // pass-through driver reports; on ASPI, what no longer holds the read
+  // pattern (the rest of the asked length is cleared to zero there).
   std::uint32_t lastTransferred = 0;
 
   // What the last command came to: whether the drive answered at all.
   CommandOutcome LastOutcome() const { return outcome_; }
+  // --- the listed drive at the current address (pass-through routes: the
+  // ASPI route names no device, so there nothing is recorded or held and a
+  // claim answers Claimed) ---
+  // Has the platform record the device at the current address as listed; 1, or 0.
+  int RememberListedDrive();
+  // Confirms the device at the current address and holds it (Platform::ClaimListedDevice).
+  DeviceClaimResult ClaimDrive();
+  // Lets the held device go.
+  void ReleaseDrive();
 
   void SetObserver(CommandObserver* observer) { observer_ = observer; }
   Platform& GetPlatform() { return platform_; }
@@ -108,6 +126,10 @@ class ScsiTransport {
 
  private:
   void Notify(std::uint32_t length, CommandOutcome outcome, int result);
+  // Fills the first `length` bytes of the data buffer with a fresh pattern.
+  void PoisonForRead(std::uint32_t length);
+  // How many of `length` bytes arrived: the answer ends where the pattern begins.
+  std::uint32_t DeliveredBytes(std::uint32_t length) const;
 
   Platform& platform_;
   AspiLibrary* aspi_ = nullptr;
@@ -118,6 +140,26 @@ class ScsiTransport {
   ScsiRequest request_;
   CommandObserver* observer_ = nullptr;
   CommandOutcome outcome_ = CommandOutcome::Failed;  // of the command in progress, for Notify
+  std::uint64_t patternState_ = 0;
+  std::array<std::uint8_t, kReadPatternSize> pattern_{};
+  std::string claimed_;  // the device name held for an attempt
+};
+
+// Holds the drive at the transport's address for the scope of one attempt.
+class DriveClaim {
+ public:
+  explicit DriveClaim(ScsiTransport& transport) : transport_(transport), result_(transport.ClaimDrive()) {}
+  ~DriveClaim() {
+    if (result_ == DeviceClaimResult::Claimed) transport_.ReleaseDrive();
+  }
+  DriveClaim(const DriveClaim&) = delete;
+  DriveClaim& operator=(const DriveClaim&) = delete;
+  DeviceClaimResult Result() const { return result_; }
+  bool Held() const { return result_ == DeviceClaimResult::Claimed; }
+
+ private:
+  ScsiTransport& transport_;
+  DeviceClaimResult result_;
 };
 
 }  // namespace orvel

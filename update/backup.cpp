@@ -94,8 +94,8 @@ int UpdateProcedure::BackUpFirmware() {
   for (std::uint32_t b = 0; b < blocks; ++b) {
     const std::uint32_t address = b * kFirmwareBlockSize;
     if (ReadFirmwareBlock(transport_, address, alternateReadForm) == 0) {
-      return fail("firmware block " + std::to_string(b) + " could not be read: sense " +
-                  update_steps::SenseText(transport_.lastAsc, transport_.lastAscq));
+      return fail("firmware block " + std::to_string(b) + " could not be read: " +
+                  update_steps::ReadFailureText(transport_));
     }
     const auto data = transport_.DataBuffer();
     std::copy(data.begin(), data.begin() + kFirmwareBlockSize, backup->begin() + address);

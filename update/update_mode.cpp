@@ -47,8 +47,7 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
     const LoaderEntry& entry = LoaderRow(entryIndex);
     driveFamily = entry.family;
     if (ReadFirmwareBlock(transport_, entry.idAddress, alternateReadForm) == 0) {
-      lastAttempt.detail = "reading the identification block failed: sense " +
-                           update_steps::SenseText(transport_.lastAsc, transport_.lastAscq);
+      lastAttempt.detail = "reading the identification block failed: " + update_steps::ReadFailureText(transport_);
       return 0;
     }
     const std::span<const std::uint8_t> block = transport_.DataBuffer();

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "drive/discovery.h"
 #include "update/update_steps.h"
 
 namespace orvel {
@@ -56,11 +55,72 @@ std::string SenseText(std::uint8_t asc, std::uint8_t ascq) {
   return text;
 }
 
+std::string ReadFailureText(const ScsiTransport& t) {
+  if (t.lastTransferred > 0 && t.lastTransferred < kFirmwareBlockSize) {
+    return "only " + std::to_string(t.lastTransferred) + " of " + std::to_string(kFirmwareBlockSize) +
+           " bytes arrived";
+  }
+  return "sense " + SenseText(t.lastAsc, t.lastAscq);
+}
+
 }  // namespace update_steps
 
-int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAddress* storedAddress) {
+std::string DriveClaimText(DeviceClaimResult result, std::string_view device) {
+  const std::string name(device);
+  switch (result) {
+    case DeviceClaimResult::Claimed:
+      return {};
+    case DeviceClaimResult::NotListed:
+      return "no drive at " + name + " was listed, or the system did not tell which device it is; nothing was sent to it";
+    case DeviceClaimResult::Changed:
+      return name + " no longer leads to the drive that was listed: the drive list is out of date; nothing was sent to it";
+    case DeviceClaimResult::NotOptical:
+      return name + " is not a CD/DVD drive; nothing was sent to it";
+    case DeviceClaimResult::Mounted:
+      return "a disc in the drive at " + name + " is mounted; unmount it first (nothing was sent to the drive)";
+    case DeviceClaimResult::InUse:
+      return "another program is using the drive at " + name + "; end it first (nothing was sent to the drive)";
+    case DeviceClaimResult::NoAccess:
+      return "the system does not let this user hold the drive at " + name + " (nothing was sent to it)";
+  }
+  return {};
+}
+
+std::string_view DriveClaimName(DeviceClaimResult result) {
+  switch (result) {
+    case DeviceClaimResult::Claimed: return "claimed";
+    case DeviceClaimResult::NotListed: return "not-listed";
+    case DeviceClaimResult::Changed: return "changed";
+    case DeviceClaimResult::NotOptical: return "not-optical";
+    case DeviceClaimResult::Mounted: return "mounted";
+    case DeviceClaimResult::InUse: return "in-use";
+    case DeviceClaimResult::NoAccess: return "no-access";
+  }
+  return {};
+}
+
+int UpdateProcedure::HoldListedDrive(const DriveAddress* listedDrive) {
+  hold_.reset();
+  if (listedDrive == nullptr) {
+    lastAttempt.driveClaim = DeviceClaimResult::NotListed;
+    lastAttempt.detail = "no drive is listed; nothing was sent";
+    return 0;
+  }
+  transport_.address = *listedDrive;
+  hold_.emplace(transport_);
+  lastAttempt.driveClaim = hold_->Result();
+  if (hold_->Held()) return 1;
+  hold_.reset();
+  Platform& platform = transport_.GetPlatform();
+  lastAttempt.detail =
+      DriveClaimText(lastAttempt.driveClaim, platform.DeviceName(transport_.mode, transport_.address.deviceNumber));
+  return 0;
+}
+
+int UpdateProcedure::RunUpdateAttempt(const DriveAddress* listedDrive) {
   lastAttempt = AttemptReport{};
   auto finish = [this](int page) {
+    LetDriveGo();
     EndAttempt();
     lastAttempt.finalPage = page;
     lastAttempt.finalProgress = progressPos;
@@ -76,11 +136,7 @@ int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAd
     return finish(TypeCodeMismatch);
   }
 
-  if (storedAddress != nullptr) {
-    transport_.address = *storedAddress;
-  } else {
-    AddressFromLabel(transport_, driveLabel);
-  }
+  if (HoldListedDrive(listedDrive) == 0) return finish(UpdateModeFailed);
 
   BeginAttempt();
   const int switched = SwitchDriveToUpdateMode();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,6 +47,9 @@ struct AttemptReport {
   bool backupSkipped = false;    // alternate read form: backup not possible
   bool backupWritten = false;
   std::string backupFile;
+  // The hold on the listed drive (NotListed when none was listed); anything
+  // but Claimed means no command was sent.
+  DeviceClaimResult driveClaim = DeviceClaimResult::NotListed;
   int finalPage = NoPage;
   int finalProgress = 0;
   std::string detail;            // why it stopped, for people (English)
@@ -88,10 +92,20 @@ class UpdateProcedure {
   // The type-code decision on the current members and the host's Pass Type state.
   bool CheckTypeCodeNow();
 
-  // Steps 4..11 of the Next / Start handler on the confirmation pages: address
-  // (stored address when given, else from the label), update-mode entry,
-  // type-code decision, backup or its notice, update. Returns the page to show.
-  int RunUpdateAttempt(std::string_view driveLabel, const DriveAddress* storedAddress);
+  // Steps 4..11 of the Next / Start handler on the confirmation pages: the
+  // listed drive's address (nullptr when no drive is listed: nothing is sent,
+  // UpdateModeFailed), its hold for the attempt, update-mode entry, type-code
+  // decision, backup or its notice, update. Returns the page to show.
+  int RunUpdateAttempt(const DriveAddress* listedDrive);
+
+  // Addresses the listed drive (nullptr: none is listed) and holds it for the
+  // attempt, without a command to it: it must still be the device that
+  // discovery listed, a CD/DVD drive with no medium mounted, and no other
+  // program may reach it until LetDriveGo. 1 held; 0 with lastAttempt.detail
+  // and lastAttempt.driveClaim telling why (then nothing may be sent).
+  int HoldListedDrive(const DriveAddress* listedDrive);
+  // Ends the hold (every end of an attempt).
+  void LetDriveGo() { hold_.reset(); }
 
   // --- state of the run ---
   int driveFamily = 0;
@@ -136,6 +150,13 @@ class UpdateProcedure {
   UpdateHost& host_;
   VariantRules rules_;
   bool attemptOpen_ = false;
+  std::optional<DriveClaim> hold_;
 };
+
+// Why an attempt's drive could not be held, for people (English); names the
+// device. Empty for Claimed.
+std::string DriveClaimText(DeviceClaimResult result, std::string_view device);
+// "claimed", "changed", ...: the result for machine-readable reports.
+std::string_view DriveClaimName(DeviceClaimResult result);
 
 }  // namespace orvel

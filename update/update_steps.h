@@ -19,4 +19,8 @@ inline void MoveBar(UpdateHost& host, int& progressPos, int position) {
 // "04/00": the sense codes of the last command, for the attempt's detail text.
 std::string SenseText(std::uint8_t asc, std::uint8_t ascq);
 
+// Why the last firmware block read failed: "only 8192 of 16384 bytes arrived"
+// when the drive answered short, else "sense 04/00".
+std::string ReadFailureText(const ScsiTransport& t);
+
 }  // namespace orvel::update_steps

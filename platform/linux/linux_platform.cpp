@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 #include "platform/linux/sg_io.h"
 
@@ -24,6 +28,9 @@ constexpr std::string_view kOpticalType = "5";  // SCSI peripheral type of a CD/
 constexpr long kNanosPerMilli = 1000000;
 constexpr std::uint32_t kMillisPerSecond = 1000;
 constexpr const char* kInhibitReason = "A drive's firmware is being rewritten; an interruption can leave the drive unusable";
+constexpr std::size_t kScsiAddressParts = 4;     // host, channel, target, lun
+constexpr std::size_t kMountInfoDeviceField = 2;  // "major:minor", counted from 0
+constexpr unsigned kHalfWordBits = 32;
 
 constexpr std::string_view kGroupAdvice =
     ": add your user to group 'cdrom' (sudo usermod -aG cdrom $USER) and log in again, or run as root";
@@ -42,12 +49,43 @@ std::string_view GenericStemOf(std::string_view name) {
   return {};
 }
 
+// "0:0:1:0": four decimal numbers joined by colons.
+bool IsScsiAddress(std::string_view text) {
+  std::size_t parts = 0;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t colon = text.find(':', start);
+    const std::string_view part = text.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
+    if (!AllDigits(part)) return false;
+    ++parts;
+    if (colon == std::string_view::npos) break;
+    start = colon + 1;
+  }
+  return parts == kScsiAddressParts;
+}
+
+std::string DeviceNumberText(dev_t rdev) {
+  return std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev));
+}
+
+// The first word of a small sysfs file; empty when it cannot be read.
+std::string ReadWord(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::string word;
+  in >> word;
+  return word;
+}
+
 }  // namespace
 
-LinuxPlatform::LinuxPlatform(std::string workingDirectory, std::string devRoot, std::string sysfsRoot)
+LinuxPlatform::LinuxPlatform(std::string workingDirectory, std::string devRoot, std::string sysfsRoot,
+                             std::string mountInfo)
     : files_(MakeNativeFileSystem(std::move(workingDirectory))),
       devRoot_(std::move(devRoot)),
-      sysfsRoot_(std::move(sysfsRoot)) {}
+      sysfsRoot_(std::move(sysfsRoot)),
+      mountInfo_(std::move(mountInfo)) {}
+
+LinuxPlatform::~LinuxPlatform() { CloseHeld(); }
 
 EventHandle LinuxPlatform::CreateEvent() {
   const EventHandle ev = nextEvent_++;
@@ -149,27 +187,52 @@ void LinuxPlatform::NoteOpenFailure(const std::string& path, int err, bool known
 
 DeviceHandle LinuxPlatform::OpenDevice(std::string_view name) {
   const std::string path(name);
+  const auto listed = listed_.find(path);
+  if (heldFd_ >= 0 && path == heldName_) {
+    // The claim's one descriptor serves every command of the attempt.
+    if (listed == listed_.end() || !StillListed(heldFd_, listed->second)) return -1;
+    lastFd_ = heldFd_;
+    lastFdIsCdrom_ = !listed->second.route.character && CdromNumber(name).has_value();
+    lastPath_ = listed->second.route.path;
+    return heldFd_;
+  }
+
   const bool cdrom = CdromNumber(name).has_value();
   const std::string generic = GenericNodeFor(name);
+  int fd = -1;
+  std::string route;
   if (!generic.empty()) {
-    const int fd = OpenNode(generic);
+    fd = OpenNode(generic);
     if (fd >= 0) {
-      lastFd_ = fd;
-      lastFdIsCdrom_ = false;
-      lastPath_ = generic;
-      return fd;
+      route = generic;
+    } else {
+      NoteOpenFailure(generic, -fd, true);
     }
-    NoteOpenFailure(generic, -fd, true);
   }
-  const int fd = OpenNode(path);
   if (fd < 0) {
-    const std::string_view stem = GenericStemOf(path);
-    NoteOpenFailure(path, -fd, cdrom || (!stem.empty() && IsOpticalGeneric(stem)));
+    fd = OpenNode(path);
+    if (fd < 0) {
+      const std::string_view stem = GenericStemOf(path);
+      NoteOpenFailure(path, -fd, cdrom || (!stem.empty() && IsOpticalGeneric(stem)));
+      return -1;
+    }
+    route = path;
+  }
+
+  const std::optional<NodeIdentity> identity = IdentityOfDescriptor(fd, route);
+  if (identity) {
+    lastOpened_[path] = *identity;
+  } else {
+    lastOpened_.erase(path);
+  }
+  // A listed name reaches nothing but the device that was listed.
+  if (listed != listed_.end() && !StillListed(fd, listed->second)) {
+    ::close(fd);
     return -1;
   }
   lastFd_ = fd;
-  lastFdIsCdrom_ = cdrom;
-  lastPath_ = path;
+  lastFdIsCdrom_ = cdrom && route == path;
+  lastPath_ = route;
   return fd;
 }
 
@@ -200,7 +263,8 @@ void LinuxPlatform::CloseDevice(DeviceHandle dev) {
   if (dev < 0) {
     return;
   }
-  ::close(dev);
+  // The claimed descriptor stays open until the claim ends.
+  if (dev != heldFd_) ::close(dev);
   if (dev == lastFd_) {
     lastFd_ = -1;
     lastFdIsCdrom_ = false;
@@ -216,6 +280,11 @@ void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
 
 int LinuxPlatform::OpenNode(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  return fd < 0 ? -errno : fd;
+}
+
+int LinuxPlatform::OpenNodeExclusively(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL);
   return fd < 0 ? -errno : fd;
 }
 
@@ -244,6 +313,149 @@ Interruption LinuxPlatform::EndAttempt() {
   const Interruption held = ReleaseInterruptions();
   inhibitor_.Release();
   return held;
+}
+
+int LinuxPlatform::StatDescriptor(int fd, struct stat& st) { return ::fstat(fd, &st) < 0 ? -errno : 0; }
+
+int LinuxPlatform::StatPath(const std::string& path, struct stat& st) {
+  return ::stat(path.c_str(), &st) < 0 ? -errno : 0;
+}
+
+std::string LinuxPlatform::SysfsNodeDir(dev_t rdev, bool character) const {
+  return sysfsRoot_ + (character ? "/dev/char/" : "/dev/block/") + DeviceNumberText(rdev);
+}
+
+std::optional<LinuxPlatform::NodeIdentity> LinuxPlatform::IdentityOf(const std::string& path,
+                                                                      const struct stat& st) const {
+  if (!S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) return std::nullopt;
+  NodeIdentity id;
+  id.path = path;
+  id.rdev = st.st_rdev;
+  id.character = S_ISCHR(st.st_mode);
+  std::error_code ec;
+  const std::filesystem::path link = std::filesystem::read_symlink(SysfsNodeDir(id.rdev, id.character) + "/device", ec);
+  const std::string address = ec ? std::string() : link.filename().string();
+  if (IsScsiAddress(address)) id.scsiAddress = address;
+  return id;
+}
+
+std::optional<LinuxPlatform::NodeIdentity> LinuxPlatform::IdentityOfDescriptor(int fd, const std::string& path) {
+  struct stat st {};
+  if (StatDescriptor(fd, st) != 0) return std::nullopt;
+  return IdentityOf(path, st);
+}
+
+std::optional<LinuxPlatform::NodeIdentity> LinuxPlatform::IdentityOfPath(const std::string& path) {
+  struct stat st {};
+  if (StatPath(path, st) != 0) return std::nullopt;
+  return IdentityOf(path, st);
+}
+
+bool LinuxPlatform::IsOpticalNode(const NodeIdentity& node) const {
+  return ReadWord(SysfsNodeDir(node.rdev, node.character) + "/device/type") == kOpticalType;
+}
+
+bool LinuxPlatform::StillListed(int fd, const ListedNode& listed) {
+  const std::optional<NodeIdentity> now = IdentityOfDescriptor(fd, listed.route.path);
+  return now && *now == listed.route && IsOpticalNode(*now);
+}
+
+bool LinuxPlatform::DriveMounted(const NodeIdentity& node, const std::optional<NodeIdentity>& also) const {
+  namespace fs = std::filesystem;
+  std::set<std::string> numbers;
+  if (!node.character) numbers.insert(DeviceNumberText(node.rdev));
+  if (also && !also->character) numbers.insert(DeviceNumberText(also->rdev));
+  // Every block node of the same SCSI device: the sr node of an sg node.
+  std::error_code ec;
+  const fs::path blocks = fs::path(SysfsNodeDir(node.rdev, node.character)) / "device" / "block";
+  for (fs::directory_iterator it(blocks, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string number = ReadWord(it->path() / "dev");
+    if (!number.empty()) numbers.insert(number);
+  }
+  std::ifstream in(mountInfo_);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string field;
+    for (std::size_t i = 0; i <= kMountInfoDeviceField && fields >> field; ++i) {
+    }
+    if (numbers.count(field) != 0) return true;
+  }
+  return false;
+}
+
+int LinuxPlatform::RememberListedDevice(std::string_view name) {
+  const auto opened = lastOpened_.find(name);
+  if (opened == lastOpened_.end() || opened->second.scsiAddress.empty()) return 0;
+  ListedNode node;
+  node.route = opened->second;
+  if (node.route.path != name) {
+    // Reached through its generic node: the block node must be the same drive.
+    node.cdrom = IdentityOfPath(std::string(name));
+    if (!node.cdrom || node.cdrom->character || node.cdrom->scsiAddress != node.route.scsiAddress) return 0;
+  }
+  listed_[std::string(name)] = std::move(node);
+  return 1;
+}
+
+DeviceClaimResult LinuxPlatform::ClaimListedDevice(std::string_view name) {
+  CloseHeld();
+  const auto it = listed_.find(name);
+  if (it == listed_.end()) return DeviceClaimResult::NotListed;
+  const ListedNode& listed = it->second;
+  if (listed.cdrom) {
+    const std::optional<NodeIdentity> now = IdentityOfPath(listed.cdrom->path);
+    if (!now || !(*now == *listed.cdrom)) return DeviceClaimResult::Changed;
+  }
+  const int fd = OpenNodeExclusively(listed.route.path);
+  if (fd < 0) {
+    if (fd == -EBUSY) {
+      // A block node is refused so while a medium of it is mounted.
+      return DriveMounted(listed.route, listed.cdrom) ? DeviceClaimResult::Mounted : DeviceClaimResult::InUse;
+    }
+    if (fd == -EACCES || fd == -EPERM) return DeviceClaimResult::NoAccess;
+    return DeviceClaimResult::Changed;
+  }
+  const std::optional<NodeIdentity> now = IdentityOfDescriptor(fd, listed.route.path);
+  DeviceClaimResult result = DeviceClaimResult::Claimed;
+  if (!now || !(*now == listed.route)) {
+    result = DeviceClaimResult::Changed;
+  } else if (!IsOpticalNode(*now)) {
+    result = DeviceClaimResult::NotOptical;
+  } else if (DriveMounted(listed.route, listed.cdrom)) {
+    result = DeviceClaimResult::Mounted;
+  }
+  if (result != DeviceClaimResult::Claimed) {
+    ::close(fd);
+    return result;
+  }
+  heldName_ = it->first;
+  heldFd_ = fd;
+  return result;
+}
+
+void LinuxPlatform::ReleaseListedDevice(std::string_view name) {
+  if (heldFd_ >= 0 && name == heldName_) CloseHeld();
+}
+
+void LinuxPlatform::CloseHeld() {
+  if (heldFd_ < 0) return;
+  ::close(heldFd_);
+  if (lastFd_ == heldFd_) {
+    lastFd_ = -1;
+    lastFdIsCdrom_ = false;
+  }
+  heldFd_ = -1;
+  heldName_.clear();
+}
+
+std::uint64_t LinuxPlatform::RandomSeed() {
+  std::uint64_t seed = 0;
+  if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof seed)) return seed;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return (static_cast<std::uint64_t>(now.tv_sec) << kHalfWordBits) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+         static_cast<std::uint64_t>(::getpid());
 }
 
 // The Linux backend is the native platform of a Linux build.

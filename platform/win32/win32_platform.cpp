@@ -193,6 +193,62 @@ Win32Platform::Device* Win32Platform::Find(DeviceHandle dev) {
 
 void Win32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+bool Win32Platform::QueryDeviceNumber(const std::string& name, ListedDevice& into) {
+  // No access rights asked: the query needs none and disturbs no other user of the device.
+  const HANDLE handle =
+      ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  STORAGE_DEVICE_NUMBER number{};
+  DWORD returned = 0;
+  const BOOL told = ::DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
+                                      &returned, nullptr);
+  ::CloseHandle(handle);
+  if (!told || returned < sizeof number) return false;
+  into.type = number.DeviceType;
+  into.number = number.DeviceNumber;
+  return true;
+}
+
+int Win32Platform::RememberListedDevice(std::string_view name) {
+  ListedDevice entry{std::string(name)};
+  entry.numbered = QueryDeviceNumber(entry.name, entry);
+  const auto it = std::find_if(listed_.begin(), listed_.end(), [&](const ListedDevice& d) { return d.name == name; });
+  if (it != listed_.end()) {
+    *it = entry;
+  } else {
+    listed_.push_back(entry);
+  }
+  return 1;
+}
+
+DeviceClaimResult Win32Platform::ClaimListedDevice(std::string_view name) {
+  held_.clear();
+  const auto it = std::find_if(listed_.begin(), listed_.end(), [&](const ListedDevice& d) { return d.name == name; });
+  if (it == listed_.end()) return DeviceClaimResult::NotListed;
+  if (it->numbered) {
+    ListedDevice now{it->name};
+    if (!QueryDeviceNumber(now.name, now) || now.number != it->number || now.type != it->type) {
+      return DeviceClaimResult::Changed;
+    }
+    if (now.type != FILE_DEVICE_CD_ROM && now.type != FILE_DEVICE_DVD) return DeviceClaimResult::NotOptical;
+  }
+  held_ = it->name;
+  return DeviceClaimResult::Claimed;
+}
+
+void Win32Platform::ReleaseListedDevice(std::string_view name) {
+  if (held_ == name) held_.clear();
+}
+
+std::uint64_t Win32Platform::RandomSeed() {
+  constexpr unsigned kHalfWordBits = 32;
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  const std::uint64_t time = (static_cast<std::uint64_t>(now.dwHighDateTime) << kHalfWordBits) | now.dwLowDateTime;
+  return time ^ (static_cast<std::uint64_t>(::GetCurrentThreadId()) << kHalfWordBits) ^
+         static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&now));
+}
+
 void Win32Platform::NoteFailure(std::string_view what, std::string_view name, std::uint32_t error) {
   if (!accessProblem_.empty()) return;
   if (error == ERROR_ACCESS_DENIED) {

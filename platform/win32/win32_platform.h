@@ -66,6 +66,15 @@ class Win32Platform final : public Platform {
   AttemptHold BeginAttempt() override;
   Interruption EndAttempt() override;
   void ActOnInterruption(Interruption interruption) override { RaiseInterruption(interruption); }
+  // Listed devices: the name, and where the system tells it
+  // (IOCTL_STORAGE_GET_DEVICE_NUMBER) the device's type and number; a claim
+  // compares them again. Nothing is held exclusively: the pass-through shares
+  // the device with other programs.
+  int RememberListedDevice(std::string_view name) override;
+  DeviceClaimResult ClaimListedDevice(std::string_view name) override;
+  void ReleaseListedDevice(std::string_view name) override;
+  // The system time, the thread and an address mixed: differs from run to run.
+  std::uint64_t RandomSeed() override;
 
   // An entry point of a loaded library by name (nullptr when it has none), so
   // that tests can steer a stand-in library through its own exports.
@@ -79,13 +88,24 @@ class Win32Platform final : public Platform {
     std::string name;
   };
 
+  struct ListedDevice {
+    std::string name;
+    bool numbered = false;  // the system told its type and number at discovery
+    std::uint32_t type = 0;
+    std::uint32_t number = 0;
+  };
+
   Device* Find(DeviceHandle dev);
+  // IOCTL_STORAGE_GET_DEVICE_NUMBER on the name; false when the system does not tell.
+  static bool QueryDeviceNumber(const std::string& name, ListedDevice& into);
   void NoteFailure(std::string_view what, std::string_view name, std::uint32_t error);
 
   Win32Options options_;
   std::unique_ptr<FileSystem> files_;
   std::vector<std::unique_ptr<Library>> libraries_;
   std::vector<Device> devices_;  // indexed by DeviceHandle
+  std::vector<ListedDevice> listed_;
+  std::string held_;
   std::string accessProblem_;
   std::uint32_t lastTick_ = 0;
   std::uint64_t ticks_ = 0;

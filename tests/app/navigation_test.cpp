@@ -186,6 +186,27 @@ TEST_F(AppTest, DriveThatStaysInNormalModeIsReported) {
   EXPECT_EQ(W().Text(kIdNextButton), "Next >");
 }
 
+// The list is made at start-up; a hot-plug before Start may put another
+// device behind a listed node. That device hears nothing.
+TEST_F(AppTest, ADeviceSwappedInAfterTheListWasMadeHearsNothing) {
+  WriteSamples();
+  MakeMachine("default,swap=0:3");
+  ui::HeadlessWindow* w = Start();
+  Choose(0, kCw7240);
+  ASSERT_TRUE(w->Click(kIdBackupCheck));
+  machine_->GetTrace().Clear();
+  NextAndStart();
+  EXPECT_EQ(dlg_->page, UpdateModeFailed);
+  EXPECT_EQ(w->Text(kIdInfoText), kModeFailedText);
+  EXPECT_EQ(machine_->GetTrace().size(), 0u);
+  EXPECT_EQ(dlg_->Procedure().lastAttempt.driveClaim, DeviceClaimResult::Changed);
+  EXPECT_TRUE(w->IsEnabled(kIdNextButton));
+  EXPECT_TRUE(w->IsEnabled(kIdBackButton));
+  EXPECT_EQ(FilesInDir().size(), 4u) << "no backup file";
+  EXPECT_EQ(FlashOf(0), sim::MakeDriveImage(6, "QDX72", "Tessaro CW-7240 Ver 1.10", 0x7240110));
+  EXPECT_EQ(machine_->ClaimedDevice(), "");
+}
+
 TEST_F(AppTest, FailedRewriteAllowsOnlyBackAndClose) {
   WriteSamples();
   MakeMachine("rewrite-fails");

@@ -95,17 +95,24 @@ TEST_F(AppTest, StartsWithNoDrivesAndNoFiles) {
   EXPECT_TRUE(FilesInDir().empty());
 }
 
-TEST_F(AppTest, EmptyDriveListAddressesDriveZero) {
+// No drive listed, no drive addressed: not even address 0, where another
+// device may answer (the list is made once; the attempt cannot know what sits there).
+TEST_F(AppTest, EmptyDriveListSendsNoCommand) {
   WriteSamples();
   MakeMachine("empty");
   ui::HeadlessWindow* w = Start();
   ASSERT_EQ(w->ComboCount(kIdDriveList), 0);
   ASSERT_EQ(w->Text(kIdSourceList), "CR412304.BIN");
+  // A device the list does not show sits at address 0.
+  machine_->AddDrive(std::make_unique<sim::SimDrive>(6, sim::DriveIdentity{}, sim::SampleImage(0)),
+                     sim::Attachment{machine_->DeviceName(TransportMode::CdromDevice, 0), 0, 0});
+  machine_->GetTrace().Clear();
   ASSERT_TRUE(w->Click(kIdNextButton));
   EXPECT_EQ(dlg_->page, ReadyToStart);
   ASSERT_TRUE(w->Click(kIdNextButton));
   EXPECT_EQ(dlg_->page, UpdateModeFailed);
-  EXPECT_EQ(dlg_->Transport().address, DriveAddress{});
+  EXPECT_EQ(machine_->GetTrace().size(), 0u);
+  EXPECT_EQ(dlg_->Procedure().lastAttempt.driveClaim, DeviceClaimResult::NotListed);
   EXPECT_TRUE(w->IsEnabled(kIdNextButton));
   EXPECT_EQ(FilesInDir().size(), 4u);
 }

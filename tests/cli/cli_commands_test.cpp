@@ -183,6 +183,55 @@ TEST_F(CliTest, BackupFailuresLeaveNoFile) {
   EXPECT_EQ(noDrive.status, kExitNoSuchDriveOrFile);
 }
 
+// A backup counts only when it holds the flash byte for byte, on both routes:
+// ASPI tells no length, so a short block must be caught by what it left unwritten.
+TEST_F(CliTest, ShortFirmwareReadsFailTheBackupOnEveryRoute) {
+  for (const char* scenario : {"default,fault=e3@0:2:short:8192", "aspi,fault=e3@0:2:short:8192",
+                               "aspi,fault=e3@0:33:short:16380", "aspi-pending,fault=e3@0:5:short:0"}) {
+    const CliRun run = Run({std::string("--simulate=") + scenario, "backup", "--drive", "1"});
+    EXPECT_EQ(run.status, kExitBackupFailed) << scenario << "\n" << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "The backup failed.")) << scenario;
+    EXPECT_TRUE(Contains(run.out, "bytes arrived") || Contains(scenario, "short:0")) << scenario << run.out;
+    EXPECT_TRUE(Files().empty()) << scenario << ": " << Files().front();
+  }
+  // The identification block read at update-mode entry is checked the same way.
+  const CliRun idRead = Run({"--simulate=aspi,fault=e3@0:1:short:8192", "backup", "--drive", "1"});
+  EXPECT_EQ(idRead.status, kExitNoUpdateMode) << idRead.out << idRead.err;
+  EXPECT_TRUE(Contains(idRead.out, "reading the identification block failed: only 8192 of 16384 bytes arrived"))
+      << idRead.out;
+  // A whole read on ASPI is a whole backup.
+  const CliRun whole = Run({"--simulate=aspi", "backup", "--drive", "1"});
+  ASSERT_EQ(whole.status, kExitOk) << whole.err;
+  const std::unique_ptr<ImageBuffer> plain = DecodePackedImage(ReadBytes("CDRWFW00.KVF"));
+  ASSERT_TRUE(plain);
+  EXPECT_TRUE(std::equal(plain->begin(), plain->end(), machine->Drive(0).Flash().begin()));
+}
+
+// The list is made when the command starts; a device swapped in behind a
+// listed node before the drive is held hears nothing.
+TEST_F(CliTest, ADriveThatIsNoLongerTheListedOneGetsNoCommand) {
+  const CliRun run = Run({"--simulate=default,swap=0:3", "--trace", "backup", "--drive", "1"});
+  EXPECT_EQ(run.status, kExitNoUpdateMode) << run.err;
+  EXPECT_TRUE(Contains(run.out, "the drive list is out of date")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "The drive list is out of date: list the drives again")) << run.out;
+  EXPECT_FALSE(Contains(run.out + run.err, "stays in update mode"));
+  // Discovery's INQUIRYs and nothing after them.
+  EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(10, 0x12));
+  EXPECT_FALSE(machine->Drive(0).InUpdateMode());
+  EXPECT_FALSE(machine->Drive(3).InUpdateMode());
+  EXPECT_TRUE(Files().empty());
+
+  const CliRun json = Run({"--simulate=default,swap=0:3", "--json", "backup", "--drive", "1"});
+  EXPECT_EQ(json.status, kExitNoUpdateMode);
+  const nlohmann::json doc = nlohmann::json::parse(json.out);
+  EXPECT_EQ(doc["driveClaim"], "changed");
+  EXPECT_EQ(doc["page"]["name"], "UpdateModeFailed");
+  // Held while it runs, let go at the end.
+  EXPECT_EQ(Run({"--simulate", "backup", "--drive", "1"}).status, kExitOk);
+  EXPECT_EQ(machine->ClaimCount(), 1);
+  EXPECT_EQ(machine->ClaimedDevice(), "");
+}
+
 TEST_F(CliTest, ConvertGoesBothWaysByTheExtensions) {
   WriteSamples();
   const CliRun decode = Run({"convert", Sample(0), "PLAIN.BIN"});

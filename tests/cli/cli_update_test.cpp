@@ -114,6 +114,9 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
       {"default,fault=e3:5:short:8192", 0, true, kExitBackupFailed, BackupFailed},
       {"default,fault=e3:65:check:3/11/00", 0, true, kExitBackupFailed, BackupFailed},
       {"disk-full", 0, true, kExitBackupFailed, BackupFailed},
+      {"aspi,fault=e3@0:2:short:8192", 0, true, kExitBackupFailed, BackupFailed},
+      {"aspi,fault=e3@0:1:short:8192", 0, true, kExitNoUpdateMode, UpdateModeFailed},
+      {"default,swap=0:1", 0, true, kExitNoUpdateMode, UpdateModeFailed},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{std::string("--simulate=") + c.scenario, "--json", "update", Sample(c.sample),
@@ -125,6 +128,11 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
     ASSERT_FALSE(doc.is_discarded()) << c.scenario << run.out;
     EXPECT_EQ(doc["outcome"]["page"]["number"], c.page) << c.scenario;
     EXPECT_EQ(doc["exitStatus"], c.status) << c.scenario;
+    const bool swapped = std::string_view(c.scenario).find("swap") != std::string_view::npos;
+    EXPECT_EQ(doc["outcome"]["driveClaim"], swapped ? "changed" : "claimed") << c.scenario;
+    if (swapped) {
+      EXPECT_FALSE(machine->Drive(0).InUpdateMode() || machine->Drive(1).InUpdateMode());
+    }
     if (c.status == kExitBackupFailed) {
       // No half-written backup, and the drive was never sent an image.
       EXPECT_FALSE(Exists("CDRWFW00.KVF")) << c.scenario;

@@ -1,12 +1,17 @@
 #include "platform/linux/linux_platform.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <set>
+
+#include <sys/sysmacros.h>
 
 #include "drive/drive_commands.h"
 #include "transport/scsi_transport.h"
@@ -43,13 +48,21 @@ class FakeTree {
   fs::path root_;
 };
 
-// The real backend with two system calls scripted: some nodes refuse with
-// EACCES, and SG_IO answers from a function instead of a drive.
+// The real backend with some system calls scripted: some nodes refuse with
+// EACCES, SG_IO answers from a function instead of a drive, and the fake
+// nodes (regular files) stat as the device nodes `nodes` says they are.
 class ScriptedLinux : public LinuxPlatform {
  public:
   using LinuxPlatform::LinuxPlatform;
+  struct FakeNode {
+    bool character = true;
+    dev_t rdev = 0;
+  };
   std::set<std::string> denied;
   std::vector<std::string> opened;
+  std::vector<std::string> openedExclusively;
+  int exclusiveError = 0;  // errno of every O_EXCL open; 0: it opens
+  std::map<std::string, FakeNode> nodes;
   std::function<int(sg_io_hdr_t&)> sgIo;
 
  protected:
@@ -60,10 +73,35 @@ class ScriptedLinux : public LinuxPlatform {
     const int fd = LinuxPlatform::OpenNode(path);
     if (fd >= 0) {
       opened.push_back(path);
+      fdPaths_[fd] = path;
+    }
+    return fd;
+  }
+  int OpenNodeExclusively(const std::string& path) override {
+    if (exclusiveError != 0) return -exclusiveError;
+    const int fd = LinuxPlatform::OpenNodeExclusively(path);
+    if (fd >= 0) {
+      openedExclusively.push_back(path);
+      fdPaths_[fd] = path;
     }
     return fd;
   }
   int SendSgIo(int, sg_io_hdr_t& hdr) override { return sgIo ? sgIo(hdr) : -ENOTTY; }
+  int StatDescriptor(int fd, struct stat& st) override {
+    const auto it = fdPaths_.find(fd);
+    return it == fdPaths_.end() ? LinuxPlatform::StatDescriptor(fd, st) : StatPath(it->second, st);
+  }
+  int StatPath(const std::string& path, struct stat& st) override {
+    const auto it = nodes.find(path);
+    if (it == nodes.end()) return LinuxPlatform::StatPath(path, st);
+    st = {};
+    st.st_mode = (it->second.character ? S_IFCHR : S_IFBLK) | S_IRUSR | S_IWUSR;
+    st.st_rdev = it->second.rdev;
+    return 0;
+  }
+
+ private:
+  std::map<int, std::string> fdPaths_;
 };
 
 class LinuxPlatformTest : public ::testing::Test {
@@ -223,6 +261,141 @@ TEST_F(LinuxPlatformTest, CommandsRunEndToEndThroughTheTransport) {
   EXPECT_EQ(PollRewriteStatus(t), 0);
   EXPECT_EQ(t.lastAsc, 0);
   EXPECT_EQ(observer.outcome, CommandOutcome::Timeout);
+}
+
+// A drive at SCSI address 0:0:1:0 with block node sr0 (11:0) and generic
+// node sg1 (21:1), and a disk at 0:0:2:0 (sg2, 21:2), as sysfs shows them.
+struct ListedDriveRig {
+  static constexpr unsigned kSrMajor = 11;
+  static constexpr unsigned kSgMajor = 21;
+  ListedDriveRig() {
+    tree.Node("sr0");
+    tree.Node("sg1");
+    tree.Node("sg2");
+    tree.Dir("sys/class/block/sr0/device/scsi_generic/sg1");
+    Device("0:0:1:0", "5", "sr0", "11:0");
+    Device("0:0:2:0", "0", "sda", "8:0");
+    Link("char/21:1", "0:0:1:0");
+    Link("block/11:0", "0:0:1:0");
+    Link("char/21:2", "0:0:2:0");
+    p.nodes[Dev("sr0")] = {false, makedev(ListedDriveRig::kSrMajor, 0)};
+    p.nodes[Dev("sg1")] = {true, makedev(ListedDriveRig::kSgMajor, 1)};
+    p.nodes[Dev("sg2")] = {true, makedev(ListedDriveRig::kSgMajor, 2)};
+    tree.File("mountinfo", "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n");
+  }
+  void Device(const std::string& address, const std::string& type, const std::string& block,
+              const std::string& number) {
+    tree.File("sys/devices/scsi/" + address + "/type", type + "\n");
+    tree.File("sys/devices/scsi/" + address + "/block/" + block + "/dev", number + "\n");
+  }
+  // <sys>/dev/<node>/device -> the SCSI device directory, as the kernel links it.
+  void Link(const std::string& node, const std::string& address) {
+    const fs::path link = fs::path(tree.Sys()) / "dev" / node / "device";
+    fs::create_directories(link.parent_path());
+    fs::remove(link);
+    fs::create_directory_symlink(fs::path(tree.Sys()) / "devices" / "scsi" / address, link);
+  }
+  void Mount(const std::string& number) {
+    std::ofstream(tree.Root() + "/mountinfo", std::ios::app)
+        << "40 22 " << number << " / /media/cdrom ro,nosuid shared:9 - iso9660 /dev/sr0 ro\n";
+  }
+  std::string Dev(const std::string& name) const { return tree.Dev() + "/" + name; }
+  // What discovery does: the name opens (and answers), then is remembered.
+  int OpenAndRemember(const std::string& name) {
+    const DeviceHandle h = p.OpenDevice(name);
+    if (h < 0) return -1;
+    p.CloseDevice(h);
+    return p.RememberListedDevice(name);
+  }
+
+  FakeTree tree;
+  ScriptedLinux p{tree.Root(), tree.Dev(), tree.Sys(), tree.Root() + "/mountinfo"};
+};
+
+class ListedDriveTest : public ::testing::Test, protected ListedDriveRig {};
+
+TEST(ListedDrive, AClaimChecksTheListedDeviceWithoutACommandAndSaysWhyNot) {
+  struct Row {
+    const char* what;
+    std::function<void(ListedDriveRig&)> change;  // between discovery and the claim
+    DeviceClaimResult result;
+    bool opens;  // an open of the name still reaches the listed drive
+  };
+  const Row rows[] = {
+      {"nothing changed", [](ListedDriveRig&) {}, DeviceClaimResult::Claimed, true},
+      {"sg1 is another device now",
+       [](ListedDriveRig& t) { t.p.nodes[t.Dev("sg1")].rdev = makedev(ListedDriveRig::kSgMajor, 2); },
+       DeviceClaimResult::Changed, false},
+      {"sg1's number is at another SCSI address now", [](ListedDriveRig& t) { t.Link("char/21:1", "0:0:2:0"); },
+       DeviceClaimResult::Changed, false},
+      // The commands would still reach the listed drive through sg1, but sr0 is no longer its name.
+      {"sr0 is another device now",
+       [](ListedDriveRig& t) { t.p.nodes[t.Dev("sr0")].rdev = makedev(ListedDriveRig::kSrMajor, 1); },
+       DeviceClaimResult::Changed, true},
+      {"sg1 is gone", [](ListedDriveRig& t) { fs::remove(t.Dev("sg1")); }, DeviceClaimResult::Changed, false},
+      {"the device is no CD/DVD device", [](ListedDriveRig& t) { t.Device("0:0:1:0", "0", "sr0", "11:0"); },
+       DeviceClaimResult::NotOptical, false},
+      {"a disc of it is mounted", [](ListedDriveRig& t) { t.Mount("11:0"); }, DeviceClaimResult::Mounted, true},
+      {"busy because a disc is mounted",
+       [](ListedDriveRig& t) {
+         t.Mount("11:0");
+         t.p.exclusiveError = EBUSY;
+       },
+       DeviceClaimResult::Mounted, true},
+      {"another program holds it", [](ListedDriveRig& t) { t.p.exclusiveError = EBUSY; }, DeviceClaimResult::InUse,
+       true},
+      {"the user may not hold it", [](ListedDriveRig& t) { t.p.exclusiveError = EACCES; },
+       DeviceClaimResult::NoAccess, true},
+  };
+  for (const Row& row : rows) {
+    ListedDriveRig t;
+    ASSERT_EQ(t.OpenAndRemember(t.Dev("sr0")), 1) << row.what;
+    ASSERT_EQ(t.p.opened.back(), t.Dev("sg1")) << "commands go through the generic node";
+    row.change(t);
+    t.p.sgIo = [&](sg_io_hdr_t&) {
+      ADD_FAILURE() << row.what << ": a claim sends no command";
+      return -EIO;
+    };
+    EXPECT_EQ(t.p.ClaimListedDevice(t.Dev("sr0")), row.result) << row.what;
+    const bool held = row.result == DeviceClaimResult::Claimed;
+    // Held: the generic node, opened with O_EXCL and handed to every open of the name.
+    const DeviceHandle h = t.p.OpenDevice(t.Dev("sr0"));
+    if (held) {
+      EXPECT_EQ(t.p.openedExclusively, std::vector<std::string>{t.Dev("sg1")}) << row.what;
+      EXPECT_GE(h, 0) << row.what;
+    } else if (row.opens) {
+      EXPECT_GE(h, 0) << row.what << ": still the listed drive, only not held";
+      EXPECT_TRUE(t.p.openedExclusively.empty() || row.result == DeviceClaimResult::Mounted) << row.what;
+    } else {
+      EXPECT_EQ(h, -1) << row.what << ": an open of the name reaches no other device either";
+    }
+    t.p.CloseDevice(h);
+    t.p.ReleaseListedDevice(t.Dev("sr0"));
+  }
+}
+
+TEST_F(ListedDriveTest, TheHeldNodeIsCheckedOnEveryOpenAndLetGoAtTheEnd) {
+  ASSERT_EQ(OpenAndRemember(Dev("sr0")), 1);
+  // A node that is no device is not remembered, so it cannot be claimed.
+  tree.Node("sg7");
+  EXPECT_EQ(OpenAndRemember(Dev("sg7")), 0);
+  EXPECT_EQ(p.ClaimListedDevice(Dev("sg7")), DeviceClaimResult::NotListed);
+  EXPECT_EQ(p.ClaimListedDevice(Dev("sr5")), DeviceClaimResult::NotListed);
+
+  ASSERT_EQ(p.ClaimListedDevice(Dev("sr0")), DeviceClaimResult::Claimed);
+  const std::size_t opens = p.opened.size();
+  const DeviceHandle first = p.OpenDevice(Dev("sr0"));
+  p.CloseDevice(first);
+  const DeviceHandle second = p.OpenDevice(Dev("sr0"));
+  EXPECT_EQ(first, second) << "one descriptor for the whole attempt";
+  EXPECT_EQ(p.opened.size(), opens) << "no other open while it is held";
+  p.CloseDevice(second);
+  // A hot-plug meanwhile: the next open fails, so no command goes out.
+  p.nodes[Dev("sg1")].rdev = makedev(ListedDriveRig::kSgMajor, 2);
+  EXPECT_EQ(p.OpenDevice(Dev("sr0")), -1);
+  p.nodes[Dev("sg1")].rdev = makedev(ListedDriveRig::kSgMajor, 1);
+  p.ReleaseListedDevice(Dev("sr0"));
+  EXPECT_EQ(fcntl(second, F_GETFD), -1) << "the exclusive descriptor is closed when the hold ends";
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ constexpr std::uint32_t kWaitMs = 250;
 constexpr std::uint32_t kPauseMs = 200;
 constexpr std::uint8_t kDeviceNumber = 3;
 constexpr Interruption kInterruption = 15;
+constexpr std::uint64_t kSeed = 0x5EEDu;
 
 // Makes every call of `outer` once and checks that `inner` saw each.
 void ExpectEveryCallForwarded(Platform& outer, FakePlatform& inner) {
@@ -81,6 +82,15 @@ void ExpectEveryCallForwarded(Platform& outer, FakePlatform& inner) {
   EXPECT_EQ(inner.attemptsEnded, 1);
   outer.ActOnInterruption(kInterruption);
   EXPECT_EQ(inner.actedOn, std::vector<Interruption>{kInterruption});
+  EXPECT_EQ(outer.RememberListedDevice(name), 1);
+  EXPECT_EQ(inner.remembered, std::vector<std::string>{name});
+  inner.claimAnswers[name] = DeviceClaimResult::Mounted;
+  EXPECT_EQ(outer.ClaimListedDevice(name), DeviceClaimResult::Mounted);
+  EXPECT_EQ(inner.claims, std::vector<std::string>{name});
+  outer.ReleaseListedDevice(name);
+  EXPECT_EQ(inner.releases, std::vector<std::string>{name});
+  inner.randomSeed = kSeed;
+  EXPECT_EQ(outer.RandomSeed(), kSeed);
 }
 
 TEST(ForwardingPlatform, ABorrowedPlatformGetsEveryCall) {

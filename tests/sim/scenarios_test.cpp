@@ -33,7 +33,7 @@ TEST(Scenarios, EveryListedScenarioBuildsAndIsInTheHelp) {
     EXPECT_FALSE(s.help.empty());
   }
   for (const char* option : {"fault=", "timeout", "short:", "aborted", "disk-full=", "sync-fails", "file-short=",
-                             "no-open=", "pending", "no-logind", "platform="}) {
+                             "no-open=", "swap=", "pending", "no-logind", "platform="}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }
@@ -87,7 +87,7 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   ScenarioSpec parsed;
   std::string error;
   ASSERT_EQ(ParseScenario("default,fault=e2@1:3+:check:04/00,fault=any:2:short:100,disk-full=4096,sync-fails,"
-                          "file-short=77,no-open=2,pending,no-logind,platform=1",
+                          "file-short=77,no-open=2,swap=0:2,pending,no-logind,platform=1",
                           &parsed, &error),
             1)
       << error;
@@ -106,6 +106,7 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   EXPECT_TRUE(parsed.fileFaults.syncFails);
   EXPECT_EQ(parsed.fileFaults.shortReadAt, 77U);
   EXPECT_EQ(parsed.refuseOpen, (std::vector<std::size_t>{2}));
+  EXPECT_EQ(parsed.swap, (std::pair<std::size_t, std::size_t>{0, 2}));
   EXPECT_TRUE(parsed.pending);
   EXPECT_TRUE(parsed.noLogind);
   EXPECT_TRUE(parsed.platformGiven);
@@ -117,7 +118,8 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   for (const char* bad : {"", "nosuch", "default,", "default,fault=e2", "default,fault=e2:0:fail",
                           "default,fault=1ff:1:fail", "default,fault=e2:1:explode", "default,fault=e2:1:check:zz/00",
                           "default,fault=e2:1:check:10/20/30", "default,fault=e2:1:short", "default,fault=e2:1:timeout:5",
-                          "default,disk-full=lots", "default,colour=blue", "fault=e2:1:fail"}) {
+                          "default,disk-full=lots", "default,colour=blue", "fault=e2:1:fail", "default,swap=1",
+                          "default,swap=1:1", "default,swap=a:2", "default,swap=1:"}) {
     error.clear();
     EXPECT_EQ(ParseScenario(bad, &parsed, &error), 0) << bad;
     EXPECT_FALSE(error.empty()) << bad;
@@ -131,6 +133,8 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   EXPECT_TRUE(awake->BeginAttempt().machineKeptAwake);
   EXPECT_EQ(awake->EndAttempt(), 0);
   EXPECT_EQ(MakeScenario("default,no-open=9", dir.path(), &error), nullptr);
+  EXPECT_EQ(MakeScenario("default,swap=0:4", dir.path(), &error), nullptr);
+  EXPECT_EQ(MakeScenario("aspi,swap=0:1", dir.path(), &error), nullptr) << "ASPI addresses name no device";
   EXPECT_EQ(MakeScenario("nosuch", dir.path(), &error), nullptr);
 }
 

@@ -33,6 +33,9 @@ struct AspiStep {
   std::uint8_t asc = 0;            // placed in SenseArea with SS_ERR
   std::uint8_t ascq = 0;
   std::vector<std::uint8_t> data;  // copied into the registered buffer
+  // Instead of `data`: writes the answer into the registered buffer as it is
+  // then (it may look at what the buffer held before).
+  std::function<void(std::span<std::uint8_t> buffer)> answer;
 };
 
 // What the drive answers to one pass-through command.
@@ -67,6 +70,8 @@ class FakePlatform : public Platform {
   std::string accessProblem;
   AttemptHold attemptHold{true, {}};  // what BeginAttempt gives
   Interruption heldInterruption = 0;  // what EndAttempt returns
+  std::map<std::string, DeviceClaimResult> claimAnswers;  // by name; Claimed when not given
+  std::uint64_t randomSeed = 0x0123456789ABCDEFu;
   static constexpr std::uint8_t kDeviceNumbers = 10;
   MemoryFileSystem files;
 
@@ -74,6 +79,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> loadedLibraries;
   int freedLibraries = 0;
   std::vector<std::vector<std::uint8_t>> sentSrbs;  // as handed to SendASPI32Command
+  std::vector<std::vector<std::uint8_t>> buffersAtSend;  // the registered buffer at each SendASPI32Command
   std::vector<std::pair<EventHandle, std::uint32_t>> waits;
   std::uint64_t waitedMs = 0;
   std::vector<EventHandle> resetEvents;
@@ -84,6 +90,10 @@ class FakePlatform : public Platform {
   int attemptsBegun = 0;
   int attemptsEnded = 0;
   std::vector<Interruption> actedOn;
+  std::vector<std::string> remembered;  // names recorded as listed
+  std::vector<std::string> claims;      // every claim asked for
+  std::vector<std::string> releases;
+  std::string held;                     // the name claimed now
 
   // The ASPI layer finishes the request it still holds (after a caller's time-out).
   void FinishHeldRequest() {
@@ -169,6 +179,29 @@ class FakePlatform : public Platform {
     }
     return present;
   }
+  // A name that opens can be remembered; one remembered can be claimed (or
+  // answers as claimAnswers says).
+  int RememberListedDevice(std::string_view name) override {
+    if (devices.count(std::string(name)) == 0) return 0;
+    remembered.emplace_back(name);
+    return 1;
+  }
+  DeviceClaimResult ClaimListedDevice(std::string_view name) override {
+    claims.emplace_back(name);
+    held.clear();
+    if (std::find(remembered.begin(), remembered.end(), name) == remembered.end()) {
+      return DeviceClaimResult::NotListed;
+    }
+    const auto answer = claimAnswers.find(std::string(name));
+    const DeviceClaimResult result = answer == claimAnswers.end() ? DeviceClaimResult::Claimed : answer->second;
+    if (result == DeviceClaimResult::Claimed) held = std::string(name);
+    return result;
+  }
+  void ReleaseListedDevice(std::string_view name) override {
+    releases.emplace_back(name);
+    if (held == name) held.clear();
+  }
+  std::uint64_t RandomSeed() override { return randomSeed; }
 
   // Time is what the pauses and the timed-out waits added up to.
   std::uint64_t MonotonicMilliseconds() override { return waitedMs; }
@@ -196,12 +229,17 @@ class FakePlatform : public Platform {
       srb[srb::kSenseArea + fixed_sense::kAscq] = step.ascq;
     }
     if (GetLe32(srb, srb::kBufPointer) == kBufferHandle) {
-      std::copy_n(step.data.begin(), std::min(step.data.size(), buffer_.size()), buffer_.begin());
+      if (step.answer) {
+        step.answer(buffer_);
+      } else {
+        std::copy_n(step.data.begin(), std::min(step.data.size(), buffer_.size()), buffer_.begin());
+      }
     }
   }
 
   void Send(std::span<std::uint8_t> srb) {
     sentSrbs.emplace_back(srb.begin(), srb.end());
+    buffersAtSend.emplace_back(buffer_.begin(), buffer_.end());
     if (aspiSteps.empty()) {
       srb[srb::kStatus] = srb::SS_NO_DEVICE;
       return;

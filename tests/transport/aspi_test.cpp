@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "drive/drive_commands.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/recording_observer.h"
 #include "transport/scsi_transport.h"
@@ -90,7 +94,9 @@ TEST_F(AspiTest, FinishedAtOnceIsEvaluatedWithoutWaitingAndDataArrives) {
   EXPECT_EQ(Send(0x12, DataIn, 36), 1);
   EXPECT_TRUE(p.waits.empty());
   EXPECT_EQ(t.DataBuffer()[1], 0x80);
-  EXPECT_EQ(t.lastTransferred, 36u);
+  EXPECT_EQ(t.lastTransferred, 4u) << "the rest of the buffer still held the read pattern";
+  EXPECT_TRUE(std::all_of(t.DataBuffer().begin() + 4, t.DataBuffer().begin() + 36, [](std::uint8_t b) { return b == 0; }))
+      << "what did not arrive reads as zero";
   EXPECT_TRUE(p.liveEvents.empty()) << "the finished request's event must be released";
   ASSERT_EQ(obs.seen.size(), 1u);
   EXPECT_EQ(obs.seen[0].outcome, CommandOutcome::Good);
@@ -188,6 +194,65 @@ TEST_F(AspiTest, NoEventMeansNothingIsSent) {
   EXPECT_EQ(Send(0x00, DataNone, 0), 0);
   EXPECT_EQ(p.sentSrbs.size(), 1u);
   EXPECT_EQ(t.lastAsc, 0x3A);
+}
+
+// ASPI tells no residual: before each DataIn command the buffer holds a fresh
+// 16-byte pattern, and an answer ends where the pattern begins.
+TEST_F(AspiTest, AnAnswerEndsWhereTheReadPatternBegins) {
+  struct Row {
+    std::uint32_t answered;       // bytes the drive writes
+    std::uint32_t patternAtEnd;   // of those, trailing bytes equal to the pattern by chance
+    std::uint32_t transferred;
+    int read;                     // ReadFirmwareBlock
+  };
+  const Row rows[] = {
+      {kDataBufferSize, 0, kDataBufferSize, 1},
+      {kDataBufferSize, 3, kDataBufferSize, 1},  // coincidence in fewer than four bytes is data
+      {kDataBufferSize - 4, 0, kDataBufferSize - 4, 0},
+      {kDataBufferSize - 15, 0, kDataBufferSize - 15, 0},
+      {kDataBufferSize / 2, 0, kDataBufferSize / 2, 0},
+      {0, 0, 0, 0},
+  };
+  for (const Row& row : rows) {
+    AspiStep s;
+    s.answer = [row](std::span<std::uint8_t> buffer) {
+      const std::vector<std::uint8_t> pattern(buffer.begin(), buffer.begin() + kReadPatternSize);
+      for (std::uint32_t i = 0; i < row.answered; ++i) buffer[i] = static_cast<std::uint8_t>(0xA5 ^ i);
+      for (std::uint32_t i = row.answered - row.patternAtEnd; i < row.answered; ++i) {
+        buffer[i] = pattern[i % kReadPatternSize];
+      }
+    };
+    p.aspiSteps.push_back(s);
+    int alternate = 0;
+    EXPECT_EQ(ReadFirmwareBlock(t, 0, alternate), row.read) << row.answered;
+    EXPECT_EQ(t.lastTransferred, row.transferred) << row.answered;
+    const auto data = t.DataBuffer();
+    EXPECT_TRUE(std::all_of(data.begin() + row.transferred, data.end(), [](std::uint8_t b) { return b == 0; }))
+        << "no pattern byte may pass for data: " << row.answered;
+    if (row.answered > 0) {
+      EXPECT_EQ(data[0], 0xA5) << row.answered;
+    }
+  }
+
+  // The pattern repeats every 16 bytes and is new for every read.
+  ASSERT_EQ(p.buffersAtSend.size(), std::size(rows));
+  const auto& first = p.buffersAtSend[0];
+  for (std::size_t i = kReadPatternSize; i < first.size(); ++i) ASSERT_EQ(first[i], first[i - kReadPatternSize]) << i;
+  EXPECT_NE(std::vector(first.begin(), first.begin() + kReadPatternSize),
+            std::vector(p.buffersAtSend[1].begin(), p.buffersAtSend[1].begin() + kReadPatternSize));
+}
+
+TEST_F(AspiTest, OnlyDataInCommandsAreFilledWithThePattern) {
+  std::fill(t.DataBuffer().begin(), t.DataBuffer().end(), std::uint8_t{0x11});
+  p.aspiSteps.push_back({});
+  p.aspiSteps.push_back({});
+  EXPECT_EQ(Send(0xAA, DataOut, kDataBufferSize), 1);
+  EXPECT_EQ(Send(0x00, DataNone, 0), 1);
+  for (const auto& buffer : p.buffersAtSend) {
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0x11; }))
+        << "a chunk goes out as it lies in the buffer";
+  }
+  EXPECT_EQ(t.lastTransferred, 0u);
 }
 
 TEST_F(AspiTest, OversizedTransferIsRefusedBeforeAnyBlockIsFilled) {

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(Bytes, FifthByte,
 
 TEST(UpdateModeEntry, ThreeCharacterCodeMatchesOnlyWhenFollowedByNul) {
   Rig rig(0, "QDX");
-  EXPECT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+  EXPECT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1) << rig.proc->lastAttempt.detail;
   EXPECT_EQ(rig.proc->driveFamily, 0);
   rig.drive->MutableFlash()[4 + 3] = 'A';
   EXPECT_EQ(rig.proc->SwitchDriveToUpdateMode(), 0);
@@ -154,15 +154,82 @@ TEST(TypeCodeDecision, SelectionThatIsNotTheIdentifiedFileIsRefusedBeforeAnythin
   EXPECT_EQ(rig.Attempt(), Completed);
 }
 
-TEST(UpdateAttempt, StoredAddressWinsOverTheLabel) {
+TEST(UpdateAttempt, OnlyTheListedDriveAsItWasListedHearsACommand) {
   Rig rig(4, "QDX50");
   rig.SelectNewerFile(4, "QDX50");
-  const DriveAddress address{};
+  const std::string device = rig.machine->DeviceName(TransportMode::CdromDevice, 0);
+
+  // No drive listed (an empty list): nothing is addressed, not even address 0.
   rig.machine->GetTrace().Clear();
-  EXPECT_EQ(rig.proc->RunUpdateAttempt("cdrom7 :  ", &address), Completed);
-  EXPECT_EQ(rig.proc->lastAttempt.finalPage, Completed);
-  EXPECT_EQ(rig.proc->lastAttempt.finalProgress, 120);
-  EXPECT_TRUE(rig.FlashIs(rig.newer));
+  EXPECT_EQ(rig.proc->RunUpdateAttempt(nullptr), UpdateModeFailed);
+  EXPECT_EQ(rig.proc->lastAttempt.driveClaim, DeviceClaimResult::NotListed);
+  EXPECT_EQ(rig.proc->lastAttempt.detail, "no drive is listed; nothing was sent");
+  EXPECT_EQ(rig.machine->GetTrace().size(), 0u);
+  // An address discovery did not list.
+  const DriveAddress unlisted{0, 0, 7};
+  EXPECT_EQ(rig.proc->RunUpdateAttempt(&unlisted), UpdateModeFailed);
+  EXPECT_EQ(rig.proc->lastAttempt.driveClaim, DeviceClaimResult::NotListed);
+  EXPECT_EQ(rig.machine->GetTrace().size(), 0u);
+
+  // Every reason the platform gives for not holding the drive ends the attempt before its first command.
+  const DeviceClaimResult refusals[] = {DeviceClaimResult::NotListed, DeviceClaimResult::Changed,
+                                        DeviceClaimResult::NotOptical, DeviceClaimResult::Mounted,
+                                        DeviceClaimResult::InUse, DeviceClaimResult::NoAccess};
+  for (const DeviceClaimResult refusal : refusals) {
+    rig.platform->claimAnswer = refusal;
+    EXPECT_EQ(rig.Attempt(), UpdateModeFailed) << DriveClaimName(refusal);
+    EXPECT_EQ(rig.proc->lastAttempt.driveClaim, refusal);
+    EXPECT_EQ(rig.proc->lastAttempt.detail, DriveClaimText(refusal, device));
+    EXPECT_NE(rig.proc->lastAttempt.detail.find(device), std::string::npos) << rig.proc->lastAttempt.detail;
+    EXPECT_EQ(rig.machine->GetTrace().size(), 0u) << DriveClaimName(refusal);
+    EXPECT_EQ(rig.host.started, 0);
+  }
+  EXPECT_NE(DriveClaimText(DeviceClaimResult::Changed, device).find("the drive list is out of date"), std::string::npos);
+  EXPECT_EQ(DriveClaimText(DeviceClaimResult::Claimed, device), "");
+
+  // The drive the sim swaps in after discovery is another device: refused by the machine itself.
+  rig.platform->claimAnswer.reset();
+  sim::DriveIdentity other;
+  other.product = sim::NormalProductId(1);
+  rig.machine->AddDrive(std::make_unique<sim::SimDrive>(2, other, rig.installed),
+                        sim::Attachment{rig.machine->DeviceName(TransportMode::CdromDevice, 1), 0, 1});
+  rig.machine->SwapAtFirstClaim(0, 1);
+  EXPECT_EQ(rig.Attempt(), UpdateModeFailed);
+  EXPECT_EQ(rig.proc->lastAttempt.driveClaim, DeviceClaimResult::Changed);
+  EXPECT_EQ(rig.machine->GetTrace().size(), 0u);
+  EXPECT_TRUE(rig.FlashIs(rig.installed));
+}
+
+TEST(UpdateAttempt, TheDriveIsHeldFromTheFirstCommandToTheEndOfEveryAttempt) {
+  struct ClaimWatch : RecordingHost {
+    const sim::SimMachine* machine = nullptr;
+    std::vector<std::string> heldWhenStarted;
+    void UpdateStarted() override {
+      RecordingHost::UpdateStarted();
+      heldWhenStarted.push_back(machine->ClaimedDevice());
+    }
+  };
+  Rig rig(4, "QDX50");
+  ClaimWatch watch;
+  watch.machine = rig.machine.get();
+  watch.source = rig.SelectNewerFile(4, "QDX50");
+  watch.backupState = 1;
+  UpdateProcedure proc(*rig.transport, watch);
+  proc.IdentifySourceFile();
+  const DriveAddress listed{};
+  const std::string device = rig.machine->DeviceName(TransportMode::CdromDevice, 0);
+  EXPECT_EQ(proc.RunUpdateAttempt(&listed), Completed) << proc.lastAttempt.detail;
+  EXPECT_EQ(watch.heldWhenStarted, std::vector<std::string>{device});
+  EXPECT_EQ(proc.lastAttempt.driveClaim, DeviceClaimResult::Claimed);
+  EXPECT_EQ(rig.machine->ClaimedDevice(), "") << "let go when the attempt ended";
+  EXPECT_EQ(rig.machine->OpenDeviceCount(), 0);
+
+  // Also after a refusal in update mode.
+  watch.source = rig.SelectNewerFile(4, "QDX51");
+  proc.IdentifySourceFile();
+  EXPECT_EQ(proc.RunUpdateAttempt(&listed), TypeCodeMismatch);
+  EXPECT_EQ(rig.machine->ClaimedDevice(), "");
+  EXPECT_EQ(rig.machine->ClaimCount(), 2);
 }
 
 TEST(UpdateAttempt, BackupNotPossibleIsShownOnceAndTheUpdateRuns) {

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 
+#include "drive/discovery.h"
 #include "firmware/sample_firmware.h"
 #include "sim/scenarios.h"
 #include "tests/support/scratch_dir.h"
@@ -92,6 +93,9 @@ Rig::Rig(int family, std::string_view driveCode, sim::DriveBehaviour behaviour, 
   transport = std::make_unique<ScsiTransport>(*platform);
   TransportMessage message;
   EXPECT_TRUE(transport->SelectTransport(&message)) << message.text;
+  // Listed as the dialog lists it, so that an attempt may address it.
+  EXPECT_EQ(DiscoverDrives(*transport).size(), 1u);
+  transport->address = DriveAddress{};  // the drive's, for tests that send commands themselves
   proc = std::make_unique<UpdateProcedure>(*transport, host);
   machine->GetTrace().Clear();
   host.log.clear();
@@ -132,7 +136,8 @@ void Rig::Select(const std::string& name) {
 int Rig::Attempt() {
   machine->GetTrace().Clear();
   host.log.clear();
-  return proc->RunUpdateAttempt("cdrom0 :  ", nullptr);
+  const DriveAddress listed{};
+  return proc->RunUpdateAttempt(&listed);
 }
 
 bool Rig::FlashIs(const std::vector<std::uint8_t>& image) const {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +70,11 @@ class PausePlatform : public ForwardingPlatform {
   Interruption heldAtEnd = 0;  // returned by EndAttempt when not 0
   bool clockStandsStill = false;
   std::vector<Interruption> actedOn;
+  // Set: every claim answers so (and the machine is not asked).
+  DeviceClaimResult ClaimListedDevice(std::string_view name) override {
+    return claimAnswer ? *claimAnswer : ForwardingPlatform::ClaimListedDevice(name);
+  }
+  std::optional<DeviceClaimResult> claimAnswer;
 
  private:
   sim::SimMachine& machine_;
@@ -88,7 +94,7 @@ struct Rig {
   // Writes the file form of a newer image of `code` for `family` and selects it.
   std::string SelectNewerFile(int family, std::string_view code, std::string name = {});
   void Select(const std::string& name);
-  int Attempt();  // the Start press on the drive at "cdrom0" (address 0)
+  int Attempt();  // the Start press on the listed drive at "cdrom0" (address 0)
 
   bool FlashIs(const std::vector<std::uint8_t>& image) const;
   std::size_t Count(std::uint8_t opcode) const { return machine->GetTrace().Count(opcode); }
