@@ -18,6 +18,7 @@
 // takes longer than TimeOutValue seconds yields TimedOut after that time.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -37,6 +38,8 @@ inline constexpr std::uint32_t kAspiCompletionWaitMs = 5000;
 // How far a timed-out command overruns the route's time-out.
 inline constexpr std::uint32_t kTimeoutFaultMs = kAspiCompletionWaitMs + 1000;
 inline constexpr const char* kAspiLibraryName = "WNASPI32.DLL";
+// The file whose appearance in the working directory ends a hold (SetHold).
+inline constexpr const char* kHoldReleaseFile = "RELEASE";
 
 struct AspiSettings {
   bool libraryPresent = true;
@@ -73,6 +76,19 @@ class SimMachine : public Platform {
   // A device name that exists but does not open.
   void RefuseOpen(std::string deviceName) { refusedNames_.push_back(std::move(deviceName)); }
   FileFaults& FileFaultSettings() { return fileFaults_; }
+
+  // A stop in the middle of an update, so that a picture can be taken of a
+  // running update without waiting on a wall clock: from the first poll a
+  // drive answers with rewrite phase `phase` (2/F7/phase), every pause first
+  // calls the waiter, again and again with the virtual clock standing still,
+  // until a file named kHoldReleaseFile is in the working directory. Once per
+  // machine. Without a waiter (a program that cannot wait) a hold passes at once.
+  void SetHold(std::uint8_t phase) {
+    holdArmed_ = true;
+    holdPhase_ = phase;
+  }
+  void SetHoldWaiter(std::function<void()> waiter) { holdWaiter_ = std::move(waiter); }
+  bool Holding() const { return holding_; }
 
   VirtualClock& Clock() { return clock_; }
   Trace& GetTrace() { return trace_; }
@@ -156,6 +172,10 @@ class SimMachine : public Platform {
   std::vector<int> openHandles_;  // drive index per handle, -2 = closed
   std::vector<std::uint8_t> scratch_;
   int srbReuse_ = 0;
+  bool holdArmed_ = false;
+  bool holding_ = false;
+  std::uint8_t holdPhase_ = 0;
+  std::function<void()> holdWaiter_;
 };
 
 }  // namespace orvel::sim
