@@ -7,8 +7,7 @@
 # clock (scenario option hold=erase) and of the result page, in both
 # languages, go to SHOT_DIR.
 #   dialog_programs_test.sh BUILD_DIR SHOT_DIR
-# Runs on an X server of its own (Xvfb on a free display, no window manager:
-# Wine draws the frames itself, as Windows does), in the Wine prefix
+# Needs DISPLAY (tools/with-xvfb.sh gives it an X server of its own) and
 # ORVEL_WINEPREFIX (tools/wine-prefix.sh).
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -16,22 +15,12 @@ build="$(cd "$1" && pwd)"
 shots="$2"
 mkdir -p "$shots"
 rm -f "$shots"/*.png
-
-started=()  # the processes this test started, ended when it ends
-trap 'kill "${started[@]}" 2> /dev/null' EXIT
-# Xvfb writes the display's number once it accepts connections.
-display_pipe="$(mktemp -u)"
-mkfifo "$display_pipe"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$display_pipe" 2> /dev/null &
-started+=("$!")
-display=""
-read -r display < "$display_pipe"
-rm -f "$display_pipe"
-if [ -z "$display" ]; then
-  echo "dialog_programs_test: Xvfb did not start" >&2
+if [ -z "${DISPLAY:-}" ]; then
+  echo "dialog_programs_test: no DISPLAY (run it through tools/with-xvfb.sh)" >&2
   exit 1
 fi
-export DISPLAY=":$display"
+started=()  # the programs this test started, ended when it ends
+trap 'kill "${started[@]}" 2> /dev/null' EXIT
 source "$here/../../tools/wine-env.sh" "$ORVEL_WINEPREFIX"
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 export ORVEL_SIM_FAST=1  # pauses on the virtual clock: the update itself takes no wall time
