@@ -2,7 +2,8 @@
 # Makes the one Wine prefix that a run of the Windows test suites shares:
 #   tools/wine-prefix.sh PREFIX win32|win64
 # Kept between runs (a marker file says it is complete). Settings:
-# - Wine reports Windows 98 (platform id 1) to win32_aspi_tests.exe only;
+# - Wine reports Windows 98 (platform id 1) to win32_aspi_tests.exe and
+#   win32_dialog_tests_98.exe only;
 # - drive E: is a plain folder, whose \\.\e: opens but takes no pass-through;
 # - no dosdevices/cdromN, so \\.\cdrom0 does not open;
 # - the dialogs' font "ＭＳ Ｐゴシック" (and its kin) drawn with the IPA gothic
@@ -16,7 +17,7 @@ prefix="$1"
 arch="$2"
 here="$(cd "$(dirname "$0")" && pwd)"
 marker="$prefix/.orvel-ready"
-settings=3  # raise when the settings below change, so that a kept prefix is made again
+settings=4  # raise when the settings below change, so that a kept prefix is made again
 if [ "$(cat "$marker" 2>/dev/null)" = "$settings" ] && [ "$(cat "$prefix/.orvel-arch" 2>/dev/null)" = "$arch" ]; then
   exit 0
 fi
@@ -30,6 +31,7 @@ if ! "$ORVEL_WINE" wineboot -i > "$prefix/wineboot.log" 2>&1; then
   exit 1
 fi
 "$ORVEL_WINE" reg add 'HKCU\Software\Wine\AppDefaults\win32_aspi_tests.exe' /v Version /d win98 /f > /dev/null
+"$ORVEL_WINE" reg add 'HKCU\Software\Wine\AppDefaults\win32_dialog_tests_98.exe' /v Version /d win98 /f > /dev/null
 mkdir -p "$prefix/drive_e"
 ln -sfn ../drive_e "$prefix/dosdevices/e:"
 rm -f "$prefix"/dosdevices/cdrom* "$prefix"/dosdevices/*::
