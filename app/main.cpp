@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/download_directory.h"
 #include "app/program_options.h"
 #include "app/update_app.h"
 #include "platform/platform.h"

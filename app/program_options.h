@@ -1,10 +1,9 @@
 #pragma once
 // The command-line options of the two GUI programs: --simulate[=SCENARIO],
-// -C DIR, --downloads, --screenshot=FILE, --help, --version; nothing else. Qt's own
-// options (-platform, -style, ...) are taken by QApplication before these are parsed.
+// -C DIR, --help, --version, and on the Linux desktop also --downloads and
+// --screenshot=FILE; nothing else. Qt's own options (-platform, -style, ...)
+// are taken by QApplication before these are parsed.
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +11,10 @@
 namespace orvel {
 
 inline constexpr std::string_view kDefaultScenario = "default";
+
+// Which program parses: the Qt programs of the Linux desktop, or the Windows
+// programs (no desktop download folder, no screenshot writer, no Qt options).
+enum class ProgramFlavour { Desktop, Windows };
 
 struct ProgramOptions {
   bool simulate = false;
@@ -24,19 +27,10 @@ struct ProgramOptions {
 };
 
 // 1 when every argument is understood; 0 with *error naming the first that is not.
-int ParseProgramOptions(const std::vector<std::string_view>& args, ProgramOptions* options, std::string* error);
+int ParseProgramOptions(const std::vector<std::string_view>& args, ProgramOptions* options, std::string* error,
+                        ProgramFlavour flavour = ProgramFlavour::Desktop);
 
 // The usage text of a program.
-std::string ProgramUsage(std::string_view programName);
-
-// An environment variable, or nothing.
-using EnvLookup = std::function<std::optional<std::string>(std::string_view)>;
-
-// The folder a launch from the desktop's menu works in. A browser saves a
-// downloaded firmware file into the download folder that the user-dirs file
-// names (XDG_DOWNLOAD_DIR, translated on a Japanese desktop), so that is where
-// the file list looks; the home folder when none is named or it does not
-// exist, "." without a home.
-std::string DownloadDirectory(const EnvLookup& getEnv);
+std::string ProgramUsage(std::string_view programName, ProgramFlavour flavour = ProgramFlavour::Desktop);
 
 }  // namespace orvel

@@ -33,8 +33,9 @@ int HexValue(char c) {
   return 0;
 }
 
-ui::Bitmap Expand(const ArtworkData& art) {
+ui::Bitmap Expand(const ArtworkData& art, int resourceId) {
   ui::Bitmap bmp;
+  bmp.resourceId = resourceId;
   bmp.width = art.width;
   bmp.height = art.height;
   bmp.pixels.reserve(art.indices.size());
@@ -45,9 +46,9 @@ ui::Bitmap Expand(const ArtworkData& art) {
 }  // namespace
 
 const ui::Bitmap& LoadResourceBitmap(int resourceId) {
-  static const ui::Bitmap icon = Expand(kIconArtwork);
-  static const ui::Bitmap orvelLogo = Expand(kOrvelLogoArtwork);
-  static const ui::Bitmap orvelinLogo = Expand(kOrvelinLogoArtwork);
+  static const ui::Bitmap icon = Expand(kIconArtwork, kAppIconId);
+  static const ui::Bitmap orvelLogo = Expand(kOrvelLogoArtwork, kOrvelLogoId);
+  static const ui::Bitmap orvelinLogo = Expand(kOrvelinLogoArtwork, kOrvelinLogoId);
   static const ui::Bitmap none;
   switch (resourceId) {
     case kAppIconId: return icon;

@@ -366,6 +366,13 @@ constexpr Scenario kScenarios[] = {
      }},
 };
 
+// The rewrite phases a hold can stop at, by the drive's phase code.
+struct HoldPhase {
+  std::string_view name;
+  std::uint8_t code;
+};
+constexpr std::array<HoldPhase, 4> kHoldPhases{{{"sum", 0x00}, {"erase", 0x01}, {"write", 0x02}, {"sum-again", 0x03}}};
+
 const Scenario* FindScenario(std::string_view name) {
   for (const Scenario& s : kScenarios) {
     if (s.name == name) return &s;
@@ -443,6 +450,12 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
       if (!ParseDecimal(value, &number) || number > UINT32_MAX) return fail("platform needs a number");
       s.platformGiven = true;
       s.platformId = static_cast<std::uint32_t>(number);
+    } else if (key == "hold") {
+      const auto phase = std::find_if(kHoldPhases.begin(), kHoldPhases.end(),
+                                      [&](const HoldPhase& p) { return p.name == value; });
+      if (phase == kHoldPhases.end()) return fail("hold needs a phase: sum, erase, write or sum-again");
+      s.hold = true;
+      s.holdPhase = phase->code;
     } else {
       return fail("unknown option \"" + std::string(opt) + "\"");
     }
@@ -484,6 +497,7 @@ std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string work
     }
     m->SwapAtFirstClaim(a, b);
   }
+  if (parsed.hold) m->SetHold(parsed.holdPhase);
   return m;
 }
 
@@ -516,6 +530,8 @@ std::string ScenarioHelp() {
       "  pending                             ASPI requests answer SS_PENDING first\n"
       "  no-logind                           nothing keeps the machine from sleeping during an attempt\n"
       "  platform=<id>                       the platform id the system reports\n"
+      "  hold=<phase>                        the dialog's update stops in that rewrite phase (sum, erase,\n"
+      "                                      write, sum-again) until a file RELEASE is in the directory\n"
       "Examples: default,fault=aa:3:check:04/00 (the third 12-byte chunk fails: the rest go as 0xE2)\n"
       "          ten-byte-chunks,fault=e2:3:check:04/00 (the third 0xE2 chunk fails: the update fails)\n"
       "          default,disk-full=100000 (a backup cannot be written completely)\n";

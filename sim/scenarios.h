@@ -26,6 +26,10 @@
 //   no-logind                            nothing keeps the machine from sleeping
 //                                        during an attempt
 //   platform=<id>                        the platform id the version query reports
+//   hold=<phase>                         the rewrite stops at its first poll in that
+//                                        phase (sum, erase, write, sum-again) until
+//                                        a file RELEASE is in the working directory
+//                                        (SimMachine::SetHold; for the GUI programs)
 // Example: "ten-byte-chunks,fault=e2:3:check:04/00" makes the third 0xE2 chunk
 // fail with sense key 2, ASC 04, ASCQ 00 (the default drives take 0xAA chunks
 // and never send 0xE2).
@@ -69,6 +73,8 @@ struct ScenarioSpec {
   bool noLogind = false;
   bool platformGiven = false;
   std::uint32_t platformId = 0;
+  bool hold = false;
+  std::uint8_t holdPhase = 0;  // the phase code the drive reports (0x00..0x03)
 };
 // 1 on success; 0 with *error telling what is wrong.
 int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* error);

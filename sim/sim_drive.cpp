@@ -50,7 +50,6 @@ constexpr Sense kResend{kKeyNotReady, 0x3A, 0x00};
 constexpr Sense kRewriteDone{kKeyNotReady, 0x3A, 0x00};
 constexpr Sense kBusy{kKeyIllegalRequest, 0x20, 0x00};
 constexpr Sense kInProgress{kKeyNotReady, 0x04, 0x07};
-constexpr std::uint8_t kPhaseAsc = 0xF7;
 constexpr std::uint8_t kEraseAscq = 0x01;
 
 std::uint16_t Be16(std::span<const std::uint8_t> b, std::size_t at) {
@@ -324,7 +323,7 @@ DriveAnswer SimDrive::DoPoll() {
       }
       if (phaseIndex_ < script.size()) {
         --phasePollsLeft_;
-        return Check(Sense{kKeyNotReady, kPhaseAsc, script[phaseIndex_].ascq});
+        return Check(Sense{kKeyNotReady, kRewritePhaseAsc, script[phaseIndex_].ascq});
       }
       if (behaviour_.rewriteFails) {
         bool erased = false;

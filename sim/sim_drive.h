@@ -34,6 +34,8 @@ inline constexpr std::uint8_t kKeyNotReady = 0x2;
 inline constexpr std::uint8_t kKeyMediumError = 0x3;
 inline constexpr std::uint8_t kKeyIllegalRequest = 0x5;
 inline constexpr std::uint8_t kKeyUnitAttention = 0x6;
+// The ASC of a poll answered during the rewrite; its ASCQ is the phase.
+inline constexpr std::uint8_t kRewritePhaseAsc = 0xF7;
 
 struct Sense {
   std::uint8_t key = kKeyNoSense;

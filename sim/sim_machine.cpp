@@ -196,6 +196,13 @@ void SimMachine::CloseDevice(DeviceHandle dev) {
 }
 
 void SimMachine::Sleep(std::uint32_t milliseconds) {
+  while (holding_) {
+    if (!holdWaiter_ || files_->Exists(kHoldReleaseFile)) {
+      holding_ = false;
+      break;
+    }
+    holdWaiter_();
+  }
   clock_.Sleep(milliseconds);
   SettleUntil(clock_.Now());
 }
@@ -305,6 +312,10 @@ SimMachine::Carried SimMachine::Carry(int driveIndex, std::span<const std::uint8
   entry.delivered = c.delivered;
   entry.outcome = c.outcome;
   entry.sense = c.answer.status == kStatusCheckCondition ? c.answer.sense : Sense{};
+  if (holdArmed_ && entry.sense == Sense{kKeyNotReady, kRewritePhaseAsc, holdPhase_}) {
+    holdArmed_ = false;
+    holding_ = true;
+  }
   entry.injected = c.injected;
   return c;
 }

@@ -24,6 +24,7 @@
 // hot-plug would between discovery and an attempt.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -47,6 +48,8 @@ inline constexpr std::uint32_t kTimeoutFaultMs = kAspiCompletionWaitMs + 1000;
 inline constexpr const char* kAspiLibraryName = "WNASPI32.DLL";
 // What every simulated machine answers for RandomSeed, so runs repeat.
 inline constexpr std::uint64_t kSimRandomSeed = 0x0DDBA11u;
+// The file whose appearance in the working directory ends a hold (SetHold).
+inline constexpr const char* kHoldReleaseFile = "RELEASE";
 
 struct AspiSettings {
   bool libraryPresent = true;
@@ -98,6 +101,19 @@ class SimMachine : public Platform {
   const std::string& ClaimedDevice() const { return claimed_; }
   int ClaimCount() const { return claims_; }
   void SetRandomSeed(std::uint64_t seed) { randomSeed_ = seed; }
+
+  // A stop in the middle of an update, so that a picture can be taken of a
+  // running update without waiting on a wall clock: from the first poll a
+  // drive answers with rewrite phase `phase` (2/F7/phase), every pause first
+  // calls the waiter, again and again with the virtual clock standing still,
+  // until a file named kHoldReleaseFile is in the working directory. Once per
+  // machine. Without a waiter (a program that cannot wait) a hold passes at once.
+  void SetHold(std::uint8_t phase) {
+    holdArmed_ = true;
+    holdPhase_ = phase;
+  }
+  void SetHoldWaiter(std::function<void()> waiter) { holdWaiter_ = std::move(waiter); }
+  bool Holding() const { return holding_; }
 
   VirtualClock& Clock() { return clock_; }
   Trace& GetTrace() { return trace_; }
@@ -202,6 +218,10 @@ class SimMachine : public Platform {
   std::string claimed_;
   int claims_ = 0;
   std::uint64_t randomSeed_ = kSimRandomSeed;
+  bool holdArmed_ = false;
+  bool holding_ = false;
+  std::uint8_t holdPhase_ = 0;
+  std::function<void()> holdWaiter_;
 };
 
 }  // namespace orvel::sim

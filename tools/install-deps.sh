@@ -31,7 +31,7 @@ windows=(
   googletest libcli11-dev nlohmann-json3-dev
   wine wine32:i386 fonts-wine fonts-ipafont-gothic
   wine64 g++-mingw-w64-x86-64-posix
-  xvfb xauth xdotool
+  xvfb xauth xdotool imagemagick
 )
 # package: make deb (debhelper and the checkers), make test-package
 # (mmdebstrap, and man-db for its man -w), the Windows zip.

@@ -21,14 +21,16 @@ Firmware updater for CD-R/RW and DVD+RW optical drives.
 
   orvel-cli.exe   the command line: orvel-cli --help
                   orvel-cli --simulate drives   tries it on a simulated PC
-  Orvel.exe, Orvelin.exe   the dialog programs, where this archive has them
+  Orvel.exe, Orvelin.exe   the dialog programs (the same but for title, logo
+                  and maker's name); Orvel --simulate tries one on a simulated PC
 
 Put the firmware files (*.kvf, *.bin) in the folder you start the program in;
 backups (CDRWFW00 to CDRWFW09) are written there too.
 
 On Windows NT, 2000 and XP the programs reach drives through the SCSI
-pass-through; on Vista and later that needs administrator rights, so run
-orvel-cli from an elevated command prompt. On Windows 95, 98 and Me they use
+pass-through; on Vista and later that needs administrator rights: Orvel.exe
+and Orvelin.exe ask for them when they start, and orvel-cli must be run from
+an elevated command prompt. On Windows 95, 98 and Me they use
 ASPI for Win32 (WNASPI32.DLL), which must be installed.
 
 Tested under Wine on Linux only: not on a real Windows machine, and not at all

@@ -47,21 +47,7 @@ void CComboBox::ResetContent() {
 int CComboBox::AddString(std::string_view item) { return window_ != nullptr ? window_->ComboAdd(id_, item) : -1; }
 
 int CComboBox::Dir(unsigned attributes, std::string_view pattern, FileSystem& files) {
-  // Only ordinary files are ever listed; other attribute bits (directories,
-  // drives) have no meaning here.
-  static_cast<void>(attributes);
-  if (window_ == nullptr) return -1;
-  std::vector<std::string> names = files.ListRegularFiles(pattern);
-  // The listing order is unspecified; an unsorted list still fills the same way every run.
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const int c = CompareNoCase(a, b);
-    return c != 0 ? c < 0 : a < b;
-  });
-  int last = -1;
-  for (const std::string& name : names) {
-    last = window_->ComboAdd(id_, name);
-  }
-  return last;
+  return window_ != nullptr ? window_->ComboDir(id_, attributes, pattern, files) : -1;
 }
 
 int CComboBox::SetCurSel(int index) {
@@ -91,6 +77,25 @@ void CProgressCtrl::SetPos(int position) {
 }
 
 int CProgressCtrl::GetPos() const { return window_ != nullptr ? window_->ProgressPosition(id_) : 0; }
+
+// ---- DialogWindow ---------------------------------------------------------
+
+int DialogWindow::ComboDir(int id, unsigned attributes, std::string_view pattern, FileSystem& files) {
+  // Only ordinary files are ever listed; other attribute bits (directories,
+  // drives) have no meaning here.
+  static_cast<void>(attributes);
+  std::vector<std::string> names = files.ListRegularFiles(pattern);
+  // The listing order is unspecified; an unsorted list still fills the same way every run.
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const int c = CompareNoCase(a, b);
+    return c != 0 ? c < 0 : a < b;
+  });
+  int last = -1;
+  for (const std::string& name : names) {
+    last = ComboAdd(id, name);
+  }
+  return last;
+}
 
 // ---- DataExchange ---------------------------------------------------------
 

@@ -2,9 +2,10 @@
 // What a window-system backend provides to the dialog layer: a dialog window
 // built from a template, its controls by id, painting, message boxes, modal
 // runs, and keeping a window alive while a long operation holds the thread.
-// Backends: ui/qt (Qt 6 Widgets, real windows) and ui/headless (in memory, for
-// tests). A Windows backend includes <windows.h> only through
-// platform/win32/windows_shim.h, so MessageBox here stays ours.
+// Backends: ui/qt (Qt 6 Widgets, real windows), ui/win32 (native Win32
+// controls) and ui/headless (in memory, for tests). The Windows backend
+// includes <windows.h> only through platform/win32/windows_shim.h, so
+// MessageBox here stays ours.
 
 #include <cstdint>
 #include <memory>
@@ -21,10 +22,13 @@ class FileSystem;
 namespace orvel::ui {
 
 // A picture of the program's resources: 32-bit 0xAARRGGBB pixels, rows top down.
+// A backend whose programs carry the pictures as resources of their own (the
+// Windows programs: icon 128, bitmaps 133 and 136) loads them by `resourceId`.
 struct Bitmap {
   int width = 0;
   int height = 0;
   std::vector<std::uint32_t> pixels;
+  int resourceId = 0;  // 0: not a resource of the program
   bool empty() const { return pixels.empty(); }
 };
 
@@ -80,6 +84,11 @@ class DialogWindow {
 
   // Combo boxes (a sorted one keeps its items ordered without regard to case).
   virtual void ComboReset(int id) = 0;
+  // Adds the names of the working directory's regular files that match
+  // `pattern` (attributes 0: ordinary files). Returns the index of the last
+  // item added, -1 when none. The base lists through `files` and adds the
+  // names in order; a backend with the system's own listing uses that.
+  virtual int ComboDir(int id, unsigned attributes, std::string_view pattern, FileSystem& files);
   virtual int ComboAdd(int id, std::string_view item) = 0;  // index where it went
   virtual void ComboSetSelection(int id, int index) = 0;    // -1 or out of range: none
   virtual int ComboSelection(int id) = 0;                   // -1 none

@@ -28,6 +28,8 @@
 
 #include <windows.h>
 #include <winioctl.h>
+// The common controls (the progress bar of the dialogs, ui/win32).
+#include <commctrl.h>
 
 // The system's calls are written out with their A or W suffix here; the
 // plain names stay free for the program's own members and functions.

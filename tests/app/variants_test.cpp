@@ -1,10 +1,8 @@
 #include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include "app/program_options.h"
 #include "tests/app/app_fixture.h"
-#include "tests/support/scratch_dir.h"
 
 namespace orvel::testing {
 namespace {
@@ -143,65 +141,19 @@ TEST(ProgramOptions, AcceptsOnlyItsOwnOptions) {
   EXPECT_EQ(ParseProgramOptions({"-C", "/tmp", "--downloads"}, &o, &error), 0);
   EXPECT_NE(error.find("--downloads"), std::string::npos);
   EXPECT_TRUE(o.directory.empty());
-}
 
-// A menu launch works in the download folder the user-dirs file names.
-class DownloadDirectoryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-#ifdef _WIN32
-    GTEST_SKIP() << "the XDG download folder is a convention of Linux desktops";
-#endif
-    home_ = orvel::testing::MakeScratchDir("orvel-home");
-    ASSERT_FALSE(home_.empty());
-    std::filesystem::create_directories(home_ / ".config");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(home_, ec);
-  }
-  void WriteUserDirs(const std::filesystem::path& configDir, const std::string& text) {
-    std::filesystem::create_directories(configDir);
-    std::ofstream(configDir / "user-dirs.dirs") << text;
-  }
-  std::string Resolve(std::optional<std::string> configHome = std::nullopt, bool withHome = true) {
-    const std::string home = home_.string();
-    return DownloadDirectory([&](std::string_view name) -> std::optional<std::string> {
-      if (name == "HOME" && withHome) return home;
-      if (name == "XDG_CONFIG_HOME") return configHome;
-      return std::nullopt;
-    });
-  }
-  std::filesystem::path home_;
-};
-
-TEST_F(DownloadDirectoryTest, FollowsTheUserDirsFileAndFallsBackToHome) {
-  const std::string home = home_.string();
-  EXPECT_EQ(Resolve(), home);  // no user-dirs file
-  EXPECT_EQ(Resolve(std::nullopt, false), ".");
-
-  std::filesystem::create_directories(home_ / "ダウンロード");
-  WriteUserDirs(home_ / ".config",
-                "# written by xdg-user-dirs-update\n"
-                "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                "XDG_DOWNLOAD_DIR=\"$HOME/ダウンロード\"\n");
-  EXPECT_EQ(Resolve(), home + "/ダウンロード");
-
-  // Named but missing: the home folder, never a directory that does not open.
-  WriteUserDirs(home_ / ".config", "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n");
-  EXPECT_EQ(Resolve(), home);
-  // An absolute path; the last of two entries counts; unquoted or relative values do not.
-  WriteUserDirs(home_ / ".config", "XDG_DOWNLOAD_DIR=\"$HOME/none\"\nXDG_DOWNLOAD_DIR=\"" + home +
-                                       "/ダウンロード\"\n");
-  EXPECT_EQ(Resolve(), home + "/ダウンロード");
-  WriteUserDirs(home_ / ".config", "XDG_DOWNLOAD_DIR=$HOME/ダウンロード\nXDG_DOWNLOAD_DIR=\"ダウンロード\"\n");
-  EXPECT_EQ(Resolve(), home);
-
-  // XDG_CONFIG_HOME moves the file; an empty value does not.
-  std::filesystem::create_directories(home_ / "dl");
-  WriteUserDirs(home_ / "cfg", "XDG_DOWNLOAD_DIR=\"$HOME/dl\"\n");
-  EXPECT_EQ(Resolve(home + "/cfg"), home + "/dl");
-  EXPECT_EQ(Resolve(std::string()), home);
+  // The Windows programs have no desktop download folder and no screenshot writer.
+  constexpr ProgramFlavour kWindows = ProgramFlavour::Windows;
+  ASSERT_EQ(ParseProgramOptions({"--simulate=default,hold=erase", "-C", "C:\\fw"}, &o, &error, kWindows), 1);
+  EXPECT_EQ(o.scenario, "default,hold=erase");
+  EXPECT_EQ(o.directory, "C:\\fw");
+  EXPECT_EQ(ParseProgramOptions({"--downloads"}, &o, &error, kWindows), 0);
+  EXPECT_NE(error.find("--downloads"), std::string::npos);
+  EXPECT_EQ(ParseProgramOptions({"--screenshot=a.png"}, &o, &error, kWindows), 0);
+  const std::string usage = ProgramUsage("Orvel", kWindows);
+  EXPECT_NE(usage.find("Orvel [--simulate[=SCENARIO]] [-C DIR] [--help] [--version]"), std::string::npos);
+  EXPECT_EQ(usage.find("--downloads"), std::string::npos);
+  EXPECT_EQ(usage.find("Qt"), std::string::npos);
 }
 
 }  // namespace

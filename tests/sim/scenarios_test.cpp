@@ -33,7 +33,7 @@ TEST(Scenarios, EveryListedScenarioBuildsAndIsInTheHelp) {
     EXPECT_FALSE(s.help.empty());
   }
   for (const char* option : {"fault=", "timeout", "short:", "aborted", "disk-full=", "sync-fails", "file-short=",
-                             "no-open=", "swap=", "pending", "no-logind", "platform="}) {
+                             "no-open=", "swap=", "pending", "no-logind", "platform=", "hold="}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }
@@ -87,7 +87,7 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   ScenarioSpec parsed;
   std::string error;
   ASSERT_EQ(ParseScenario("default,fault=e2@1:3+:check:04/00,fault=any:2:short:100,disk-full=4096,sync-fails,"
-                          "file-short=77,no-open=2,swap=0:2,pending,no-logind,platform=1",
+                          "file-short=77,no-open=2,swap=0:2,pending,no-logind,platform=1,hold=sum-again",
                           &parsed, &error),
             1)
       << error;
@@ -111,6 +111,10 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   EXPECT_TRUE(parsed.noLogind);
   EXPECT_TRUE(parsed.platformGiven);
   EXPECT_EQ(parsed.platformId, 1U);
+  EXPECT_TRUE(parsed.hold);
+  EXPECT_EQ(parsed.holdPhase, 0x03);
+  ASSERT_EQ(ParseScenario("default,hold=erase", &parsed, &error), 1) << error;
+  EXPECT_EQ(parsed.holdPhase, 0x01);
 
   ASSERT_EQ(ParseScenario("aspi,fault=12:1:check:6/29/00", &parsed, &error), 1) << error;
   EXPECT_EQ(parsed.faults[0].sense, (Sense{kKeyUnitAttention, 0x29, 0x00}));
@@ -119,7 +123,8 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
                           "default,fault=1ff:1:fail", "default,fault=e2:1:explode", "default,fault=e2:1:check:zz/00",
                           "default,fault=e2:1:check:10/20/30", "default,fault=e2:1:short", "default,fault=e2:1:timeout:5",
                           "default,disk-full=lots", "default,colour=blue", "fault=e2:1:fail", "default,swap=1",
-                          "default,swap=1:1", "default,swap=a:2", "default,swap=1:"}) {
+                          "default,swap=1:1", "default,swap=a:2", "default,swap=1:", "default,hold=",
+                          "default,hold=flash"}) {
     error.clear();
     EXPECT_EQ(ParseScenario(bad, &parsed, &error), 0) << bad;
     EXPECT_FALSE(error.empty()) << bad;

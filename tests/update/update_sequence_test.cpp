@@ -95,6 +95,40 @@ TEST(UpdateSequence, SmallFamilyUsesItsGeometryAndPhasePositions) {
             (std::vector<int>{0, 8, 10, 36, 38, 40, 52, 54, 56, 58, 60, 62, 108, 110, 120}));
 }
 
+// A hold (the GUI tests' picture of a running update) stops the rewrite in its
+// phase with the virtual clock standing, until the release file appears; then
+// the update ends as it would have. Without a waiter it passes at once.
+TEST(UpdateSequence, HoldStopsTheRewriteInItsPhaseOnAStandingClockUntilReleased) {
+  constexpr std::uint8_t kErasePhase = 0x01;
+  constexpr int kWaitsBeforeRelease = 3;
+  for (const bool withWaiter : {true, false}) {
+    Rig rig(2, "QDX4");
+    rig.SelectNewerFile(2, "QDX4");
+    rig.machine->SetHold(kErasePhase);
+    int waits = 0;
+    std::vector<int> pagesSeen;
+    std::vector<std::uint64_t> clockSeen;
+    std::size_t commandsAtFirstWait = 0;
+    if (withWaiter) {
+      rig.machine->SetHoldWaiter([&] {
+        if (waits == 0) commandsAtFirstWait = rig.machine->GetTrace().size();
+        EXPECT_TRUE(rig.machine->Holding());
+        pagesSeen.push_back(rig.host.pages.back());
+        clockSeen.push_back(rig.machine->Clock().Now());
+        if (++waits == kWaitsBeforeRelease) rig.WriteFile(sim::kHoldReleaseFile, {});
+      });
+    }
+    EXPECT_EQ(rig.Attempt(), Completed) << "waiter " << withWaiter;
+    EXPECT_TRUE(rig.FlashIs(rig.newer));
+    EXPECT_FALSE(rig.machine->Holding());
+    if (!withWaiter) continue;
+    EXPECT_EQ(waits, kWaitsBeforeRelease);
+    EXPECT_EQ(pagesSeen, std::vector<int>(kWaitsBeforeRelease, Erasing));
+    EXPECT_EQ(clockSeen, std::vector<std::uint64_t>(kWaitsBeforeRelease, clockSeen.front()));
+    EXPECT_LT(commandsAtFirstWait, rig.machine->GetTrace().size());  // the rewrite went on afterwards
+  }
+}
+
 // Every family whose drive-side lookup can settle it: the image lands byte for
 // byte, and the backup has the family's size and file form.
 struct FamilyCase {
