@@ -10,6 +10,8 @@ namespace orvel {
 UpdateProcedure::UpdateProcedure(ScsiTransport& transport, UpdateHost& host, VariantRules rules)
     : transport_(transport), host_(host), rules_(rules) {}
 
+UpdateProcedure::~UpdateProcedure() { DiscardBackupFile(); }
+
 bool UpdateProcedure::CheckTypeCodeNow() {
   const std::string password = host_.PasswordEntry();
   TypeCodeCheck check;
@@ -38,22 +40,50 @@ std::string SenseText(std::uint8_t asc, std::uint8_t ascq) {
 
 }  // namespace update_steps
 
-int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAddress* storedAddress) {
-  lastAttempt = AttemptReport{};
-  auto finish = [this](int page) {
-    lastAttempt.finalPage = page;
-    lastAttempt.finalProgress = progressPos;
-    return page;
-  };
+int UpdateProcedure::CheckBeforeTheDrive() {
   // The members describe the last file that was identified; a selection that
-  // was not identified (or was changed since) must not be sent under them, and
-  // is refused before the drive hears anything.
+  // was not identified (or was changed since) must not be sent under them.
   const std::string selected = host_.SelectedSourceName();
   if (!selectionIdentified || selected != identifiedName) {
     lastAttempt.detail = selected.empty() ? "no source file is selected"
                                           : "source file \"" + selected + "\" was not identified";
-    return finish(TypeCodeMismatch);
+    return TypeCodeMismatch;
   }
+  // What the load would refuse only after the switch (and the backup).
+  FileError openError = FileError::None;
+  const std::string misfit =
+      SourceFileMisfit(transport_.GetPlatform().Files(), selected, sourceEntryIndex, &openError);
+  if (!misfit.empty()) {
+    lastAttempt.detail = misfit;
+    lastAttempt.fileError = openError;
+    if (openError != FileError::None) host_.ShowFileError(selected, openError);
+    return TypeCodeMismatch;
+  }
+  // A backup that cannot be written is known now, while the drive is untouched.
+  if (host_.BackupCheckState() != 0 && alternateReadForm == 0 &&
+      PrepareBackupFile(BackupSeries::OfSource) == 0) {
+    if (lastAttempt.fileError != FileError::None) {
+      host_.ShowFileError(backupFileName.empty() ? backupTempName_ : backupFileName, lastAttempt.fileError);
+    } else {
+      host_.SetBackupCheckState(0);  // every name taken, as when the box is ticked
+      host_.PushMembers();
+    }
+    return NoBackupFileName;
+  }
+  return NoPage;
+}
+
+int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAddress* storedAddress) {
+  lastAttempt = AttemptReport{};
+  auto finish = [this](int page) {
+    // Every way out that did not place the backup file removes it.
+    DiscardBackupFile();
+    lastAttempt.finalPage = page;
+    lastAttempt.finalProgress = progressPos;
+    return page;
+  };
+  const int refused = CheckBeforeTheDrive();
+  if (refused != NoPage) return finish(refused);
 
   if (storedAddress != nullptr) {
     transport_.address = *storedAddress;
@@ -78,6 +108,7 @@ int UpdateProcedure::RunUpdateAttempt(std::string_view driveLabel, const DriveAd
     lastAttempt.backupRequested = true;
     if (alternateReadForm != 0) {
       lastAttempt.backupSkipped = true;
+      DiscardBackupFile();  // not kept through the rewrite
       host_.ShowBackupNotPossible();
     } else if (BackUpFirmware() == 0) {
       host_.CloseAllowed();

@@ -113,7 +113,8 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
       {"short-read", 0, false, kExitNoUpdateMode, UpdateModeFailed},
       {"default,fault=e3:5:short:8192", 0, true, kExitBackupFailed, BackupFailed},
       {"default,fault=e3:65:check:3/11/00", 0, true, kExitBackupFailed, BackupFailed},
-      {"disk-full", 0, true, kExitBackupFailed, BackupFailed},
+      // No room for the backup: known before the drive hears anything.
+      {"disk-full", 0, true, kExitBackupFailed, NoBackupFileName},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{std::string("--simulate=") + c.scenario, "--json", "update", Sample(c.sample),
@@ -156,14 +157,19 @@ TEST_F(UpdateCommand, FilesThatCannotBeSentNeverReachTheDrive) {
   const std::vector<int> ops = TracedOpcodes(unknown.err);
   EXPECT_EQ(ops, std::vector<int>(kDiscoveryProbes, 0x12));  // discovery only
 
-  // A packed-family file under a .BIN name, and a plain one under .kvf, would fail to load.
+  // A packed-family file under a .BIN name, and a plain one under .kvf, would
+  // fail to load; so would a plain image of another length. All are refused as
+  // a type-code refusal is, while the drive is untouched.
   std::filesystem::copy_file(dir() / Sample(0), dir() / "PACKED.BIN");
   std::filesystem::copy_file(dir() / Sample(1), dir() / "PLAIN.kvf");
-  for (const char* misnamed : {"PACKED.BIN", "PLAIN.kvf"}) {
-    const CliRun run = Run({"--simulate", "--trace", "update", misnamed, "--drive", "1", "--yes"});
-    EXPECT_EQ(run.status, kExitUpdateFailed) << misnamed;
+  std::vector<std::uint8_t> cut = ReadBytes(Sample(1));
+  cut.resize(cut.size() / 2);
+  WriteBytes("CUT.BIN", cut);
+  for (const char* misfit : {"PACKED.BIN", "PLAIN.kvf", "CUT.BIN"}) {
+    const CliRun run = Run({"--simulate", "--trace", "update", misfit, "--drive", "1", "--yes"});
+    EXPECT_EQ(run.status, kExitTypeCodeRefused) << misfit << "\n" << run.err;
     EXPECT_TRUE(Contains(run.err, "the drive was not touched")) << run.err;
-    EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(kDiscoveryProbes, 0x12)) << misnamed;
+    EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(kDiscoveryProbes, 0x12)) << misfit;
   }
 
   const CliRun missing = Run({"--simulate", "update", "NOSUCH.BIN", "--drive", "1", "--yes"});
