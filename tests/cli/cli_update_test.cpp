@@ -104,6 +104,7 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
     bool backup;
     int status;
     int page;
+    const char* reason = "";  // on standard error
   };
   const Case cases[] = {
       {"no-update-mode", 0, false, kExitNoUpdateMode, UpdateModeFailed},
@@ -114,7 +115,9 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
       {"default,fault=e3:5:short:8192", 0, true, kExitBackupFailed, BackupFailed},
       {"default,fault=e3:65:check:3/11/00", 0, true, kExitBackupFailed, BackupFailed},
       // No room for the backup: known before the drive hears anything.
-      {"disk-full", 0, true, kExitBackupFailed, NoBackupFileName},
+      {"disk-full", 0, true, kExitBackupFailed, NoBackupFileName, "disk full"},
+      {"default,create-fails=denied", 0, true, kExitBackupFailed, NoBackupFileName, "permission denied"},
+      {"default,create-fails=read-only", 0, true, kExitBackupFailed, NoBackupFileName, "read-only file system"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{std::string("--simulate=") + c.scenario, "--json", "update", Sample(c.sample),
@@ -130,6 +133,13 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
       // No half-written backup, and the drive was never sent an image.
       EXPECT_FALSE(Exists("CDRWFW00.KVF")) << c.scenario;
       EXPECT_TRUE(machine->Drive(0).Received().empty()) << c.scenario;
+      EXPECT_TRUE(Files().size() == sim::DefaultDrives().size() + 1) << c.scenario << ": " << Files().back();
+    }
+    if (c.page == NoBackupFileName) {
+      // Known before the switch; the reason is told.
+      EXPECT_FALSE(machine->Drive(0).InUpdateMode()) << c.scenario;
+      EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 0) << c.scenario;
+      EXPECT_TRUE(Contains(run.err, c.reason)) << c.scenario << "\n" << run.err;
     }
   }
 }
@@ -201,8 +211,27 @@ TEST_F(UpdateCommand, BackupNotPossibleIsToldAndTheUpdateGoesOn) {
   const CliRun run = Run({"--simulate=alt-read", "update", Sample(0), "--drive", "1", "--backup", "--yes"});
   EXPECT_EQ(run.status, kExitOk) << run.err;
   EXPECT_TRUE(Contains(run.out, "I could not back up the F/W in selected model. I continue the updating."));
+  // No backup file is named: none was written, and the text says why.
+  EXPECT_FALSE(Contains(run.out + run.err, "CDRWFW")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "No backup was written: the drive does not let its firmware be read back")) << run.out;
+  EXPECT_TRUE(Files().size() == sim::DefaultDrives().size() + 1) << "no temporary file is left";
   EXPECT_FALSE(Exists("CDRWFW00.KVF"));
   EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 1);
+}
+
+// A backup name taken between the check and the end of the backup: the next
+// free one is used and the operator is told which.
+TEST_F(UpdateCommand, BackupNameTakenMeanwhileIsToldWithTheNameUsed) {
+  const CliRun run =
+      Run({"--simulate=default,rename-taken=1", "--json", "update", Sample(0), "--drive", "1", "--backup", "--yes"});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  const nlohmann::json doc = nlohmann::json::parse(run.out);
+  EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW01.KVF");
+  EXPECT_EQ(doc["outcome"]["backup"]["nameTaken"], "CDRWFW00.KVF");
+  EXPECT_EQ(ReadBytes("CDRWFW00.KVF"), (std::vector<std::uint8_t>{'o', 't', 'h', 'e', 'r'}));
+  const CliRun text = Run({"--simulate=default,rename-taken=1", "update", Sample(1), "--drive", "2", "--backup", "--yes"});
+  ASSERT_EQ(text.status, kExitOk) << text.err;
+  EXPECT_TRUE(Contains(text.out, "Backup written to CDRWFW01.BIN (CDRWFW00.BIN was taken meanwhile)")) << text.out;
 }
 
 TEST_F(UpdateCommand, AsksOnATerminalAndRequiresYesWithoutOne) {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <pwd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "tests/support/open_watch.h"
 
 namespace orvel {
 namespace {
@@ -121,6 +125,88 @@ TEST_F(PosixFilesTest, CreateExclusiveDoesNotFollowLinks) {
   EXPECT_EQ(files_->CreateExclusive("CDRWFW02.KVF", &err), kNoFile);
   EXPECT_EQ(err, FileError::Exists);
   EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(PosixFilesTest, ExistsSeesEveryKindOfEntryWithoutOpeningOrFollowingIt) {
+  ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+  WriteFile("plain", {1});
+  fs::create_directory(dir_ / "dir");
+  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
+  fs::create_symlink(dir_ / "pipe", dir_ / "to-pipe");
+  fs::create_symlink("/dev/null", dir_ / "to-device");
+  const testing::OpenWatch watch(dir_ / "pipe");
+  ASSERT_TRUE(watch.Works());
+  for (const char* name : {"plain", "dir", "dangling", "pipe", "to-pipe", "to-device"}) {
+    EXPECT_TRUE(files_->Exists(name)) << name;
+  }
+  for (const char* name : {"absent", "nowhere", ""}) EXPECT_FALSE(files_->Exists(name)) << name;
+  EXPECT_FALSE(watch.Opened()) << "a FIFO under the name was opened";
+}
+
+TEST_F(PosixFilesTest, ReservedRoomIsGivenBackAfterTheLastByteWritten) {
+  FileError err = FileError::Io;
+  const FileHandle h = files_->CreateExclusive("CDRWFW00.TMP", &err);
+  ASSERT_NE(h, kNoFile);
+  constexpr std::uint64_t kRoom = 1 << 20;
+  ASSERT_TRUE(files_->Reserve(h, kRoom, &err));
+  EXPECT_EQ(err, FileError::None);
+  EXPECT_EQ(fs::file_size(dir_ / "CDRWFW00.TMP"), kRoom) << "allocated before anything is written";
+  const std::vector<std::uint8_t> data(3000, 0xA5);
+  EXPECT_TRUE(files_->WriteAll(h, data, &err));
+  EXPECT_TRUE(files_->SyncAndClose(h, &err));
+  EXPECT_EQ(ReadFile("CDRWFW00.TMP"), data);
+  EXPECT_FALSE(files_->Reserve(h, kRoom, &err)) << "closed";
+  EXPECT_EQ(err, FileError::Io);
+  EXPECT_TRUE(files_->SyncDirectory(&err));
+  EXPECT_EQ(err, FileError::None);
+}
+
+TEST_F(PosixFilesTest, RenameNeverReplacesAnyEntry) {
+  WriteFile("new", {7, 7});
+  WriteFile("old", {1});
+  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
+  fs::create_directory(dir_ / "dir");
+  FileError err = FileError::None;
+  for (const char* taken : {"old", "dangling", "dir"}) {
+    EXPECT_FALSE(files_->RenameNoReplace("new", taken, &err)) << taken;
+    EXPECT_EQ(err, FileError::Exists) << taken;
+  }
+  EXPECT_EQ(ReadFile("old"), std::vector<std::uint8_t>{1});
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
+  EXPECT_TRUE(files_->RenameNoReplace("new", "placed", &err));
+  EXPECT_EQ(ReadFile("placed"), (std::vector<std::uint8_t>{7, 7}));
+  EXPECT_FALSE(fs::exists(dir_ / "new"));
+}
+
+// A directory the user may neither read nor search: every name in it is
+// "permission denied", never an input/output error. Run in a child as an
+// ordinary user when the tests run as root, who may search anything.
+TEST_F(PosixFilesTest, DirectoryWithoutSearchPermissionIsPermissionDenied) {
+  const fs::path locked = dir_ / "locked";
+  fs::create_directory(locked);
+  std::ofstream(locked / "fw.bin") << "x";
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0) {
+      const passwd* nobody = ::getpwnam("nobody");
+      if (nobody == nullptr || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) ::_exit(2);
+    }
+    const auto in = MakeNativeFileSystem(locked.string());
+    FileError err = FileError::None;
+    const bool refused = in->OpenRead("fw.bin", &err) == kNoFile && err == FileError::AccessDenied &&
+                         in->CreateExclusive("CDRWFW00.TMP", &err) == kNoFile && err == FileError::AccessDenied &&
+                         std::string(FileErrorText(err)) == "permission denied" && in->Exists("CDRWFW00.BIN");
+    ::_exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  fs::permissions(locked, fs::perms::owner_all);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 2) << "no ordinary user to test as";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a name in the unsearchable directory was not \"permission denied\"";
 }
 
 TEST_F(PosixFilesTest, HandlesItDidNotOpenAreRefused) {

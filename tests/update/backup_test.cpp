@@ -3,7 +3,12 @@
 
 #include <algorithm>
 
+#ifdef __linux__
+#include <sys/stat.h>
+#endif
+
 #include "firmware/sample_firmware.h"
+#include "tests/support/open_watch.h"
 #include "tests/update/update_harness.h"
 
 namespace orvel::testing {
@@ -31,6 +36,22 @@ TEST(BackupName, FirstNameWithoutAnEntryWithTheSourceRowsExtension) {
   rig.host.backupState = 1;
   rig.proc->ChooseBackupFileName();
   EXPECT_EQ(rig.proc->backupFileName, "CDRWFW01.BIN");
+
+#ifdef __linux__
+  // Any entry counts, whatever it is, and none is opened to find out: a FIFO
+  // (or a link to one) would release a writer waiting on it.
+  ASSERT_EQ(::mkfifo((rig.dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink(rig.dir / "fifo", rig.dir / "CDRWFW01.BIN");
+  std::filesystem::create_symlink(rig.dir / "nowhere", rig.dir / "CDRWFW03.BIN");
+  std::filesystem::create_directory(rig.dir / "CDRWFW04.BIN");
+  ASSERT_EQ(::mkfifo((rig.dir / "CDRWFW05.BIN").c_str(), 0600), 0);
+  const OpenWatch fifo(rig.dir / "fifo");
+  const OpenWatch named(rig.dir / "CDRWFW05.BIN");
+  ASSERT_TRUE(fifo.Works() && named.Works());
+  rig.proc->ChooseBackupFileName();
+  EXPECT_EQ(rig.proc->backupFileName, "CDRWFW06.BIN");
+  EXPECT_FALSE(fifo.Opened() || named.Opened()) << "a FIFO was opened to learn whether a name is taken";
+#endif
 
   // An encoded source names ".KVF" files; the ".BIN" ones do not count.
   rig.SelectNewerFile(6, "QDX70");

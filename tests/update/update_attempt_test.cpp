@@ -26,6 +26,43 @@ TEST(UpdateModeEntry, DriveThatStaysInNormalModeFailsAfterTwoPausedRequests) {
   EXPECT_EQ(rig.host.closeAllowed, 0);
 }
 
+// Update-mode requests the system itself refused (no sense: they never reached
+// the drive, as when the kernel filters vendor opcodes) end with the
+// platform's reason and remedy, not only "not a known loader"; a drive that
+// answers with sense gets no such remark.
+TEST(UpdateModeEntry, RequestsTheSystemRefusedNameTheAccessProblem) {
+  constexpr const char* kProblem = "the kernel refuses vendor commands to /dev/sr0 without CAP_SYS_RAWIO";
+  class Filtered final : public ForwardingPlatform {
+   public:
+    using ForwardingPlatform::ForwardingPlatform;
+    std::string AccessProblem() override { return kProblem; }
+  };
+  struct Case {
+    sim::FaultKind kind;
+    bool told;
+  };
+  for (const Case& c : {Case{sim::FaultKind::Fail, true}, Case{sim::FaultKind::Check, false}}) {
+    Rig rig(6, "QDX70");
+    Filtered platform(*rig.platform);
+    rig.proc.reset();
+    rig.transport = std::make_unique<ScsiTransport>(platform);
+    TransportMessage message;
+    ASSERT_TRUE(rig.transport->SelectTransport(&message)) << message.text;
+    rig.proc = std::make_unique<UpdateProcedure>(*rig.transport, rig.host);
+    rig.SelectNewerFile(6, "QDX70");
+    sim::FaultRule refused{0xE4, sim::kAnyDrive, 1};
+    refused.onward = true;
+    refused.kind = c.kind;
+    rig.machine->AddFault(refused);
+    EXPECT_EQ(rig.Attempt(), UpdateModeFailed);
+    const std::string detail = rig.proc->lastAttempt.detail;
+    EXPECT_NE(detail.find("not a known loader"), std::string::npos) << detail;
+    EXPECT_EQ(detail.find(kProblem) != std::string::npos, c.told) << detail;
+    rig.proc.reset();
+    rig.transport.reset();
+  }
+}
+
 TEST(UpdateModeEntry, BlankFlashKeepsLoaderFamilyAndAcceptsAnyIdentifiedFile) {
   Rig rig(6, "QDX70");
   std::ranges::fill(rig.drive->MutableFlash(), std::uint8_t{0xFF});
