@@ -215,12 +215,36 @@ TEST(FileExtension, TextAfterTheFirstFullStop) {
   EXPECT_FALSE(NameFitsRow("new.v2.kvf", 7));
   EXPECT_TRUE(NameFitsRow("new.v2.kvf", kRowQdx50));
   EXPECT_FALSE(NameFitsRow("NEW.KVF", kRowQdx50));
+  // Only the base name counts: a directory part with or without full stops does not.
+  EXPECT_EQ(FileExtension("./CW7240V132.KVF"), "KVF");
+  EXPECT_EQ(FileExtension("fw.d/NEW.BIN"), "BIN");
+  EXPECT_EQ(FileExtension("fw.d\\NEW"), "NEW");
+  EXPECT_TRUE(NameFitsRow("./NEW.kvf", 7));
+  EXPECT_TRUE(NameFitsRow("fw.kvf/NEW.BIN", kRowQdx50));
+}
+
+// Whether a file's length can hold its row's image, learnt before any drive
+// command: plain and byte-keyed files are exactly the image, a packed one any
+// length up to the image buffer.
+TEST(FileExtension, SizeFitsRowByTheRowsForm) {
+  const std::uint64_t plain4 = PlainImageSize(4);
+  EXPECT_TRUE(SizeFitsRow(plain4, kRowQdx50));
+  EXPECT_FALSE(SizeFitsRow(plain4 - 1, kRowQdx50));
+  EXPECT_FALSE(SizeFitsRow(plain4 + 1, kRowQdx50));
+  EXPECT_FALSE(SizeFitsRow(0, kRowQdx50));
+  EXPECT_TRUE(SizeFitsRow(PlainImageSize(5), kRowQdx55));       // byte-keyed: the image's length
+  EXPECT_FALSE(SizeFitsRow(PlainImageSize(5) / 2, kRowQdx55));
+  EXPECT_TRUE(SizeFitsRow(1, kRowQdx71));                       // packed
+  EXPECT_TRUE(SizeFitsRow(kFullImageSize, kRowQdx71));
+  EXPECT_FALSE(SizeFitsRow(kFullImageSize + 1, kRowQdx71));
+  EXPECT_FALSE(SizeFitsRow(0, kRowQdx71));
 }
 
 TEST(FileExtension, ConvertsRuleTakesTheTextAfterTheLastFullStopOfTheBaseName) {
   EXPECT_EQ(LastExtension("a.v2.KVF"), "kvf");  // where the loader sees "v2.KVF"
   EXPECT_EQ(LastExtension("dir.d/FW.Bin"), "bin");
   EXPECT_EQ(LastExtension("dir.d/FW"), "");
+  EXPECT_EQ(LastExtension("dir.d\\FW"), "");
   EXPECT_EQ(LastExtension("kvf"), "");  // no full stop, no extension
   EXPECT_EQ(LastExtension("name."), "");
 }
