@@ -519,7 +519,7 @@ std::string ScenarioHelp() {
       "  platform=<id>                       the platform id the system reports\n"
       "Examples: default,fault=aa:3:check:04/00 (the third 12-byte chunk fails: the rest go as 0xE2)\n"
       "          ten-byte-chunks,fault=e2:3:check:04/00 (the third 0xE2 chunk fails: the update fails)\n"
-      "          default,disk-full=100000 (a backup cannot be written completely)\n";
+      "          default,disk-full=100000 (no room for a backup: refused before the drive is touched)\n";
   return text;
 }
 

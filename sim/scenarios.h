@@ -15,7 +15,7 @@
 //            short:<bytes>               DataIn answer of that many bytes (decimal)
 //            fail                        the pass-through call fails (ASPI: SS_NO_DEVICE)
 //            aborted                     ASPI ends with SS_ABORTED (pass-through: call fails)
-//   disk-full=<bytes>                    writes fail with "disk full" after that many bytes
+//   disk-full=<bytes>                    the disk takes that many bytes (written or reserved)
 //   sync-fails                           flushing a written file fails
 //   create-fails=<reason>                no file can be created: denied,
 //                                        read-only or no-space

@@ -59,9 +59,9 @@ int UpdateProcedure::CheckBeforeTheDrive() {
     if (openError != FileError::None) host_.ShowFileError(selected, openError);
     return TypeCodeMismatch;
   }
-  // A backup that cannot be written is known now, while the drive is untouched.
-  if (host_.BackupCheckState() != 0 && alternateReadForm == 0 &&
-      PrepareBackupFile(BackupSeries::OfSource) == 0) {
+  // A backup that cannot be written is known now, while the drive is untouched
+  // (whether the drive lets itself be read back is learnt only after the switch).
+  if (host_.BackupCheckState() != 0 && PrepareBackupFile(BackupSeries::OfSource) == 0) {
     if (lastAttempt.fileError != FileError::None) {
       host_.ShowFileError(backupFileName.empty() ? backupTempName_ : backupFileName, lastAttempt.fileError);
     } else {
