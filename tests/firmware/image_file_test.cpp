@@ -223,21 +223,13 @@ TEST(FileExtension, TextAfterTheFirstFullStop) {
   EXPECT_TRUE(NameFitsRow("fw.kvf/NEW.BIN", kRowQdx50));
 }
 
-// Whether a file's length can hold its row's image, learnt before any drive
-// command: plain and byte-keyed files are exactly the image, a packed one any
-// length up to the image buffer.
+// Plain and byte-keyed files are exactly the image; a packed one up to 1 MiB.
 TEST(FileExtension, SizeFitsRowByTheRowsForm) {
-  const std::uint64_t plain4 = PlainImageSize(4);
-  EXPECT_TRUE(SizeFitsRow(plain4, kRowQdx50));
-  EXPECT_FALSE(SizeFitsRow(plain4 - 1, kRowQdx50));
-  EXPECT_FALSE(SizeFitsRow(plain4 + 1, kRowQdx50));
-  EXPECT_FALSE(SizeFitsRow(0, kRowQdx50));
-  EXPECT_TRUE(SizeFitsRow(PlainImageSize(5), kRowQdx55));       // byte-keyed: the image's length
+  EXPECT_TRUE(SizeFitsRow(PlainImageSize(4), kRowQdx50));
+  EXPECT_FALSE(SizeFitsRow(PlainImageSize(4) - 1, kRowQdx50));
   EXPECT_FALSE(SizeFitsRow(PlainImageSize(5) / 2, kRowQdx55));
-  EXPECT_TRUE(SizeFitsRow(1, kRowQdx71));                       // packed
-  EXPECT_TRUE(SizeFitsRow(kFullImageSize, kRowQdx71));
+  EXPECT_TRUE(SizeFitsRow(1, kRowQdx71));
   EXPECT_FALSE(SizeFitsRow(kFullImageSize + 1, kRowQdx71));
-  EXPECT_FALSE(SizeFitsRow(0, kRowQdx71));
 }
 
 TEST(FileExtension, ConvertsRuleTakesTheTextAfterTheLastFullStopOfTheBaseName) {
