@@ -8,6 +8,14 @@ int CommandMakeSamples(CliContext& ctx, const std::string& directory) {
   const std::string path = ctx.PathOf(directory);
   if (!CreateNativeDirectories(path)) return ctx.Fail(kExitNoSuchDriveOrFile, directory + ": not a directory");
   std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(path);
+  // Existing files are never replaced: refused before anything is written.
+  const std::vector<std::string> existing = sim::ExistingSampleNames(*fs);
+  if (!existing.empty()) {
+    std::string names;
+    for (const std::string& name : existing) names += (names.empty() ? "" : ", ") + directory + '/' + name;
+    return ctx.Fail(kExitNoSuchDriveOrFile, names + (existing.size() == 1 ? " exists" : " exist") +
+                                                "; sample files never replace files, nothing was written");
+  }
   std::vector<std::string> written;
   std::string error;
   if (sim::WriteSampleFirmware(*fs, &written, &error) == 0) return ctx.Fail(kExitUpdateFailed, error);

@@ -54,6 +54,18 @@ void TellWhyNotHeld(CliContext& ctx, DeviceClaimResult claim) {
   }
 }
 
+// Only a file that was written is named: the name chosen beforehand may never
+// have been used (the drive lets no backup be read, or the name was taken).
+void PrintBackupOutcome(CliContext& ctx, const AttemptReport& report) {
+  if (report.backupWritten) {
+    ctx.text() << "Backup written to " << report.backupFile;
+    if (!report.backupNameTaken.empty()) ctx.text() << " (" << report.backupNameTaken << " was taken meanwhile)";
+    ctx.text() << '\n';
+  } else if (report.backupSkipped) {
+    ctx.text() << "No backup was written: the drive does not let its firmware be read back by address.\n";
+  }
+}
+
 nlohmann::json PageJson(int page) { return {{"number", page}, {"name", std::string(PageName(page))}}; }
 
 bool Confirmed(CliContext& ctx, const std::string& question) {
@@ -109,14 +121,15 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
     return finish(kExitTypeCodeRefused);
   }
 
-  // The load would refuse this name after the drive had been switched to update
-  // mode and left there; say so while the drive is still untouched.
-  if (!NameFitsRow(args.file, id.entryIndex)) {
-    const bool encodedRow = TypeCodeRow(id.entryIndex).encoded == 1;
-    ctx.Fail(kExitUpdateFailed, args.file + ": a family-" + std::to_string(id.family) + " file " +
-                                    (encodedRow ? "must be named .KVF" : "must not be named .KVF") +
-                                    "; the drive was not touched");
-    return finish(kExitUpdateFailed);
+  // What the load would refuse only after the drive had been switched to update
+  // mode and left there (a name or size that does not fit the file's row): said
+  // while the drive is still untouched, as the dialog's type-code refusal.
+  FileError openError = FileError::None;
+  const std::string misfit = SourceFileMisfit(session.platform->Files(), args.file, id.entryIndex, &openError);
+  if (!misfit.empty()) {
+    const int status = openError != FileError::None ? kExitNoSuchDriveOrFile : kExitTypeCodeRefused;
+    ctx.Fail(status, misfit + "; the drive was not touched");
+    return finish(status);
   }
 
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
@@ -130,11 +143,10 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
     doc["outcome"] = {{"page", PageJson(NoBackupFileName)}, {"progress", 0}};
     return finish(kExitBackupFailed);
   }
-  if (args.backup) ctx.text() << "Backup file: " << procedure.backupFileName << '\n';
 
   if (!args.yes) {
     const std::string question = "Write " + args.file + " (" + Printable(TypeCodeText(id.typeCode)) + ") to " +
-                                 Printable(drive.label) + "?";
+                                 Printable(drive.label) + (args.backup ? ", backing up its firmware first?" : "?");
     if (!Confirmed(ctx, question)) {
       ctx.err << "Nothing was written to the drive.\n";
       ctx.lastError = "not confirmed; nothing was written to the drive";
@@ -147,12 +159,13 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   const AttemptReport& report = procedure.lastAttempt;
   PrintResultPage(ctx, page, page == Completed ? std::string() : report.detail);
   TellWhyNotHeld(ctx, report.driveClaim);
+  if (!report.switchRan) ctx.text() << "The drive was not touched.\n";
   if (page == BackupFailed) ctx.text() << "The drive was not rewritten.\n";
   // Refused or stopped after the switch: nothing brings the drive back but a power cycle.
-  if (page == TypeCodeMismatch || page == BackupFailed) {
+  if (report.switchRan && (page == TypeCodeMismatch || page == BackupFailed)) {
     ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
   }
-  if (report.backupWritten) ctx.text() << "Backup written to " << report.backupFile << '\n';
+  PrintBackupOutcome(ctx, report);
 
   doc["outcome"] = {
       {"page", PageJson(page)},
@@ -165,7 +178,8 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
        {{"requested", report.backupRequested},
         {"notPossible", report.backupSkipped},
         {"written", report.backupWritten},
-        {"file", report.backupWritten ? nlohmann::json(report.backupFile) : nlohmann::json(nullptr)}}},
+        {"file", report.backupWritten ? nlohmann::json(report.backupFile) : nlohmann::json(nullptr)},
+        {"nameTaken", report.backupNameTaken.empty() ? nlohmann::json(nullptr) : nlohmann::json(report.backupNameTaken)}}},
       {"progress", Bar(report.finalProgress)},
       {"detail", report.detail},
   };
@@ -184,12 +198,17 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   nlohmann::json doc = {{"command", "backup"}, {"drive", DriveJson(session, index)}};
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
   UpdateProcedure procedure(*session.transport, host);
+  bool switched = false;
   auto finish = [&](int status, int page, const std::string& detail) {
     procedure.LetDriveGo();
     procedure.EndAttempt();
     host.FinishProgressLine();
     // Once switched, only a power cycle brings the drive back to normal operation.
-    if (page != UpdateModeFailed) ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
+    if (!switched) {
+      ctx.text() << "The drive was not touched.\n";
+    } else if (page != UpdateModeFailed) {
+      ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
+    }
     doc["page"] = PageJson(page);
     doc["progress"] = Bar(procedure.progressPos);
     doc["detail"] = detail;
@@ -204,6 +223,15 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     return status;
   };
 
+  // The form is learnt only after the switch: both series must have a free
+  // name, and the directory must take a whole image, before the drive hears anything.
+  if (procedure.PrepareBackupFile(BackupSeries::Both) == 0) {
+    const std::string detail = procedure.lastAttempt.detail;
+    PrintResultPage(ctx, NoBackupFileName, {});
+    ctx.Fail(kExitBackupFailed, detail);
+    return finish(kExitBackupFailed, NoBackupFileName, detail);
+  }
+
   // Nothing reaches a drive that is not the one listed, or that another program may reach meanwhile.
   if (procedure.HoldListedDrive(&drive.address) == 0) {
     const std::string detail = procedure.lastAttempt.detail;
@@ -214,16 +242,17 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   }
   doc["driveClaim"] = DriveClaimName(procedure.lastAttempt.driveClaim);
   procedure.BeginAttempt();
-  const int switched = procedure.SwitchDriveToUpdateMode();
-  doc["switchResult"] = switched;
-  if (switched == 0) {
+  switched = true;
+  const int switchResult = procedure.SwitchDriveToUpdateMode();
+  doc["switchResult"] = switchResult;
+  if (switchResult == 0) {
     const std::string detail = procedure.lastAttempt.detail;
     PrintResultPage(ctx, UpdateModeFailed, detail);
     return finish(kExitNoUpdateMode, UpdateModeFailed, detail);
   }
   doc["driveFamily"] = procedure.driveFamily;
   doc["driveTypeCode"] = TypeCodeText(procedure.driveTypeCode);
-  if (switched < 0) ctx.text() << "The drive's flash ROM is blank.\n";
+  if (switchResult < 0) ctx.text() << "The drive's flash ROM is blank.\n";
 
   // No source file to take the form from: the drive's own family decides it.
   if (procedure.TakeBackupFormFromDrive() == 0) {
@@ -246,7 +275,6 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     ctx.Fail(kExitBackupFailed, detail);
     return finish(kExitBackupFailed, BackupFailed, detail);
   }
-  ctx.text() << "Backup file: " << procedure.backupFileName << '\n';
   if (procedure.BackUpFirmware() == 0) {
     host.FinishProgressLine();
     const std::string detail = procedure.lastAttempt.detail;
@@ -254,7 +282,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     return finish(kExitBackupFailed, BackupFailed, detail);
   }
   host.FinishProgressLine();
-  ctx.text() << "Backup written to " << procedure.backupFileName << '\n';
+  PrintBackupOutcome(ctx, procedure.lastAttempt);
   doc["backupFile"] = procedure.backupFileName;
   return finish(kExitOk, BackingUp, {});
 }

@@ -18,6 +18,12 @@ constexpr unsigned char kBlankFlash = 0xFF;
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// The name without its directory part.
+std::string_view BaseName(std::string_view name) {
+  const std::size_t separator = name.find_last_of("/\\");
+  return separator == std::string_view::npos ? name : name.substr(separator + 1);
+}
+
 int Fail(LoadReport& report, LoadFailure failure) {
   report.failure = failure;
   return 0;
@@ -68,8 +74,9 @@ int ReadFirmwareFile(FileSystem& fs, std::string_view name, std::unique_ptr<Imag
 }
 
 std::string_view FileExtension(std::string_view name) {
-  const std::size_t dot = name.find('.');
-  return dot == std::string_view::npos ? name : name.substr(dot + 1);
+  const std::string_view base = BaseName(name);
+  const std::size_t dot = base.find('.');
+  return dot == std::string_view::npos ? base : base.substr(dot + 1);
 }
 
 bool IsKvfExtension(std::string_view name) {
@@ -83,11 +90,18 @@ bool NameFitsRow(std::string_view name, int entryIndex) {
   return IsKvfExtension(name) == (TypeCodeRow(entryIndex).encoded == 1);
 }
 
+bool SizeFitsRow(std::uint64_t fileLength, int entryIndex) {
+  const TypeCodeEntry& row = TypeCodeRow(entryIndex);
+  const bool packed = row.encoded == 1 && FormOfFamily(row.family) == FileForm::Packed;
+  if (packed) return fileLength > 0 && fileLength <= kFullImageSize;
+  return fileLength == PlainImageSize(row.family);
+}
+
 std::string LastExtension(std::string_view name) {
-  const std::size_t dot = name.rfind('.');
-  const std::size_t slash = name.rfind('/');
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-  std::string ext(name.substr(dot + 1));
+  const std::string_view base = BaseName(name);
+  const std::size_t dot = base.rfind('.');
+  if (dot == std::string_view::npos) return {};
+  std::string ext(base.substr(dot + 1));
   std::transform(ext.begin(), ext.end(), ext.begin(), LowerAscii);
   return ext;
 }

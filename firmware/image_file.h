@@ -47,15 +47,21 @@ int ReadFirmwareFile(FileSystem& fs, std::string_view name, std::unique_ptr<Imag
                      LoadReport& report, PartialFile partial = PartialFile::Refuse);
 
 // The loading rule for a name: its extension is the text after the first full
-// stop ("a.v2.kvf" has "v2.kvf"), the whole name when it has none.
+// stop of its base name ("a.v2.kvf" has "v2.kvf", "./dir/A.KVF" has "KVF"),
+// the whole base name when it has none. Both '/' and '\\' end a directory part.
 std::string_view FileExtension(std::string_view name);
 bool IsKvfExtension(std::string_view name);
 // Whether `name` may hold a file of TypeCodeTable row `entryIndex`: "kvf" (any
 // case, by FileExtension) for an encoded row, any other extension for a plain one.
 bool NameFitsRow(std::string_view name, int entryIndex);
+// Whether a file of `fileLength` bytes may hold a file of row `entryIndex`: a
+// plain or byte-keyed file is exactly its family's image size; a packed file
+// is only known by decoding it (any length up to the image buffer passes here).
+bool SizeFitsRow(std::uint64_t fileLength, int entryIndex);
 
 // `convert`'s rule, not the loader's: the text after the last full stop of the
 // base name, in lower case ("a.v2.KVF" has "kvf"); empty when there is none.
+// Both '/' and '\\' end a directory part here too.
 std::string LastExtension(std::string_view name);
 
 // Reads `name` into `imageBuffer` (allocated anew, 1 MiB), checks its name

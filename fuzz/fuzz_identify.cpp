@@ -37,6 +37,8 @@ class OneFileSystem final : public orvel::FileSystem {
   bool Exists(std::string_view) override { return true; }
   bool RenameNoReplace(std::string_view, std::string_view, orvel::FileError*) override { return false; }
   std::vector<std::string> ListRegularFiles(std::string_view) override { return {}; }
+  bool Reserve(orvel::FileHandle, std::uint64_t, orvel::FileError*) override { return false; }
+  bool SyncDirectory(orvel::FileError*) override { return true; }
 
   int open() const { return open_; }
 

@@ -18,7 +18,7 @@ const char* FileErrorText(FileError e) {
     case FileError::NotFound:
       return "file not found";
     case FileError::AccessDenied:
-      return "access denied";
+      return "permission denied";
     case FileError::NotRegular:
       return "not a regular file";
     case FileError::Exists:
@@ -27,6 +27,8 @@ const char* FileErrorText(FileError e) {
       return "disk full";
     case FileError::Io:
       return "input/output error";
+    case FileError::ReadOnly:
+      return "read-only file system";
   }
   return "unknown file error";
 }

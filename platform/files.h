@@ -20,9 +20,11 @@ enum class FileError {
   Exists,        // exclusive creation found a name already there (or a link)
   NoSpace,       // the disk is full
   Io,            // any other input/output failure
+  ReadOnly,      // the file system (or the disk) takes no writes
 };
 
-// One line of text for the operator, in English ("file not found", ...).
+// One line of text for the operator, in English ("file not found",
+// "permission denied", "disk full", "read-only file system", ...).
 const char* FileErrorText(FileError e);
 
 using FileHandle = int;  // -1 = none
@@ -45,15 +47,19 @@ class FileSystem {
   // Creates `name` for writing only if no file, directory or link of that name
   // exists; never follows a symbolic link. kNoFile with *err on failure.
   virtual FileHandle CreateExclusive(std::string_view name, FileError* err) = 0;
-  // Writes all of `data` at the current end; false with *err if any byte is not written.
+  // Writes all of `data` after the bytes written before through `h` (from the
+  // file's start at first); false with *err if any byte is not written.
   virtual bool WriteAll(FileHandle h, std::span<const std::uint8_t> data, FileError* err) = 0;
   // Flushes the written bytes to the disk and closes the handle (always closed
-  // afterwards); false with *err if either step failed.
+  // afterwards); the file then ends after the last byte written (room reserved
+  // beyond it is given back). false with *err if any step failed.
   virtual bool SyncAndClose(FileHandle h, FileError* err) = 0;
   // Removes `name`; false when it could not be removed.
   virtual bool Remove(std::string_view name) = 0;
   // Whether any directory entry called `name` exists, whatever it is (file,
-  // directory, link, dangling link, device); learnt without opening it.
+  // directory, link, dangling link, FIFO, device); learnt without opening it or
+  // following a link. A name counts as free only when the system says that no
+  // such entry exists: one it cannot look up (no search permission) is taken.
   virtual bool Exists(std::string_view name) = 0;
   // Gives the file `from` the name `to` as well and removes `from`, never
   // replacing an entry called `to` (*err Exists then). false with *err on failure.
@@ -63,6 +69,14 @@ class FileSystem {
   // matches `pattern` ("*.kvf"; '*' and '?' wildcards) without regard to case.
   // Order is unspecified.
   virtual std::vector<std::string> ListRegularFiles(std::string_view pattern) = 0;
+
+  // Allocates disk room for `bytes` bytes to a file opened by CreateExclusive
+  // and not yet written, so that writing that much cannot run out of room
+  // later. false with *err (NoSpace when the disk has no such room).
+  virtual bool Reserve(FileHandle h, std::uint64_t bytes, FileError* err) = 0;
+  // Flushes the working directory's entries (a rename just made) to the disk.
+  // Where the system offers no such flush, true without doing anything.
+  virtual bool SyncDirectory(FileError* err) = 0;
 };
 
 

@@ -2,6 +2,7 @@
 // Faults injected at the machine boundary, before a command reaches its drive.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -38,7 +39,9 @@ struct FaultRule {
 
 // File faults of the working directory (see FaultyFileSystem).
 struct FileFaults {
-  // WriteAll fails with NoSpace once this many bytes have been written in total.
+  // The disk takes this many bytes in total: WriteAll fails with NoSpace once
+  // they are written, and Reserve when they would not fit. Room reserved counts
+  // as taken until the file is closed.
   std::optional<std::uint64_t> diskFullAfter;
   // SyncAndClose closes the file but reports Io.
   bool syncFails = false;
@@ -47,6 +50,11 @@ struct FileFaults {
   std::optional<std::uint64_t> shortReadAt;
   // CreateExclusive refuses every name with this error.
   std::optional<FileError> createFails;
+  // The next this many renames find an entry under their target, made just
+  // before them (by another program, as it were).
+  int renameTargetsTaken = 0;
+  // SyncDirectory reports Io.
+  bool directorySyncFails = false;
 };
 
 // The working directory with file faults on demand.
@@ -65,13 +73,20 @@ class FaultyFileSystem : public FileSystem {
   bool Exists(std::string_view name) override;
   bool RenameNoReplace(std::string_view from, std::string_view to, FileError* err) override;
   std::vector<std::string> ListRegularFiles(std::string_view pattern) override;
+  bool Reserve(FileHandle h, std::uint64_t bytes, FileError* err) override;
+  bool SyncDirectory(FileError* err) override;
 
+  // Bytes the disk holds for the files: written, and reserved but not yet written.
   std::uint64_t BytesWritten() const { return written_; }
 
  private:
+  // Room reserved for a file and not yet written gives the disk back its bytes.
+  void GiveBackReservation(FileHandle h);
+
   std::unique_ptr<FileSystem> inner_;
   FileFaults& faults_;
   std::uint64_t written_ = 0;
+  std::map<FileHandle, std::uint64_t> reserved_;  // per open file: reserved bytes not yet written
 };
 
 }  // namespace orvel::sim

@@ -17,7 +17,17 @@ std::int64_t FaultyFileSystem::ReadAt(FileHandle h, std::uint64_t offset, std::s
   return inner_->ReadAt(h, offset, out);
 }
 
-void FaultyFileSystem::Close(FileHandle h) { inner_->Close(h); }
+void FaultyFileSystem::Close(FileHandle h) {
+  GiveBackReservation(h);
+  inner_->Close(h);
+}
+
+void FaultyFileSystem::GiveBackReservation(FileHandle h) {
+  const auto it = reserved_.find(h);
+  if (it == reserved_.end()) return;
+  written_ -= it->second;
+  reserved_.erase(it);
+}
 
 FileHandle FaultyFileSystem::CreateExclusive(std::string_view name, FileError* err) {
   if (faults_.createFails) {
@@ -28,6 +38,15 @@ FileHandle FaultyFileSystem::CreateExclusive(std::string_view name, FileError* e
 }
 
 bool FaultyFileSystem::WriteAll(FileHandle h, std::span<const std::uint8_t> data, FileError* err) {
+  // Bytes inside the file's reservation need no further room.
+  const auto held = reserved_.find(h);
+  if (held != reserved_.end()) {
+    const std::uint64_t covered = std::min<std::uint64_t>(held->second, data.size());
+    if (!inner_->WriteAll(h, data.first(static_cast<std::size_t>(covered)), err)) return false;
+    held->second -= covered;
+    data = data.subspan(static_cast<std::size_t>(covered));
+    if (data.empty()) return true;
+  }
   if (faults_.diskFullAfter) {
     const std::uint64_t room = *faults_.diskFullAfter > written_ ? *faults_.diskFullAfter - written_ : 0;
     if (data.size() > room) {
@@ -45,6 +64,7 @@ bool FaultyFileSystem::WriteAll(FileHandle h, std::span<const std::uint8_t> data
 }
 
 bool FaultyFileSystem::SyncAndClose(FileHandle h, FileError* err) {
+  GiveBackReservation(h);
   const bool ok = inner_->SyncAndClose(h, err);
   if (ok && faults_.syncFails) {
     if (err != nullptr) *err = FileError::Io;
@@ -58,7 +78,37 @@ bool FaultyFileSystem::Remove(std::string_view name) { return inner_->Remove(nam
 bool FaultyFileSystem::Exists(std::string_view name) { return inner_->Exists(name); }
 
 bool FaultyFileSystem::RenameNoReplace(std::string_view from, std::string_view to, FileError* err) {
+  if (faults_.renameTargetsTaken > 0) {
+    --faults_.renameTargetsTaken;
+    static constexpr std::uint8_t kOtherContent[] = {'o', 't', 'h', 'e', 'r'};
+    FileError ignored = FileError::None;
+    const FileHandle h = inner_->CreateExclusive(to, &ignored);
+    if (h != kNoFile) {
+      inner_->WriteAll(h, kOtherContent, &ignored);
+      inner_->SyncAndClose(h, &ignored);
+    }
+  }
   return inner_->RenameNoReplace(from, to, err);
+}
+
+bool FaultyFileSystem::Reserve(FileHandle h, std::uint64_t bytes, FileError* err) {
+  if (faults_.diskFullAfter && written_ + bytes > *faults_.diskFullAfter) {
+    if (err != nullptr) *err = FileError::NoSpace;
+    return false;
+  }
+  if (!inner_->Reserve(h, bytes, err)) return false;
+  GiveBackReservation(h);
+  written_ += bytes;
+  reserved_[h] = bytes;
+  return true;
+}
+
+bool FaultyFileSystem::SyncDirectory(FileError* err) {
+  if (faults_.directorySyncFails) {
+    if (err != nullptr) *err = FileError::Io;
+    return false;
+  }
+  return inner_->SyncDirectory(err);
 }
 
 std::vector<std::string> FaultyFileSystem::ListRegularFiles(std::string_view pattern) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 #include "firmware/catalogue.h"
 #include "firmware/sample_firmware.h"
@@ -108,6 +109,15 @@ std::uint8_t DefaultKeyFor(std::uint8_t asc) {
 
 constexpr unsigned kByteMax = 0xFF;
 constexpr unsigned kKeyMax = 0xF;
+constexpr std::uint64_t kMaxRenamesTaken = 100;
+
+// create-fails=<reason>: the error every creation meets.
+std::optional<FileError> CreateFailure(std::string_view reason) {
+  if (reason == "denied") return FileError::AccessDenied;
+  if (reason == "read-only") return FileError::ReadOnly;
+  if (reason == "no-space") return FileError::NoSpace;
+  return std::nullopt;
+}
 
 bool ParseFault(std::string_view text, FaultRule* rule, std::string* error) {
   const std::vector<std::string_view> parts = Split(text, ':');
@@ -430,6 +440,17 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
       s.fileFaults.shortReadAt = number;
     } else if (key == "sync-fails" && value.empty()) {
       s.fileFaults.syncFails = true;
+    } else if (key == "create-fails") {
+      const std::optional<FileError> reason = CreateFailure(value);
+      if (!reason) return fail("create-fails needs denied, read-only or no-space");
+      s.fileFaults.createFails = reason;
+    } else if (key == "rename-taken") {
+      if (!ParseDecimal(value, &number) || number > kMaxRenamesTaken) {
+        return fail("rename-taken needs a count up to " + std::to_string(kMaxRenamesTaken));
+      }
+      s.fileFaults.renameTargetsTaken = static_cast<int>(number);
+    } else if (key == "dir-sync-fails" && value.empty()) {
+      s.fileFaults.directorySyncFails = true;
     } else if (key == "pending" && value.empty()) {
       s.pending = true;
     } else if (key == "no-logind" && value.empty()) {
@@ -475,6 +496,9 @@ std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string work
   if (parsed.fileFaults.diskFullAfter) f.diskFullAfter = parsed.fileFaults.diskFullAfter;
   if (parsed.fileFaults.shortReadAt) f.shortReadAt = parsed.fileFaults.shortReadAt;
   f.syncFails = f.syncFails || parsed.fileFaults.syncFails;
+  if (parsed.fileFaults.createFails) f.createFails = parsed.fileFaults.createFails;
+  f.renameTargetsTaken += parsed.fileFaults.renameTargetsTaken;
+  f.directorySyncFails = f.directorySyncFails || parsed.fileFaults.directorySyncFails;
   for (std::size_t index : parsed.refuseOpen) {
     if (index >= m->DriveCount()) {
       if (error != nullptr) *error = "no-open: no drive " + std::to_string(index);
@@ -524,6 +548,9 @@ std::string ScenarioHelp() {
       "           aborted                    ASPI ends with SS_ABORTED (pass-through: the call fails)\n"
       "  disk-full=<bytes>                   writing fails with a full disk after that many bytes\n"
       "  sync-fails                          flushing a written file fails\n"
+      "  create-fails=<reason>               no file can be created: denied, read-only or no-space\n"
+      "  rename-taken=<n>                    the next n renames find their new name taken meanwhile\n"
+      "  dir-sync-fails                      flushing the working directory fails\n"
       "  file-short=<offset>                 files read back as if they ended at that offset\n"
       "  no-open=<drive>                     that drive's device name does not open\n"
       "  swap=<drive>:<drive>                the two drives' device names trade drives after discovery\n"
@@ -534,14 +561,31 @@ std::string ScenarioHelp() {
       "                                      write, sum-again) until a file RELEASE is in the directory\n"
       "Examples: default,fault=aa:3:check:04/00 (the third 12-byte chunk fails: the rest go as 0xE2)\n"
       "          ten-byte-chunks,fault=e2:3:check:04/00 (the third 0xE2 chunk fails: the update fails)\n"
-      "          default,disk-full=100000 (a backup cannot be written completely)\n";
+      "          default,disk-full=100000 (no room for a backup: refused before the drive is touched)\n";
   return text;
 }
 
+std::vector<std::string> ExistingSampleNames(FileSystem& files) {
+  std::vector<std::string> names;
+  for (const SampleDrive& d : kDefaultDrives) {
+    if (files.Exists(d.fileName)) names.emplace_back(d.fileName);
+  }
+  if (files.Exists(kMisfitFileName)) names.emplace_back(kMisfitFileName);
+  return names;
+}
+
 int WriteSampleFirmware(FileSystem& files, std::vector<std::string>* written, std::string* error) {
+  const std::vector<std::string> existing = ExistingSampleNames(files);
+  if (!existing.empty()) {
+    if (error != nullptr) {
+      *error = "already there, not replaced:";
+      for (const std::string& name : existing) *error += " " + name;
+      *error += "; nothing was written";
+    }
+    return 0;
+  }
   const auto writeOne = [&](const char* name, int family, const std::vector<std::uint8_t>& plain) {
     const std::vector<std::uint8_t> content = EncodeForFamily(family, plain);
-    files.Remove(name);
     FileError err = FileError::None;
     const FileHandle h = files.CreateExclusive(name, &err);
     if (h == kNoFile) {

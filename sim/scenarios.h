@@ -15,8 +15,13 @@
 //            short:<bytes>               DataIn answer of that many bytes (decimal)
 //            fail                        the pass-through call fails (ASPI: SS_NO_DEVICE)
 //            aborted                     ASPI ends with SS_ABORTED (pass-through: call fails)
-//   disk-full=<bytes>                    writes fail with "disk full" after that many bytes
+//   disk-full=<bytes>                    the disk takes that many bytes (written or reserved)
 //   sync-fails                           flushing a written file fails
+//   create-fails=<reason>                no file can be created: denied,
+//                                        read-only or no-space
+//   rename-taken=<n>                     the next n renames find an entry
+//                                        under their new name, made meanwhile
+//   dir-sync-fails                       flushing the working directory fails
 //   file-short=<offset>                  files read back as if they ended at that offset
 //   no-open=<drive>                      the device name of that drive (index) does not open
 //   swap=<drive>:<drive>                 after discovery, at the first attempt, the device
@@ -107,8 +112,13 @@ std::vector<std::uint8_t> MakeDriveImage(int family, std::string_view typeCode, 
 // The plain image of the sample file for default drive `index`.
 std::vector<std::uint8_t> SampleImage(std::size_t index);
 
-// Writes the sample files into `files` (replacing files of the same names).
-// 1 on success; 0 with *error. `written` receives the names.
+// The names of the sample files that already have a directory entry (of any
+// kind, learnt without opening it), in the order the samples are written.
+std::vector<std::string> ExistingSampleNames(FileSystem& files);
+// Writes the sample files into `files`, each created exclusively. Refuses
+// (0, nothing written, the names in *error) when any sample name exists: an
+// existing file is never replaced. 1, or 0 with *error; a file that fails is
+// removed. `written` receives the names.
 int WriteSampleFirmware(FileSystem& files, std::vector<std::string>* written, std::string* error);
 
 }  // namespace orvel::sim

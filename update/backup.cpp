@@ -15,12 +15,15 @@ namespace {
 
 constexpr std::uint8_t kUnreadByte = 0xFF;
 constexpr const char* kBackupStem = "CDRWFW";
+constexpr const char* kTemporaryExtension = ".TMP";
+constexpr int kTemporaryNameCount = 100;  // CDRWFW00.TMP .. CDRWFW99.TMP: left by crashes, never reused
 constexpr int kDecimal = 10;
 
-// Every family's backup reads its whole image.
+// Every family's backup reads its whole image, and fits the room proved for it.
 constexpr bool BackupCoversImage() {
   for (const FamilyTraits& traits : FamilyTraitsTable) {
     if (traits.backupBlocks * kFirmwareBlockSize != traits.imageSize) return false;
+    if (traits.imageSize > kBackupRoomBytes) return false;
   }
   return true;
 }
@@ -35,6 +38,25 @@ std::string BackupName(int number, const char* extension) {
   return name;
 }
 
+const char* ExtensionOfRow(int entryIndex) {
+  return TypeCodeRow(entryIndex).encoded == 1 ? kEncodedFileExtension : kPlainFileExtension;
+}
+
+// The first CDRWFW name of the series that no directory entry has (learnt
+// without opening anything: a planted link, FIFO or device is never touched);
+// empty when all ten are taken.
+std::string FirstFreeBackupName(FileSystem& files, const char* extension) {
+  for (int n = 0; n < kBackupNameCount; ++n) {
+    std::string name = BackupName(n, extension);
+    if (!files.Exists(name)) return name;
+  }
+  return {};
+}
+
+std::string TakenText(const char* extension) {
+  return std::string(kBackupStem) + "00.." + BackupName(kBackupNameCount - 1, extension) + " are all taken";
+}
+
 }  // namespace
 
 void UpdateProcedure::ChooseBackupFileName() {
@@ -44,18 +66,11 @@ void UpdateProcedure::ChooseBackupFileName() {
     return;
   }
   // By the source file's row, not by the drive: a blank drive takes a file of another family.
-  const char* extension = TypeCodeRow(sourceEntryIndex).encoded == 1 ? kEncodedFileExtension : kPlainFileExtension;
-  FileSystem& files = transport_.GetPlatform().Files();
-  for (int n = 0; n < kBackupNameCount; ++n) {
-    std::string name = BackupName(n, extension);
-    FileError error = FileError::None;
-    const FileHandle handle = files.OpenRead(name, &error);
-    if (handle == kNoFile) {
-      backupFileName = std::move(name);
-      host_.PushMembers();
-      return;
-    }
-    files.Close(handle);
+  std::string name = FirstFreeBackupName(transport_.GetPlatform().Files(), ExtensionOfRow(sourceEntryIndex));
+  if (!name.empty()) {
+    backupFileName = std::move(name);
+    host_.PushMembers();
+    return;
   }
   host_.SetBackupCheckState(0);
   host_.SetPage(NoBackupFileName);
@@ -70,18 +85,79 @@ int UpdateProcedure::TakeBackupFormFromDrive() {
   return 1;
 }
 
+int UpdateProcedure::PrepareBackupFile(BackupSeries series) {
+  DiscardBackupFile();
+  FileSystem& files = transport_.GetPlatform().Files();
+  const auto fail = [this](std::string why, FileError error) {
+    lastAttempt.detail = "the working directory takes no backup: " + std::move(why);
+    lastAttempt.fileError = error;
+    return 0;
+  };
+
+  // Created exclusively and never through a link: a name left by an earlier
+  // crash is passed over, never opened.
+  FileError error = FileError::None;
+  for (int n = 0; n < kTemporaryNameCount && backupTemp_ == kNoFile; ++n) {
+    backupTempName_ = BackupName(n, kTemporaryExtension);
+    backupTemp_ = files.CreateExclusive(backupTempName_, &error);
+    if (backupTemp_ == kNoFile && error != FileError::Exists) break;
+  }
+  if (backupTemp_ == kNoFile) {
+    const std::string name = backupTempName_;
+    backupTempName_.clear();
+    return fail(name + " cannot be created: " + FileErrorText(error), error);
+  }
+  if (!files.Reserve(backupTemp_, kBackupRoomBytes, &error)) {
+    const std::string name = backupTempName_;
+    DiscardBackupFile();
+    return fail("no room for " + std::to_string(kBackupRoomBytes) + " bytes in " + name + ": " + FileErrorText(error),
+                error);
+  }
+
+  if (series == BackupSeries::Both) {
+    for (const char* extension : {kPlainFileExtension, kEncodedFileExtension}) {
+      if (FirstFreeBackupName(files, extension).empty()) {
+        DiscardBackupFile();
+        return fail(TakenText(extension), FileError::None);
+      }
+    }
+    return 1;
+  }
+  const char* extension = ExtensionOfRow(sourceEntryIndex);
+  if (!backupFileName.empty() && !files.Exists(backupFileName)) return 1;
+  std::string name = FirstFreeBackupName(files, extension);
+  if (name.empty()) {
+    DiscardBackupFile();
+    return fail(TakenText(extension), FileError::None);
+  }
+  // Taken since it was chosen: the operator is shown the name now used.
+  if (!backupFileName.empty()) lastAttempt.backupNameTaken = backupFileName;
+  backupFileName = std::move(name);
+  host_.PushMembers();
+  return 1;
+}
+
+void UpdateProcedure::DiscardBackupFile() {
+  if (backupTemp_ == kNoFile) return;
+  FileSystem& files = transport_.GetPlatform().Files();
+  files.Close(backupTemp_);
+  files.Remove(backupTempName_);
+  backupTemp_ = kNoFile;
+  backupTempName_.clear();
+}
+
 int UpdateProcedure::BackUpFirmware() {
   Platform& platform = transport_.GetPlatform();
   const auto fail = [this](std::string why) {
+    DiscardBackupFile();
     lastAttempt.detail = std::move(why);
     return 0;
   };
+  if (backupTemp_ == kNoFile && PrepareBackupFile(BackupSeries::OfSource) == 0) return 0;
 
   update_steps::MoveBar(host_, progressPos, 0);
   host_.SetPage(BackingUp);
   platform.Sleep(kModePauseMs);
-
-  const std::string name = backupFileName;
 
   const FamilyTraits& traits = TraitsOf(driveFamily);
   const std::uint32_t blocks = traits.backupBlocks;
@@ -106,28 +182,64 @@ int UpdateProcedure::BackUpFirmware() {
   // When nothing is converted the plain bytes are written.
   EncodeImageForFile(*backup, length, sourceFamily, driveFamily);
 
-  // Found out only when the file is to be created, as for any other name that cannot be.
-  if (name.empty()) return fail("no backup file name is chosen");
+  // The data goes into the prepared file only; a CDRWFW name is given to it
+  // once it is complete and flushed.
   FileSystem& files = platform.Files();
   FileError error = FileError::None;
-  const FileHandle handle = files.CreateExclusive(name, &error);
-  if (handle == kNoFile) {
-    // Not ours to remove: the name may belong to a file that appeared meanwhile.
-    return fail("backup file \"" + name + "\" could not be created: " + FileErrorText(error));
-  }
   const std::span<const std::uint8_t> content(backup->data(), length);
-  if (!files.WriteAll(handle, content, &error)) {
-    FileError closeError = FileError::None;
-    files.SyncAndClose(handle, &closeError);
-    files.Remove(name);
-    return fail("backup file \"" + name + "\" could not be written: " + FileErrorText(error));
+  if (!files.WriteAll(backupTemp_, content, &error)) {
+    return fail("backup file " + backupTempName_ + " could not be written: " + FileErrorText(error));
   }
-  if (!files.SyncAndClose(handle, &error)) {
-    files.Remove(name);
-    return fail("backup file \"" + name + "\" could not be completed: " + FileErrorText(error));
+  const FileHandle written = backupTemp_;
+  backupTemp_ = kNoFile;  // closed by SyncAndClose whatever it reports
+  if (!files.SyncAndClose(written, &error)) {
+    files.Remove(backupTempName_);
+    const std::string name = backupTempName_;
+    backupTempName_.clear();
+    lastAttempt.detail = "backup file " + name + " could not be completed: " + FileErrorText(error);
+    return 0;
+  }
+  return PlaceBackupFile();
+}
+
+int UpdateProcedure::PlaceBackupFile() {
+  FileSystem& files = transport_.GetPlatform().Files();
+  const std::string temp = std::move(backupTempName_);
+  backupTempName_.clear();
+  const std::string planned = backupFileName;
+  const char* extension = ExtensionOfRow(sourceEntryIndex);
+  // Never over an entry of that name: one that appeared meanwhile sends the
+  // backup to the next free name.
+  FileError error = FileError::None;
+  std::string placed;
+  if (!planned.empty() && files.RenameNoReplace(temp, planned, &error)) placed = planned;
+  for (int n = 0; placed.empty() && n < kBackupNameCount; ++n) {
+    if (error != FileError::None && error != FileError::Exists) break;
+    const std::string name = BackupName(n, extension);
+    if (name == planned || files.Exists(name)) continue;
+    if (files.RenameNoReplace(temp, name, &error)) placed = name;
+  }
+  if (placed.empty()) {
+    files.Remove(temp);
+    lastAttempt.detail = error != FileError::None && error != FileError::Exists
+                             ? "the backup could not be given its name: " + std::string(FileErrorText(error))
+                             : TakenText(extension) + " meanwhile; the backup was not kept";
+    lastAttempt.fileError = error;
+    return 0;
+  }
+  if (placed != planned) {
+    lastAttempt.backupNameTaken = planned;
+    backupFileName = placed;
+    host_.PushMembers();
+  }
+  lastAttempt.backupFile = placed;
+  if (!files.SyncDirectory(&error)) {
+    lastAttempt.detail = "backup file " + placed + " is written, but the working directory could not be flushed: " +
+                         std::string(FileErrorText(error));
+    lastAttempt.fileError = error;
+    return 0;
   }
   lastAttempt.backupWritten = true;
-  lastAttempt.backupFile = name;
   return 1;
 }
 

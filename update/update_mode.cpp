@@ -17,19 +17,32 @@ constexpr std::size_t kProductIdOffset = 16;   // INQUIRY bytes 16..31
 constexpr std::size_t kBlankCheckLength = 8;   // an erased flash reads 0xFF here
 constexpr std::uint8_t kErasedByte = 0xFF;
 
+bool RefusedWithoutSense(int result, const ScsiTransport& t) { return result == 0 && t.lastAsc == 0 && t.lastAscq == 0; }
+
+// A request the system itself refused (no sense from any drive) may have a
+// reason the platform can name, with the way to get access: said after `detail`.
+std::string WithAccessProblem(std::string detail, bool requestRefused, Platform& platform) {
+  if (!requestRefused) return detail;
+  const std::string problem = platform.AccessProblem();
+  if (problem.empty()) return detail;
+  return detail + "; the update-mode request did not reach the drive: " + problem;
+}
+
 }  // namespace
 
 int UpdateProcedure::SwitchDriveToUpdateMode() {
   Platform& platform = transport_.GetPlatform();
   // The drive needs a moment after each request; its answers are judged by the INQUIRY.
-  EnterUpdateMode(transport_, kLoaderFlagOn);
+  const bool firstRefused = RefusedWithoutSense(EnterUpdateMode(transport_, kLoaderFlagOn), transport_);
   platform.Sleep(kModePauseMs);
-  EnterUpdateMode(transport_, kLoaderFlagOn);
+  const bool requestRefused =
+      RefusedWithoutSense(EnterUpdateMode(transport_, kLoaderFlagOn), transport_) && firstRefused;
   platform.Sleep(kModePauseMs);
 
   if (Inquiry(transport_) == 0) {
-    lastAttempt.detail = "INQUIRY after the update-mode request failed: sense " +
-                         update_steps::SenseText(transport_.lastAsc, transport_.lastAscq);
+    lastAttempt.detail = WithAccessProblem("INQUIRY after the update-mode request failed: sense " +
+                                               update_steps::SenseText(transport_.lastAsc, transport_.lastAscq),
+                                           requestRefused, platform);
     return 0;
   }
   // Copied out: the block read below reuses the data buffer.
@@ -39,8 +52,9 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
 
   int entryIndex = FindLoaderEntry(productId, -1);
   if (entryIndex < 0) {
-    lastAttempt.detail = "the drive reports \"" + std::string(productId.begin(), productId.end()) +
-                         "\", not a known loader";
+    lastAttempt.detail = WithAccessProblem("the drive reports \"" + std::string(productId.begin(), productId.end()) +
+                                               "\", not a known loader",
+                                           requestRefused, platform);
     return 0;
   }
   while (entryIndex >= 0) {

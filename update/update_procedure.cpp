@@ -10,6 +10,7 @@ UpdateProcedure::UpdateProcedure(ScsiTransport& transport, UpdateHost& host, Var
     : transport_(transport), host_(host), rules_(rules) {}
 
 UpdateProcedure::~UpdateProcedure() {
+  DiscardBackupFile();
   if (!attemptOpen_) return;
   EndAttempt();
   transport_.GetPlatform().ActOnInterruption(lastAttempt.heldInterruption);
@@ -117,24 +118,52 @@ int UpdateProcedure::HoldListedDrive(const DriveAddress* listedDrive) {
   return 0;
 }
 
+int UpdateProcedure::CheckBeforeTheDrive() {
+  // The members describe the last file that was identified; a selection that
+  // was not identified (or was changed since) must not be sent under them.
+  const std::string selected = host_.SelectedSourceName();
+  if (!selectionIdentified || selected != identifiedName) {
+    lastAttempt.detail = selected.empty() ? "no source file is selected"
+                                          : "source file \"" + selected + "\" was not identified";
+    return TypeCodeMismatch;
+  }
+  // What the load would refuse only after the switch (and the backup).
+  FileError openError = FileError::None;
+  const std::string misfit =
+      SourceFileMisfit(transport_.GetPlatform().Files(), selected, sourceEntryIndex, &openError);
+  if (!misfit.empty()) {
+    lastAttempt.detail = misfit;
+    lastAttempt.fileError = openError;
+    if (openError != FileError::None) host_.ShowFileError(selected, openError);
+    return TypeCodeMismatch;
+  }
+  // A backup that cannot be written is known now, while the drive is untouched
+  // (whether the drive lets itself be read back is learnt only after the switch).
+  if (host_.BackupCheckState() != 0 && PrepareBackupFile(BackupSeries::OfSource) == 0) {
+    if (lastAttempt.fileError != FileError::None) {
+      host_.ShowFileError(backupFileName.empty() ? backupTempName_ : backupFileName, lastAttempt.fileError);
+    } else {
+      host_.SetBackupCheckState(0);  // every name taken, as when the box is ticked
+      host_.PushMembers();
+    }
+    return NoBackupFileName;
+  }
+  return NoPage;
+}
+
 int UpdateProcedure::RunUpdateAttempt(const DriveAddress* listedDrive) {
   lastAttempt = AttemptReport{};
   auto finish = [this](int page) {
+    // Every way out that did not place the backup file removes it.
+    DiscardBackupFile();
     LetDriveGo();
     EndAttempt();
     lastAttempt.finalPage = page;
     lastAttempt.finalProgress = progressPos;
     return page;
   };
-  // The members describe the last file that was identified; a selection that
-  // was not identified (or was changed since) must not be sent under them, and
-  // is refused before the drive hears anything.
-  const std::string selected = host_.SelectedSourceName();
-  if (!selectionIdentified || selected != identifiedName) {
-    lastAttempt.detail = selected.empty() ? "no source file is selected"
-                                          : "source file \"" + selected + "\" was not identified";
-    return finish(TypeCodeMismatch);
-  }
+  const int refused = CheckBeforeTheDrive();
+  if (refused != NoPage) return finish(refused);
 
   if (HoldListedDrive(listedDrive) == 0) return finish(UpdateModeFailed);
 
@@ -156,6 +185,7 @@ int UpdateProcedure::RunUpdateAttempt(const DriveAddress* listedDrive) {
     lastAttempt.backupRequested = true;
     if (alternateReadForm != 0) {
       lastAttempt.backupSkipped = true;
+      DiscardBackupFile();  // not kept through the rewrite
       host_.ShowBackupNotPossible();
     } else if (BackUpFirmware() == 0) {
       host_.CloseAllowed();

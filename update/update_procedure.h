@@ -32,6 +32,8 @@ inline constexpr std::uint64_t kRewriteFollowMs = std::uint64_t{kRewriteFollowMi
 // the time limit first; this ends the follow should a clock stand still.
 inline constexpr int kMaxPollCycles = static_cast<int>(kRewriteFollowMs / kPollPauseMs) + 1;
 inline constexpr int kBackupNameCount = 10;
+// Room proved for a backup before the drive is touched: the largest plain image.
+inline constexpr std::uint64_t kBackupRoomBytes = kFullImageSize;
 
 // The one rule that differs between the two programs.
 struct VariantRules {
@@ -50,6 +52,8 @@ struct AttemptReport {
   // The hold on the listed drive (NotListed when none was listed); anything
   // but Claimed means no command was sent.
   DeviceClaimResult driveClaim = DeviceClaimResult::NotListed;
+  std::string backupNameTaken;   // the name chosen before, taken meanwhile (the backup went to backupFile)
+  FileError fileError = FileError::None;  // why a file of the attempt could not be used
   int finalPage = NoPage;
   int finalProgress = 0;
   std::string detail;            // why it stopped, for people (English)
@@ -58,10 +62,22 @@ struct AttemptReport {
   Interruption heldInterruption = 0;
 };
 
+// Which CDRWFW series must have a free name when a backup is prepared.
+enum class BackupSeries {
+  OfSource,  // the extension of the source file's row
+  Both,      // .BIN and .KVF: the form is learnt only from the drive (the `backup` command)
+};
+
+// Why a selected, identified file cannot be sent, learnt without the drive:
+// its name does not fit its row, it no longer opens (*openError then says
+// why), or its size does not fit its row's image. Empty when it fits.
+std::string SourceFileMisfit(FileSystem& fs, std::string_view name, int entryIndex, FileError* openError);
+
 class UpdateProcedure {
  public:
   UpdateProcedure(ScsiTransport& transport, UpdateHost& host, VariantRules rules = {});
-  // An attempt still open ends here, and what it held acts at once.
+  // An attempt still open ends here, and what it held acts at once; a backup
+  // file still being prepared is removed.
   ~UpdateProcedure();
   UpdateProcedure(const UpdateProcedure&) = delete;
   UpdateProcedure& operator=(const UpdateProcedure&) = delete;
@@ -79,7 +95,20 @@ class UpdateProcedure {
   // 1 when the drive signalled the end of the rewrite; 0 on any failure.
   int RunFirmwareUpdate();
   // 1 when the backup file has been written completely; 0 otherwise (no file left behind).
+  // Prepares the backup file first when PrepareBackupFile has not.
   int BackUpFirmware();
+  // Proves, without any drive command, that the working directory takes a
+  // backup: a temporary file (CDRWFW00.TMP, or the next free such name) is
+  // created exclusively with kBackupRoomBytes allocated, and `series` has a
+  // free CDRWFW name (for OfSource: backupFileName when still free, else the
+  // first free one, which then replaces it and is pushed to the controls).
+  // 1 with the file held for BackUpFirmware; 0 with lastAttempt.detail, and
+  // lastAttempt.fileError when the file system refused (0 with None: every
+  // name is taken). Nothing is left behind on 0.
+  int PrepareBackupFile(BackupSeries series);
+  // Closes and removes a prepared backup file that was not used.
+  void DiscardBackupFile();
+  bool HoldsBackupFile() const { return backupTemp_ != kNoFile; }
   // Picks the first free CDRWFW00..09 name (or clears the box and shows NoBackupFileName).
   void ChooseBackupFileName();
   // A backup with no source file (the command line's `backup`): after the switch
@@ -96,6 +125,9 @@ class UpdateProcedure {
   // listed drive's address (nullptr when no drive is listed: nothing is sent,
   // UpdateModeFailed), its hold for the attempt, update-mode entry, type-code
   // decision, backup or its notice, update. Returns the page to show.
+  // Before the first drive command the file is checked (SourceFileMisfit:
+  // TypeCodeMismatch) and, with the backup box ticked, the backup prepared
+  // (PrepareBackupFile: the file error is shown, then NoBackupFileName).
   int RunUpdateAttempt(const DriveAddress* listedDrive);
 
   // Addresses the listed drive (nullptr: none is listed) and holds it for the
@@ -145,12 +177,19 @@ class UpdateProcedure {
   // Poll cycles until ten end answers in one, following the phases on the page and the bar.
   int FollowRewrite(const FamilyTraits& traits);
   int Fail(std::string why);
+  // The held backup file, complete and flushed, under a free CDRWFW name of the
+  // source row's series (backupFileName first); then the directory flushed.
+  int PlaceBackupFile();
+  // A drive-free refusal before the switch: the selection, or the backup file.
+  int CheckBeforeTheDrive();
 
   ScsiTransport& transport_;
   UpdateHost& host_;
   VariantRules rules_;
   bool attemptOpen_ = false;
   std::optional<DriveClaim> hold_;
+  FileHandle backupTemp_ = kNoFile;  // the prepared backup file, until it is placed or discarded
+  std::string backupTempName_;
 };
 
 // Why an attempt's drive could not be held, for people (English); names the

@@ -32,6 +32,7 @@ constexpr std::size_t kScsiAddressParts = 4;     // host, channel, target, lun
 constexpr std::size_t kMountInfoDeviceField = 2;  // "major:minor", counted from 0
 constexpr unsigned kHalfWordBits = 32;
 
+constexpr std::string_view kRawIo = "CAP_SYS_RAWIO";
 constexpr std::string_view kGroupAdvice =
     ": add your user to group 'cdrom' (sudo usermod -aG cdrom $USER) and log in again, or run as root";
 
@@ -248,11 +249,17 @@ PassThroughResult LinuxPlatform::PassThrough(DeviceHandle dev, std::span<std::ui
   }
   if (rc < 0) {
     // The kernel filters vendor opcodes on block nodes for unprivileged callers.
-    if (rc == -EPERM && dev == lastFd_ && lastFdIsCdrom_ && accessProblem_.empty()) {
-      accessProblem_ = "the kernel refuses vendor commands to " + lastPath_ +
-                       " without CAP_SYS_RAWIO; give your user read-write access to the drive's SCSI "
-                       "generic node (/dev/sg*)";
-      accessProblem_ += kGroupAdvice;
+    // Said first, before any earlier open failure (which then tells why the
+    // generic node was not used): this is what kept the command from the drive.
+    if (rc == -EPERM && dev == lastFd_ && lastFdIsCdrom_ && accessProblem_.find(kRawIo) == std::string::npos) {
+      std::string refusal = "the kernel refuses vendor commands to " + lastPath_ + " without ";
+      refusal += kRawIo;
+      if (accessProblem_.empty()) {
+        accessProblem_ = refusal + "; give your user read-write access to the drive's SCSI generic node (/dev/sg*)";
+        accessProblem_ += kGroupAdvice;
+      } else {
+        accessProblem_ = refusal + ", and " + accessProblem_;
+      }
     }
     return PassThroughResult::Failed;
   }

@@ -1,6 +1,9 @@
 // The working directory on a POSIX system: the native file system of the
 // POSIX backends (MakeNativeFileSystem). Every name is resolved against one
 // directory descriptor, so a later chdir of the process cannot redirect it.
+// That descriptor is a path descriptor: it opens whatever the directory's own
+// permissions, so a directory the user may not search reports "permission
+// denied" on every name rather than failing as a whole.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,8 +33,9 @@ FileError ErrorFromErrno(int e) {
       return FileError::NotFound;
     case EACCES:
     case EPERM:
-    case EROFS:
       return FileError::AccessDenied;
+    case EROFS:
+      return FileError::ReadOnly;
     case EISDIR:
       return FileError::NotRegular;
     case EEXIST:
@@ -39,6 +43,7 @@ FileError ErrorFromErrno(int e) {
       return FileError::Exists;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
       return FileError::NoSpace;
     default:
       return FileError::Io;
@@ -52,7 +57,8 @@ void SetError(FileError* err, FileError value) {
 class PosixFileSystem final : public FileSystem {
  public:
   explicit PosixFileSystem(const std::string& workingDirectory)
-      : dirFd_(::open(workingDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+      : dirFd_(::open(workingDirectory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
+        dirError_(dirFd_ < 0 ? ErrorFromErrno(errno) : FileError::None) {}
 
   ~PosixFileSystem() override {
     for (int fd : open_) ::close(fd);
@@ -68,6 +74,7 @@ class PosixFileSystem final : public FileSystem {
       SetError(err, FileError::NotFound);
       return kNoFile;
     }
+    if (!DirectoryUsable(err)) return kNoFile;
     // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below.
     const int fd = ::openat(dirFd_, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -126,6 +133,7 @@ class PosixFileSystem final : public FileSystem {
       SetError(err, FileError::NotFound);
       return kNoFile;
     }
+    if (!DirectoryUsable(err)) return kNoFile;
     const int fd =
         ::openat(dirFd_, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kCreateMode);
     if (fd < 0) {
@@ -166,7 +174,10 @@ class PosixFileSystem final : public FileSystem {
       return false;
     }
     FileError result = FileError::None;
-    if (::fsync(h) != 0) result = ErrorFromErrno(errno);
+    // Room reserved beyond the last byte written is given back.
+    const off_t end = ::lseek(h, 0, SEEK_CUR);
+    if (end < 0 || ::ftruncate(h, end) != 0) result = ErrorFromErrno(errno);
+    if (::fsync(h) != 0 && result == FileError::None) result = ErrorFromErrno(errno);
     // The descriptor is gone after close() even when it reports an error: never retry.
     if (::close(h) != 0 && result == FileError::None) result = ErrorFromErrno(errno);
     SetError(err, result);
@@ -180,8 +191,13 @@ class PosixFileSystem final : public FileSystem {
 
   bool Exists(std::string_view name) override {
     const std::string path(name);
+    if (path.empty()) return false;
+    // lstat of the entry itself: a link is never followed and nothing is opened,
+    // so a FIFO or a device node under the name is never disturbed.
     struct stat st {};
-    return !path.empty() && ::fstatat(dirFd_, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (::fstatat(dirFd_, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    // Only a name that is certainly free counts as free.
+    return errno != ENOENT;
   }
 
   bool RenameNoReplace(std::string_view from, std::string_view to, FileError* err) override {
@@ -210,7 +226,8 @@ class PosixFileSystem final : public FileSystem {
       return false;
     }
     // No hard links either: a plain rename, safe while nothing else creates the name.
-    if (Exists(to)) {
+    struct stat st {};
+    if (::fstatat(dirFd_, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
       SetError(err, FileError::Exists);
       return false;
     }
@@ -220,6 +237,37 @@ class PosixFileSystem final : public FileSystem {
     }
     SetError(err, FileError::None);
     return true;
+  }
+
+  bool Reserve(FileHandle h, std::uint64_t bytes, FileError* err) override {
+    if (!IsOpen(h)) {
+      SetError(err, FileError::Io);
+      return false;
+    }
+    // The blocks are allocated now (glibc writes zeros where the file system
+    // cannot allocate otherwise); the write position stays at the start.
+    const int rc = ::posix_fallocate(h, 0, static_cast<off_t>(bytes));
+    if (rc != 0) {
+      SetError(err, ErrorFromErrno(rc));
+      return false;
+    }
+    SetError(err, FileError::None);
+    return true;
+  }
+
+  bool SyncDirectory(FileError* err) override {
+    if (!DirectoryUsable(err)) return false;
+    // A path descriptor cannot be flushed: the directory itself is opened for that.
+    const int fd = ::openat(dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      SetError(err, ErrorFromErrno(errno));
+      return false;
+    }
+    FileError result = FileError::None;
+    if (::fsync(fd) != 0) result = ErrorFromErrno(errno);
+    ::close(fd);
+    SetError(err, result);
+    return result == FileError::None;
   }
 
   std::vector<std::string> ListRegularFiles(std::string_view pattern) override {
@@ -248,7 +296,15 @@ class PosixFileSystem final : public FileSystem {
  private:
   bool IsOpen(FileHandle h) const { return open_.count(h) != 0; }
 
+  // A working directory that did not open reports why, not a bad descriptor.
+  bool DirectoryUsable(FileError* err) const {
+    if (dirFd_ >= 0) return true;
+    SetError(err, dirError_);
+    return false;
+  }
+
   int dirFd_;
+  FileError dirError_;
   std::set<int> open_;  // only these are ever closed or read
 };
 

@@ -1,7 +1,9 @@
 // The working directory through the Win32 file calls, which every Windows
 // from 95 and NT 4 on has. The directory's full path is fixed when the file
 // system is made, so a later change of the process's current directory does
-// not move it.
+// not move it. The contract is the POSIX backend's: a name is taken when any
+// entry of that name exists (links not followed), files are created only new,
+// room is reserved before a backup is written, and a rename never replaces.
 
 #include "platform/win32/windows_shim.h"
 
@@ -34,8 +36,9 @@ FileError ErrorFromWin32(DWORD e) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
       return FileError::AccessDenied;
+    case ERROR_WRITE_PROTECT:
+      return FileError::ReadOnly;
     case ERROR_DIRECTORY:
       return FileError::NotRegular;
     case ERROR_FILE_EXISTS:
@@ -64,6 +67,35 @@ bool IsNtFamily() {
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof(info);
   return ::GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+// Free bytes for this user on the volume that holds `directory`, or -1 when the
+// system cannot tell. GetDiskFreeSpaceExA (Windows 95 OSR2 and NT 4 on) is
+// looked up at run time; before it, GetDiskFreeSpaceA, which takes the root of
+// a drive and counts at most 2 GiB, which is plenty here.
+std::int64_t FreeBytesFor(const std::string& directory) {
+  using FreeSpaceEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  const FARPROC entry = kernel != nullptr ? ::GetProcAddress(kernel, "GetDiskFreeSpaceExA") : nullptr;
+  if (entry != nullptr) {
+    const auto freeSpaceEx = reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void (*)()>(entry));
+    std::string path = directory;
+    if (!path.empty() && !IsSeparator(path.back())) path += kSeparator;
+    ULARGE_INTEGER available{};
+    if (freeSpaceEx(path.c_str(), &available, nullptr, nullptr)) {
+      return static_cast<std::int64_t>(available.QuadPart);
+    }
+  }
+  if (directory.size() < 2 || directory[1] != ':') return -1;  // a share: nothing older to ask
+  const std::string root = directory.substr(0, 2) + kSeparator;
+  DWORD sectorsPerCluster = 0;
+  DWORD bytesPerSector = 0;
+  DWORD freeClusters = 0;
+  DWORD totalClusters = 0;
+  if (!::GetDiskFreeSpaceA(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
+    return -1;
+  }
+  return static_cast<std::int64_t>(std::uint64_t{sectorsPerCluster} * bytesPerSector * freeClusters);
 }
 
 std::string FullPath(const std::string& directory) {
@@ -205,7 +237,9 @@ class Win32FileSystem final : public FileSystem {
       return false;
     }
     FileError result = FileError::None;
-    if (!::FlushFileBuffers(h)) result = ErrorFromWin32(::GetLastError());
+    // Room reserved beyond the last byte written is given back.
+    if (!::SetEndOfFile(h)) result = ErrorFromWin32(::GetLastError());
+    if (!::FlushFileBuffers(h) && result == FileError::None) result = ErrorFromWin32(::GetLastError());
     // The handle is gone after CloseHandle even when it reports an error: never retry.
     if (!::CloseHandle(h) && result == FileError::None) result = ErrorFromWin32(::GetLastError());
     SetError(err, result);
@@ -234,6 +268,38 @@ class Win32FileSystem final : public FileSystem {
       SetError(err, ErrorFromWin32(::GetLastError()));
       return false;
     }
+    SetError(err, FileError::None);
+    return true;
+  }
+
+  bool Reserve(FileHandle fh, std::uint64_t bytes, FileError* err) override {
+    const HANDLE h = HandleOf(fh);
+    if (h == nullptr) {
+      SetError(err, FileError::Io);
+      return false;
+    }
+    const std::int64_t room = FreeBytesFor(directory_);
+    if (room >= 0 && static_cast<std::uint64_t>(room) < bytes) {
+      SetError(err, FileError::NoSpace);
+      return false;
+    }
+    // Setting the end allocates the clusters; writing then starts at the beginning again.
+    if (!Seek(h, bytes) || !::SetEndOfFile(h)) {
+      SetError(err, ErrorFromWin32(::GetLastError()));
+      Seek(h, 0);
+      return false;
+    }
+    if (!Seek(h, 0)) {
+      SetError(err, ErrorFromWin32(::GetLastError()));
+      return false;
+    }
+    SetError(err, FileError::None);
+    return true;
+  }
+
+  // Not on Windows: this backend flushes files only, and the entry MoveFileA
+  // made is written out by the system in its own time.
+  bool SyncDirectory(FileError* err) override {
     SetError(err, FileError::None);
     return true;
   }

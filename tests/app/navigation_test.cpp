@@ -226,9 +226,11 @@ TEST_F(AppTest, FailedRewriteAllowsOnlyBackAndClose) {
   EXPECT_FALSE(W().Click(kIdNextButton));
 }
 
+// A backup read that fails after the switch (what the directory cannot take
+// is known before it).
 TEST_F(AppTest, FailedBackupLeavesOnlyClose) {
   WriteSamples();
-  MakeMachine("disk-full");
+  MakeMachine("default,fault=e3:5:short:8192");
   Start();
   Choose(0, kCw7240);
   const std::vector<std::uint8_t> installed = FlashOf(0);
@@ -248,6 +250,28 @@ TEST_F(AppTest, FailedBackupLeavesOnlyClose) {
   EXPECT_EQ(FilesInDir().size(), 4u);  // no partial backup left behind
   EXPECT_TRUE(W().PressEscape());
   EXPECT_TRUE(W().IsModalEnded());
+}
+
+// A working directory that takes no backup is found out on Start, before the
+// drive hears anything: the file-error box names the reason, then the
+// NoBackupFileName page leads back to the selection.
+TEST_F(AppTest, DirectoryWithoutRoomForABackupIsToldBeforeTheDriveIsTouched) {
+  WriteSamples();
+  MakeMachine("disk-full");
+  Start();
+  Choose(0, kCw7240);
+  ASSERT_TRUE(W().Click(kIdBackupCheck));
+  const std::size_t commands = machine_->GetTrace().size();
+  ws_.ClearMessageBoxes();
+  NextAndStart();
+
+  ASSERT_EQ(ws_.MessageBoxes().size(), 1u);
+  EXPECT_NE(ws_.MessageBoxes()[0].text.find("(disk full)"), std::string::npos) << ws_.MessageBoxes()[0].text;
+  EXPECT_EQ(dlg_->page, NoBackupFileName);
+  EXPECT_EQ(machine_->GetTrace().size(), commands) << "the drive heard a command";
+  EXPECT_EQ(FilesInDir().size(), 4u) << "no temporary file is left";
+  ASSERT_TRUE(W().Click(kIdNextButton));
+  EXPECT_EQ(dlg_->page, SelectDriveAndFile);
 }
 
 TEST_F(AppTest, BackupNotPossibleIsToldOnceAndTheUpdateRuns) {

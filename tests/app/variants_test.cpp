@@ -77,9 +77,10 @@ TEST_F(VariantsTest, SourceFileGoneBeforeStartShowsTheFileError) {
   // The framework's text, although English is the language in force.
   EXPECT_EQ(ws_.MessageBoxes()[0].text, "CW724132.KVF が見つかりませんでした。");
   EXPECT_EQ(ws_.MessageBoxes()[0].icon, ui::MessageBoxIcon::Exclamation);
-  EXPECT_EQ(dlg_->page, Failed);
-  EXPECT_EQ(machine_->GetTrace().Count(0xE2), 0u);
-  EXPECT_TRUE(W().IsEnabled(kIdCloseButton));
+  // Found out before the drive heard anything: refused as a wrong selection is.
+  EXPECT_EQ(dlg_->page, TypeCodeMismatch);
+  EXPECT_EQ(VendorCommandsTo(0), 0u);
+  EXPECT_TRUE(W().IsEnabled(kIdBackButton));
 }
 
 TEST_F(VariantsTest, EveryRefreshRepaintsAtOnceAndKeepsTheProgress) {

@@ -176,9 +176,32 @@ TEST_F(CliTest, BackupFailuresLeaveNoFile) {
   EXPECT_EQ(altRead.status, kExitBackupFailed);
   EXPECT_TRUE(Contains(altRead.err, "no backup is possible"));
   EXPECT_FALSE(Contains(altRead.out + altRead.err, "I continue the updating"));
-  const CliRun full = Run({"--simulate=disk-full", "backup", "--drive", "1"});
+  // What the working directory cannot take is known before the switch: the
+  // drive hears nothing but discovery and stays in normal operation. The form
+  // (and so the series) is learnt only after the switch, so both series need a
+  // free name, and the directory room for a whole image.
+  constexpr std::size_t kDiscoveryProbes = 10;
+  const CliRun full = Run({"--simulate=disk-full", "--trace", "backup", "--drive", "1"});
   EXPECT_EQ(full.status, kExitBackupFailed);
+  EXPECT_TRUE(Contains(full.err, "disk full")) << full.err;
+  EXPECT_TRUE(Contains(full.out, "The drive was not touched.")) << full.out;
+  EXPECT_EQ(TracedOpcodes(full.err), std::vector<int>(kDiscoveryProbes, 0x12));
+  EXPECT_FALSE(machine->Drive(0).InUpdateMode());
   EXPECT_TRUE(Files().empty()) << Files().front();
+  const CliRun readOnly = Run({"--simulate=default,create-fails=read-only", "backup", "--drive", "1"});
+  EXPECT_EQ(readOnly.status, kExitBackupFailed);
+  EXPECT_TRUE(Contains(readOnly.err, "read-only file system")) << readOnly.err;
+  EXPECT_FALSE(machine->Drive(0).InUpdateMode());
+  for (const char* series : {".BIN", ".KVF"}) {
+    for (int n = 0; n < 10; ++n) WriteBytes("CDRWFW0" + std::to_string(n) + series, {1});
+    const CliRun taken = Run({"--simulate", "--trace", "backup", "--drive", "1"});
+    EXPECT_EQ(taken.status, kExitBackupFailed) << series;
+    EXPECT_TRUE(Contains(taken.err, std::string("CDRWFW09") + series)) << taken.err;
+    EXPECT_EQ(TracedOpcodes(taken.err), std::vector<int>(kDiscoveryProbes, 0x12)) << series;
+    EXPECT_FALSE(machine->Drive(0).InUpdateMode()) << series;
+    for (int n = 0; n < 10; ++n) std::filesystem::remove(dir() / ("CDRWFW0" + std::to_string(n) + series));
+  }
+  EXPECT_TRUE(Files().empty()) << "no temporary file is left: " << Files().front();
   const CliRun noDrive = Run({"--simulate", "backup", "--drive", "9"});
   EXPECT_EQ(noDrive.status, kExitNoSuchDriveOrFile);
 }
@@ -230,6 +253,27 @@ TEST_F(CliTest, ADriveThatIsNoLongerTheListedOneGetsNoCommand) {
   EXPECT_EQ(Run({"--simulate", "backup", "--drive", "1"}).status, kExitOk);
   EXPECT_EQ(machine->ClaimCount(), 1);
   EXPECT_EQ(machine->ClaimedDevice(), "");
+}
+
+// make-samples never replaces a file: with any sample name taken it writes
+// nothing and names what is there.
+TEST_F(CliTest, MakeSamplesRefusesWhenASampleNameExists) {
+  const std::vector<std::uint8_t> mine{'m', 'i', 'n', 'e'};
+  WriteBytes(Sample(1), mine);
+  std::filesystem::create_directory(dir() / sim::kMisfitFileName);
+  const CliRun refused = Run({"make-samples", "."});
+  EXPECT_EQ(refused.status, kExitNoSuchDriveOrFile);
+  EXPECT_TRUE(Contains(refused.err, Sample(1))) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, sim::kMisfitFileName)) << refused.err;
+  EXPECT_FALSE(Contains(refused.err, Sample(0))) << refused.err;
+  EXPECT_EQ(ReadBytes(Sample(1)), mine);
+  EXPECT_EQ(Files().size(), 2u) << "nothing was written";
+
+  std::filesystem::remove(dir() / Sample(1));
+  std::filesystem::remove(dir() / sim::kMisfitFileName);
+  const CliRun made = Run({"make-samples", "."});
+  ASSERT_EQ(made.status, kExitOk) << made.err;
+  EXPECT_EQ(Files().size(), sim::DefaultDrives().size() + 1);
 }
 
 TEST_F(CliTest, ConvertGoesBothWaysByTheExtensions) {

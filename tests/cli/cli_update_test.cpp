@@ -104,6 +104,7 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
     bool backup;
     int status;
     int page;
+    const char* reason = "";  // on standard error
   };
   const Case cases[] = {
       {"no-update-mode", 0, false, kExitNoUpdateMode, UpdateModeFailed},
@@ -113,7 +114,10 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
       {"short-read", 0, false, kExitNoUpdateMode, UpdateModeFailed},
       {"default,fault=e3:5:short:8192", 0, true, kExitBackupFailed, BackupFailed},
       {"default,fault=e3:65:check:3/11/00", 0, true, kExitBackupFailed, BackupFailed},
-      {"disk-full", 0, true, kExitBackupFailed, BackupFailed},
+      // No room for the backup: known before the drive hears anything.
+      {"disk-full", 0, true, kExitBackupFailed, NoBackupFileName, "disk full"},
+      {"default,create-fails=denied", 0, true, kExitBackupFailed, NoBackupFileName, "permission denied"},
+      {"default,create-fails=read-only", 0, true, kExitBackupFailed, NoBackupFileName, "read-only file system"},
       {"aspi,fault=e3@0:2:short:8192", 0, true, kExitBackupFailed, BackupFailed},
       {"aspi,fault=e3@0:1:short:8192", 0, true, kExitNoUpdateMode, UpdateModeFailed},
       {"default,swap=0:1", 0, true, kExitNoUpdateMode, UpdateModeFailed},
@@ -137,6 +141,13 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
       // No half-written backup, and the drive was never sent an image.
       EXPECT_FALSE(Exists("CDRWFW00.KVF")) << c.scenario;
       EXPECT_TRUE(machine->Drive(0).Received().empty()) << c.scenario;
+      EXPECT_TRUE(Files().size() == sim::DefaultDrives().size() + 1) << c.scenario << ": " << Files().back();
+    }
+    if (c.page == NoBackupFileName) {
+      // Known before the switch; the reason is told.
+      EXPECT_FALSE(machine->Drive(0).InUpdateMode()) << c.scenario;
+      EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 0) << c.scenario;
+      EXPECT_TRUE(Contains(run.err, c.reason)) << c.scenario << "\n" << run.err;
     }
   }
 }
@@ -164,14 +175,19 @@ TEST_F(UpdateCommand, FilesThatCannotBeSentNeverReachTheDrive) {
   const std::vector<int> ops = TracedOpcodes(unknown.err);
   EXPECT_EQ(ops, std::vector<int>(kDiscoveryProbes, 0x12));  // discovery only
 
-  // A packed-family file under a .BIN name, and a plain one under .kvf, would fail to load.
+  // A packed-family file under a .BIN name, and a plain one under .kvf, would
+  // fail to load; so would a plain image of another length. All are refused as
+  // a type-code refusal is, while the drive is untouched.
   std::filesystem::copy_file(dir() / Sample(0), dir() / "PACKED.BIN");
   std::filesystem::copy_file(dir() / Sample(1), dir() / "PLAIN.kvf");
-  for (const char* misnamed : {"PACKED.BIN", "PLAIN.kvf"}) {
-    const CliRun run = Run({"--simulate", "--trace", "update", misnamed, "--drive", "1", "--yes"});
-    EXPECT_EQ(run.status, kExitUpdateFailed) << misnamed;
+  std::vector<std::uint8_t> cut = ReadBytes(Sample(1));
+  cut.resize(cut.size() / 2);
+  WriteBytes("CUT.BIN", cut);
+  for (const char* misfit : {"PACKED.BIN", "PLAIN.kvf", "CUT.BIN"}) {
+    const CliRun run = Run({"--simulate", "--trace", "update", misfit, "--drive", "1", "--yes"});
+    EXPECT_EQ(run.status, kExitTypeCodeRefused) << misfit << "\n" << run.err;
     EXPECT_TRUE(Contains(run.err, "the drive was not touched")) << run.err;
-    EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(kDiscoveryProbes, 0x12)) << misnamed;
+    EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(kDiscoveryProbes, 0x12)) << misfit;
   }
 
   const CliRun missing = Run({"--simulate", "update", "NOSUCH.BIN", "--drive", "1", "--yes"});
@@ -203,8 +219,21 @@ TEST_F(UpdateCommand, BackupNotPossibleIsToldAndTheUpdateGoesOn) {
   const CliRun run = Run({"--simulate=alt-read", "update", Sample(0), "--drive", "1", "--backup", "--yes"});
   EXPECT_EQ(run.status, kExitOk) << run.err;
   EXPECT_TRUE(Contains(run.out, "I could not back up the F/W in selected model. I continue the updating."));
+  // No backup file is named: none was written, and the text says why.
+  EXPECT_FALSE(Contains(run.out + run.err, "CDRWFW")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "No backup was written: the drive does not let its firmware be read back")) << run.out;
+  EXPECT_TRUE(Files().size() == sim::DefaultDrives().size() + 1) << "no temporary file is left";
   EXPECT_FALSE(Exists("CDRWFW00.KVF"));
   EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 1);
+}
+
+// A backup name taken between the check and the end of the backup: the next
+// free one is used and the operator is told which.
+TEST_F(UpdateCommand, BackupNameTakenMeanwhileIsToldWithTheNameUsed) {
+  const CliRun text = Run({"--simulate=default,rename-taken=1", "update", Sample(1), "--drive", "2", "--backup", "--yes"});
+  ASSERT_EQ(text.status, kExitOk) << text.err;
+  EXPECT_TRUE(Contains(text.out, "Backup written to CDRWFW01.BIN (CDRWFW00.BIN was taken meanwhile)")) << text.out;
+  EXPECT_EQ(ReadBytes("CDRWFW01.BIN").size(), kFullImageSize);
 }
 
 TEST_F(UpdateCommand, AsksOnATerminalAndRequiresYesWithoutOne) {

@@ -215,12 +215,28 @@ TEST(FileExtension, TextAfterTheFirstFullStop) {
   EXPECT_FALSE(NameFitsRow("new.v2.kvf", 7));
   EXPECT_TRUE(NameFitsRow("new.v2.kvf", kRowQdx50));
   EXPECT_FALSE(NameFitsRow("NEW.KVF", kRowQdx50));
+  // Only the base name counts: a directory part with or without full stops does not.
+  EXPECT_EQ(FileExtension("./CW7240V132.KVF"), "KVF");
+  EXPECT_EQ(FileExtension("fw.d/NEW.BIN"), "BIN");
+  EXPECT_EQ(FileExtension("fw.d\\NEW"), "NEW");
+  EXPECT_TRUE(NameFitsRow("./NEW.kvf", 7));
+  EXPECT_TRUE(NameFitsRow("fw.kvf/NEW.BIN", kRowQdx50));
+}
+
+// Plain and byte-keyed files are exactly the image; a packed one up to 1 MiB.
+TEST(FileExtension, SizeFitsRowByTheRowsForm) {
+  EXPECT_TRUE(SizeFitsRow(PlainImageSize(4), kRowQdx50));
+  EXPECT_FALSE(SizeFitsRow(PlainImageSize(4) - 1, kRowQdx50));
+  EXPECT_FALSE(SizeFitsRow(PlainImageSize(5) / 2, kRowQdx55));
+  EXPECT_TRUE(SizeFitsRow(1, kRowQdx71));
+  EXPECT_FALSE(SizeFitsRow(kFullImageSize + 1, kRowQdx71));
 }
 
 TEST(FileExtension, ConvertsRuleTakesTheTextAfterTheLastFullStopOfTheBaseName) {
   EXPECT_EQ(LastExtension("a.v2.KVF"), "kvf");  // where the loader sees "v2.KVF"
   EXPECT_EQ(LastExtension("dir.d/FW.Bin"), "bin");
   EXPECT_EQ(LastExtension("dir.d/FW"), "");
+  EXPECT_EQ(LastExtension("dir.d\\FW"), "");
   EXPECT_EQ(LastExtension("kvf"), "");  // no full stop, no extension
   EXPECT_EQ(LastExtension("name."), "");
 }

@@ -206,6 +206,22 @@ TEST_F(LinuxPlatformTest, FilteredVendorCommandsOnABlockNodeAreExplained) {
   EXPECT_NE(p.AccessProblem().find(Dev("sr1")), std::string::npos);
 }
 
+// The generic node would not open, so the block node was used and the kernel
+// filtered the command there: both are said, the refusal first.
+TEST_F(LinuxPlatformTest, FilteredVendorCommandsAfterARefusedGenericNodeSayBoth) {
+  p.denied = {Dev("sg1")};
+  p.sgIo = [](sg_io_hdr_t&) { return -EPERM; };
+  ScsiTransport t(p);
+  t.mode = TransportMode::CdromDevice;
+  t.address.deviceNumber = 0;  // sr0, whose generic node sg1 is refused
+  EXPECT_EQ(EnterUpdateMode(t, 1), 0);
+  const std::string msg = p.AccessProblem();
+  EXPECT_EQ(msg.find("the kernel refuses vendor commands to " + Dev("sr0") + " without CAP_SYS_RAWIO"), 0u) << msg;
+  EXPECT_NE(msg.find("cannot open " + Dev("sg1") + " (permission denied)"), std::string::npos) << msg;
+  EXPECT_EQ(EnterUpdateMode(t, 1), 0);
+  EXPECT_EQ(p.AccessProblem(), msg) << "said once";
+}
+
 TEST_F(LinuxPlatformTest, CommandsRunEndToEndThroughTheTransport) {
   // The scripted SG_IO delivers 20 bytes of INQUIRY and reports the residual.
   std::vector<sg_io_hdr_t> seen;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <pwd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -121,6 +124,50 @@ TEST_F(PosixFilesTest, CreateExclusiveDoesNotFollowLinks) {
   EXPECT_EQ(files_->CreateExclusive("CDRWFW02.KVF", &err), kNoFile);
   EXPECT_EQ(err, FileError::Exists);
   EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(PosixFilesTest, ReservedRoomIsGivenBackAfterTheLastByteWritten) {
+  FileError err = FileError::Io;
+  const FileHandle h = files_->CreateExclusive("CDRWFW00.TMP", &err);
+  ASSERT_NE(h, kNoFile);
+  ASSERT_TRUE(files_->Reserve(h, 1 << 20, &err));
+  EXPECT_EQ(fs::file_size(dir_ / "CDRWFW00.TMP"), 1u << 20) << "allocated before anything is written";
+  const std::vector<std::uint8_t> data(3000, 0xA5);
+  EXPECT_TRUE(files_->WriteAll(h, data, &err));
+  EXPECT_TRUE(files_->SyncAndClose(h, &err));
+  EXPECT_EQ(ReadFile("CDRWFW00.TMP"), data);
+  EXPECT_TRUE(files_->SyncDirectory(&err));
+}
+
+// A directory the user may neither read nor search: every name in it is
+// "permission denied", never an input/output error. Run in a child as an
+// ordinary user when the tests run as root, who may search anything.
+TEST_F(PosixFilesTest, DirectoryWithoutSearchPermissionIsPermissionDenied) {
+  const fs::path locked = dir_ / "locked";
+  fs::create_directory(locked);
+  std::ofstream(locked / "fw.bin") << "x";
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0) {
+      const passwd* nobody = ::getpwnam("nobody");
+      if (nobody == nullptr || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) ::_exit(2);
+    }
+    const auto in = MakeNativeFileSystem(locked.string());
+    FileError err = FileError::None;
+    const bool refused = in->OpenRead("fw.bin", &err) == kNoFile && err == FileError::AccessDenied &&
+                         in->CreateExclusive("CDRWFW00.TMP", &err) == kNoFile && err == FileError::AccessDenied &&
+                         std::string(FileErrorText(err)) == "permission denied" && in->Exists("CDRWFW00.BIN");
+    ::_exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  fs::permissions(locked, fs::perms::owner_all);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 2) << "no ordinary user to test as";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a name in the unsearchable directory was not \"permission denied\"";
 }
 
 TEST_F(PosixFilesTest, HandlesItDidNotOpenAreRefused) {

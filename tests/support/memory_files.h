@@ -64,6 +64,11 @@ class MemoryFileSystem : public FileSystem {
     *err = FileError::AccessDenied;
     return false;
   }
+  bool Reserve(FileHandle, std::uint64_t, FileError* err) override {
+    *err = FileError::Io;
+    return false;
+  }
+  bool SyncDirectory(FileError*) override { return true; }
   std::vector<std::string> ListRegularFiles(std::string_view pattern) override {
     std::vector<std::string> names;
     for (const auto& [name, data] : files) {

@@ -28,6 +28,43 @@ TEST(UpdateModeEntry, DriveThatStaysInNormalModeFailsAfterTwoPausedRequests) {
   EXPECT_EQ(rig.host.closeAllowed, 0);
 }
 
+// Update-mode requests the system itself refused (no sense: they never reached
+// the drive, as when the kernel filters vendor opcodes) end with the
+// platform's reason and remedy, not only "not a known loader"; a drive that
+// answers with sense gets no such remark.
+TEST(UpdateModeEntry, RequestsTheSystemRefusedNameTheAccessProblem) {
+  constexpr const char* kProblem = "the kernel refuses vendor commands to /dev/sr0 without CAP_SYS_RAWIO";
+  class Filtered final : public ForwardingPlatform {
+   public:
+    using ForwardingPlatform::ForwardingPlatform;
+    std::string AccessProblem() override { return kProblem; }
+  };
+  struct Case {
+    sim::FaultKind kind;
+    bool told;
+  };
+  for (const Case& c : {Case{sim::FaultKind::Fail, true}, Case{sim::FaultKind::Check, false}}) {
+    Rig rig(6, "QDX70");
+    Filtered platform(*rig.platform);
+    rig.proc.reset();
+    rig.transport = std::make_unique<ScsiTransport>(platform);
+    TransportMessage message;
+    ASSERT_TRUE(rig.transport->SelectTransport(&message)) << message.text;
+    rig.proc = std::make_unique<UpdateProcedure>(*rig.transport, rig.host);
+    rig.SelectNewerFile(6, "QDX70");
+    sim::FaultRule refused{0xE4, sim::kAnyDrive, 1};
+    refused.onward = true;
+    refused.kind = c.kind;
+    rig.machine->AddFault(refused);
+    EXPECT_EQ(rig.Attempt(), UpdateModeFailed);
+    const std::string detail = rig.proc->lastAttempt.detail;
+    EXPECT_NE(detail.find("not a known loader"), std::string::npos) << detail;
+    EXPECT_EQ(detail.find(kProblem) != std::string::npos, c.told) << detail;
+    rig.proc.reset();
+    rig.transport.reset();
+  }
+}
+
 TEST(UpdateModeEntry, BlankFlashKeepsLoaderFamilyAndAcceptsAnyIdentifiedFile) {
   Rig rig(6, "QDX70");
   std::ranges::fill(rig.drive->MutableFlash(), std::uint8_t{0xFF});
@@ -153,6 +190,62 @@ TEST(TypeCodeDecision, SelectionThatIsNotTheIdentifiedFileIsRefusedBeforeAnythin
   rig.Select(good);
   EXPECT_EQ(rig.Attempt(), Completed);
 }
+
+// What the load would refuse after the switch is refused before it, as a
+// type-code refusal: the drive hears nothing and stays in normal operation.
+struct EarlyCase {
+  const char* what;
+  int family;        // of the drive and the file
+  const char* code;
+  const char* name;  // the file's name as selected
+  std::size_t size;  // the file is cut or padded to this many bytes (0: as encoded)
+  int page;
+  const char* detail;  // part of lastAttempt.detail
+};
+void PrintTo(const EarlyCase& c, std::ostream* os) { *os << c.what; }
+
+class EarlyRefusal : public ::testing::TestWithParam<EarlyCase> {};
+
+TEST_P(EarlyRefusal, EndsBeforeTheDriveHearsAnything) {
+  const EarlyCase& c = GetParam();
+  Rig rig(c.family, c.code);
+  const std::string written = rig.SelectNewerFile(c.family, c.code, std::string(c.name).substr(c.name[0] == '.' ? 2 : 0));
+  if (c.size != 0) {
+    std::vector<std::uint8_t> bytes = rig.ReadFile(written);
+    bytes.resize(c.size, 0xFF);
+    rig.WriteFile(written, bytes);
+  }
+  rig.Select(c.name);
+  ASSERT_TRUE(rig.proc->selectionIdentified) << "identification is not what is tested here";
+  const int page = rig.Attempt();
+  EXPECT_EQ(page, c.page) << rig.proc->lastAttempt.detail;
+  EXPECT_NE(rig.proc->lastAttempt.detail.find(c.detail), std::string::npos) << rig.proc->lastAttempt.detail;
+  if (page == TypeCodeMismatch) {
+    EXPECT_EQ(rig.machine->GetTrace().size(), 0u);
+    EXPECT_FALSE(rig.drive->InUpdateMode());
+    EXPECT_EQ(rig.host.started, 0);
+  } else {
+    EXPECT_TRUE(rig.FlashIs(rig.newer));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EarlyRefusal,
+    ::testing::Values(
+        EarlyCase{"plain file cut short", 4, "QDX50", "NEWFW.BIN", 0x80000, TypeCodeMismatch, "524288 bytes"},
+        EarlyCase{"plain file too long", 2, "QDX4", "NEWFW.BIN", 0x90000, TypeCodeMismatch, "589824 bytes"},
+        EarlyCase{"byte-keyed file cut short", 5, "QDX55", "NEWFW.KVF", 0xFF000, TypeCodeMismatch, "1044480 bytes"},
+        EarlyCase{"packed file named .BIN", 6, "QDX70", "PACKED.BIN", 0, TypeCodeMismatch, "must be named .KVF"},
+        EarlyCase{"plain file named .kvf", 4, "QDX50", "PLAIN.kvf", 0, TypeCodeMismatch, "must not be named .KVF"},
+        // The extension is the base name's: a directory part does not hide it.
+        EarlyCase{"packed file by a path", 6, "QDX70", "./PATHFW.KVF", 0, Completed, ""}),
+    [](const ::testing::TestParamInfo<EarlyCase>& param) {
+      std::string n = param.param.what;
+      std::ranges::replace(n, ' ', '_');
+      std::ranges::replace(n, '-', '_');
+      std::erase(n, '.');
+      return n;
+    });
 
 TEST(UpdateAttempt, OnlyTheListedDriveAsItWasListedHearsACommand) {
   Rig rig(4, "QDX50");

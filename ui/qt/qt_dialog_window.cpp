@@ -47,6 +47,14 @@ QString ToQString(std::string_view s) { return QString::fromUtf8(s.data(), stati
 
 std::string ToUtf8(const QString& s) { return s.toUtf8().toStdString(); }
 
+// A combo box item keeps the program's bytes as its data: a file name that is
+// not UTF-8 is shown with replacement characters but given back unchanged.
+constexpr int kItemBytesRole = Qt::UserRole;
+std::string ItemBytes(const QComboBox& combo, int index) {
+  const QByteArray bytes = combo.itemData(index, kItemBytesRole).toByteArray();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
 // Multi-line edits break only at "\r\n"; Qt's documents break at '\n'.
 QString ToDocumentText(std::string_view s) {
   QString text = ToQString(s);
@@ -546,7 +554,7 @@ void QtDialogWindow::SetText(int id, std::string_view text) {
   } else if (c->combo != nullptr) {
     // A drop-down list has no text of its own: the text picks an item, silently.
     for (int i = 0; i < c->combo->count(); ++i) {
-      if (CompareNoCase(ToUtf8(c->combo->itemText(i)), text) == 0) {
+      if (CompareNoCase(ItemBytes(*c->combo, i), text) == 0) {
         c->combo->setCurrentIndex(i);
         break;
       }
@@ -568,7 +576,9 @@ std::string QtDialogWindow::Text(int id) {
     text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     return ToUtf8(text);
   }
-  if (c->combo != nullptr) return c->combo->currentIndex() >= 0 ? ToUtf8(c->combo->currentText()) : std::string();
+  if (c->combo != nullptr) {
+    return c->combo->currentIndex() >= 0 ? ItemBytes(*c->combo, c->combo->currentIndex()) : std::string();
+  }
   if (auto* g = qobject_cast<QGroupBox*>(c->widget)) return ToUtf8(g->title());
   return {};
 }
@@ -647,12 +657,13 @@ int QtDialogWindow::ComboAdd(int id, std::string_view item) {
   if ((c->tmpl.style & Sorted) != 0) {
     std::vector<std::string> items;
     items.reserve(static_cast<std::size_t>(index));
-    for (int i = 0; i < c->combo->count(); ++i) items.push_back(ToUtf8(c->combo->itemText(i)));
+    for (int i = 0; i < c->combo->count(); ++i) items.push_back(ItemBytes(*c->combo, i));
     index = SortedInsertIndex(items, item);
   }
   const QSignalBlocker quiet(c->combo);  // the program's change notifies nobody
   const int selected = c->combo->currentIndex();
-  c->combo->insertItem(index, ToQString(item));
+  c->combo->insertItem(index, ToQString(item),
+                       QByteArray(item.data(), static_cast<qsizetype>(item.size())));
   // Qt selects the first item put into an empty list; a drop-down list selects nothing.
   c->combo->setCurrentIndex(selected >= index ? selected + 1 : selected);
   return index;
@@ -678,7 +689,7 @@ int QtDialogWindow::ComboCount(int id) {
 std::string QtDialogWindow::ComboItem(int id, int index) {
   Control* c = Find(id);
   if (c == nullptr || c->combo == nullptr || index < 0 || index >= c->combo->count()) return {};
-  return ToUtf8(c->combo->itemText(index));
+  return ItemBytes(*c->combo, index);
 }
 
 // Typing stops at the limit; note that QLineEdit also cuts a longer text the

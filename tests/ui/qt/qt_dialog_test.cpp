@@ -163,6 +163,19 @@ TEST_F(QtDialogTest, OperatorSelectionNotifiesProgramSelectionDoesNot) {
   PressKey(w, Qt::Key_Down);
   EXPECT_EQ(notified, 1);
   EXPECT_EQ(dlg.sortedCombo.GetWindowText(), "b.kvf");
+
+  // A file name that is not UTF-8 (Latin-1 "c\xE9") is shown as well as Qt
+  // can and handed back byte for byte, so that it opens.
+  const std::string latin1 = "c\xE9.kvf";
+  EXPECT_EQ(dlg.sortedCombo.AddString(latin1), 2);
+  EXPECT_EQ(dlg.sortedCombo.AddString("d.kvf"), 3) << "sorted by its bytes";
+  PressKey(w, Qt::Key_Down);
+  EXPECT_EQ(notified, 2);
+  EXPECT_EQ(dlg.sortedCombo.GetWindowText(), latin1);
+  EXPECT_EQ(dlg.sortedCombo.GetCurSel(), 2);
+  dlg.sortedCombo.SetCurSel(0);
+  dlg.sortedCombo.SetWindowText(latin1);
+  EXPECT_EQ(dlg.sortedCombo.GetCurSel(), 2) << "the text picks the item by its bytes";
 }
 
 TEST_F(QtDialogTest, EnterAndEscapeTakeTheDialogPaths) {
