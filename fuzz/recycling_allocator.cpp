@@ -5,7 +5,8 @@
 // a virtual machine that alone held the image targets to a few dozen runs a
 // second. A large block is taken at the next power of two, so that blocks
 // recur; what lies past the size asked for stays poisoned, and so does a kept
-// block while it waits: an overflow or a use after free is still reported.
+// block while it waits: an overflow or a use after free is still reported
+// (as a use after poison).
 // Everything smaller goes to the sanitizer's malloc as before. The aligned
 // forms are left to the sanitizer (they pair among themselves).
 
