@@ -2,9 +2,9 @@
 JOBS ?= 2
 PRESET ?= release
 BUILD := build/$(PRESET)
-FUZZ_SECONDS ?= 60
+FUZZ_SECONDS ?= 30
 
-.PHONY: all build deps test test-asan demo bench fuzz deb test-package windows test-windows clean
+.PHONY: all build deps test test-asan demo bench fuzz fuzz-coverage deb test-package windows test-windows clean
 
 all: build
 
@@ -36,10 +36,20 @@ bench: deps
 	@$(MAKE) --no-print-directory build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
+# Every fuzz target for FUZZ_SECONDS each, from its seeds and its corpus in
+# build/fuzz/corpus/ (configured each time, so that a changed preset applies).
 fuzz: DEPS = core fuzz
 fuzz: deps
-	@$(MAKE) --no-print-directory build PRESET=fuzz
+	@cmake --preset fuzz >/dev/null
+	cmake --build build/fuzz -j $(JOBS) --target orvel_fuzz_all
 	@bash tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+# Line coverage of firmware/ reached by the seeds and the corpora of make fuzz.
+fuzz-coverage: DEPS = core fuzz
+fuzz-coverage: deps
+	@cmake --preset fuzz-coverage >/dev/null
+	cmake --build build/fuzz-coverage -j $(JOBS) --target orvel_fuzz_all
+	@bash tools/fuzz-coverage.sh build/fuzz-coverage build/fuzz
 
 # Debian packages into build/deb/ (tests off: they ran in make test), checked
 # with lintian, desktop-file-validate and appstreamcli.

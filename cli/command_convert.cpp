@@ -47,7 +47,13 @@ void Decode(const std::string& name, Conversion& c) {
     c.refusal = "family " + std::to_string(id.family) + " has no encoded form; the file is a plain image already";
     return;
   }
-  // Only the packed decoder can refuse.
+  // Removing the byte key keeps the length: a file cut short (or too long) would give an image of the wrong size.
+  const std::uint32_t size = PlainImageSize(id.family);
+  if (c.form == FileForm::ByteKeyed && c.length != size) {
+    c.refusal = "a byte-keyed file of family " + std::to_string(id.family) + " has " + std::to_string(size) +
+                " bytes, this file has " + std::to_string(c.length);
+    return;
+  }
   if (DecodeImageFromFile(*c.buffer, c.length, id.family, id.family) != 1) c.refusal = "not a valid packed image";
 }
 

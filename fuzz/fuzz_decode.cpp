@@ -1,51 +1,92 @@
-// The packed decoder on raw input, and on inputs of fuzzer-chosen length and
-// count built from it (raw inputs rarely reach the 16 KiB a packed file needs).
+// The packed decoder on raw input, and on a packed file stretched from a short
+// one (raw inputs rarely reach the 16 KiB a packed file needs). The image and
+// the stretched file live in static buffers: a run costs its input and one
+// decoded image, never a fresh megabyte.
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <span>
 
 #include "firmware/codec.h"
+#include "fuzz/input_layouts.h"
 
 namespace {
 
-constexpr std::size_t kMaxSynthLength = 1040000;  // a little over the longest packed file
-constexpr std::size_t kHeader = 7;  // 3 bytes of length, 4 of count
+using namespace orvel;
 
-void Check(std::span<const std::uint8_t> input) {
-  auto image = orvel::DecodePackedImage(input);
-  if (!image) return;
-  // Accepted input: it held every block its count names, and the gap reads erased.
+constexpr std::size_t kCountBytes = 4;
+constexpr std::size_t kTrailerBytes = 4;
+constexpr std::size_t kMaxStretched = kPackedMinLength + fuzz::kStretchSpan;
+
+ImageBuffer image;
+// Zeros beyond what a run wrote: each run clears its own bytes again.
+std::array<std::uint8_t, kMaxStretched> stretched{};
+const ImageBuffer& Erased() {
+  static const ImageBuffer erased = [] {
+    ImageBuffer b;
+    b.fill(0xFF);
+    return b;
+  }();
+  return erased;
+}
+
+void Require(bool ok) {
+  if (!ok) std::abort();
+}
+
+std::uint32_t CountOf(std::span<const std::uint8_t> packed) {
   std::uint32_t count = 0;
-  std::memcpy(&count, input.data() + orvel::kPackedCountOffset, sizeof count);
-  const std::size_t blocks = (orvel::kPackedRunMax - count + orvel::kKeyBlockSize - 1) / orvel::kKeyBlockSize;
-  if (count > orvel::kPackedRunMax || input.size() < blocks * orvel::kKeyBlockSize + orvel::kPackedMinLength) {
-    std::abort();
+  for (std::size_t i = 0; i < kCountBytes; ++i) {
+    count |= static_cast<std::uint32_t>(packed[kPackedCountOffset + i]) << (8 * i);
   }
-  if (!std::all_of(image->begin() + orvel::kPackedGapStart, image->begin() + orvel::kPackedBodyStart,
-                   [](std::uint8_t b) { return b == 0xFF; })) {
-    std::abort();
+  return count;
+}
+
+bool ErasedBetween(std::size_t from, std::size_t to) {
+  return from >= to || std::memcmp(image.data() + from, Erased().data() + from, to - from) == 0;
+}
+
+void Check(std::span<const std::uint8_t> packed) {
+  // The decoder's own rule, as its header states it.
+  bool acceptable = packed.size() >= kPackedMinLength;
+  std::size_t blocks = 0;
+  if (acceptable) {
+    const std::uint32_t count = CountOf(packed);
+    acceptable = count <= kPackedRunMax;
+    if (acceptable) {
+      blocks = (kPackedRunMax - count + kKeyBlockSize - 1) / kKeyBlockSize;
+      acceptable = packed.size() >= blocks * kKeyBlockSize + kPackedMinLength;
+    }
   }
-  if (!std::equal(input.end() - 4, input.end(), image->begin() + orvel::kPackedTrailerImageOffset)) std::abort();
+  const bool decoded = DecodePackedImageInto(packed, image);
+  Require(decoded == acceptable);
+  if (!decoded) return;
+  // The gap and everything after the stored blocks read erased; the trailer is the input's last 4 bytes.
+  Require(ErasedBetween(kPackedGapStart, kPackedBodyStart));
+  Require(ErasedBetween(kPackedBodyStart + blocks * kKeyBlockSize, kPackedTrailerImageOffset));
+  Require(std::memcmp(packed.data() + packed.size() - kTrailerBytes, image.data() + kPackedTrailerImageOffset,
+                      kTrailerBytes) == 0);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Check(std::span(data, size));
-  if (size < kHeader) return 0;
+  const std::span<const std::uint8_t> input(data, size);
+  Check(input);
+  if (size < fuzz::kStretchHeader) return 0;
 
-  const std::size_t length =
-      (static_cast<std::size_t>(data[0]) | (static_cast<std::size_t>(data[1]) << 8) |
-       (static_cast<std::size_t>(data[2]) << 16)) % kMaxSynthLength;
-  std::vector<std::uint8_t> synth(length);
-  const std::span<const std::uint8_t> fill(data + kHeader, size - kHeader);
-  for (std::size_t at = 0; at < length && !fill.empty(); at += fill.size()) {
-    std::copy_n(fill.begin(), std::min(fill.size(), length - at), synth.begin() + static_cast<std::ptrdiff_t>(at));
-  }
-  if (length >= orvel::kPackedCountOffset + 4) std::memcpy(synth.data() + orvel::kPackedCountOffset, data + 3, 4);
-  Check(synth);
+  std::size_t extra = 0;
+  for (std::size_t i = 0; i < fuzz::kStretchLengthBytes; ++i) extra |= static_cast<std::size_t>(data[i]) << (8 * i);
+  const std::size_t length = kPackedMinLength + extra % fuzz::kStretchSpan;
+  const std::span<const std::uint8_t> body = input.subspan(fuzz::kStretchHeader);
+  const std::size_t copied = std::min(body.size(), length);
+  std::copy_n(body.begin(), copied, stretched.begin());
+  std::copy_n(data + fuzz::kStretchLengthBytes, kCountBytes, stretched.begin() + kPackedCountOffset);
+  Check(std::span(stretched).first(length));
+  std::fill_n(stretched.begin(), copied, 0);
+  std::fill_n(stretched.begin() + kPackedCountOffset, kCountBytes, 0);
   return 0;
 }

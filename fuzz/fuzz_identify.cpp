@@ -1,71 +1,59 @@
 // File identification and loading on arbitrary file contents, through a
-// one-file working directory in memory.
+// one-file working directory in memory: what is identified loads for a drive
+// of its own family, and for a blank drive of any family nothing breaks.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "firmware/identify.h"
+#include "tests/support/memory_files.h"
 
 namespace {
 
-class OneFileSystem final : public orvel::FileSystem {
- public:
-  explicit OneFileSystem(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+using namespace orvel;
 
-  orvel::FileHandle OpenRead(std::string_view, orvel::FileError* err) override {
-    *err = orvel::FileError::None;
-    ++open_;
-    return kHandle;
-  }
-  std::int64_t Length(orvel::FileHandle) override { return static_cast<std::int64_t>(bytes_.size()); }
-  std::int64_t ReadAt(orvel::FileHandle, std::uint64_t offset, std::span<std::uint8_t> out) override {
-    if (offset >= bytes_.size()) return 0;
-    const std::size_t n = std::min<std::size_t>(out.size(), bytes_.size() - offset);
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, out.begin());
-    return static_cast<std::int64_t>(n);
-  }
-  void Close(orvel::FileHandle) override { --open_; }
-  orvel::FileHandle CreateExclusive(std::string_view, orvel::FileError* err) override {
-    *err = orvel::FileError::AccessDenied;
-    return orvel::kNoFile;
-  }
-  bool WriteAll(orvel::FileHandle, std::span<const std::uint8_t>, orvel::FileError*) override { return false; }
-  bool SyncAndClose(orvel::FileHandle, orvel::FileError*) override { return false; }
-  bool Remove(std::string_view) override { return false; }
-  bool Exists(std::string_view) override { return true; }
-  bool RenameNoReplace(std::string_view, std::string_view, orvel::FileError*) override { return false; }
-  std::vector<std::string> ListRegularFiles(std::string_view) override { return {}; }
-  bool Reserve(orvel::FileHandle, std::uint64_t, orvel::FileError*) override { return false; }
-  bool SyncDirectory(orvel::FileError*) override { return true; }
+constexpr const char* kEncodedName = "F.KVF";
+constexpr const char* kPlainName = "F.BIN";
 
-  int open() const { return open_; }
-
- private:
-  static constexpr orvel::FileHandle kHandle = 3;
-  std::span<const std::uint8_t> bytes_;
-  int open_ = 0;
-};
+void Require(bool ok) {
+  if (!ok) std::abort();
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  OneFileSystem files(std::span(data, size));
-  const orvel::SourceIdentification id = orvel::IdentifyFile(files, "F.KVF");
-  if (files.open() != 0) std::abort();
-  if (id.outcome != orvel::IdentifyOutcome::Identified) return 0;
-  if (id.description.size() != orvel::kDescriptionLength || id.typePassKey[8] != '\0') std::abort();
-  if (std::any_of(id.description.begin(), id.description.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7F; })) {
-    std::abort();
+  testing::MemoryFileSystem files;
+  files.files[kEncodedName].assign(data, data + size);
+  const SourceIdentification id = IdentifyFile(files, kEncodedName);
+  Require(files.openHandles == 0);
+  if (id.outcome != IdentifyOutcome::Identified) return 0;
+  Require(id.description.size() == kDescriptionLength && id.typePassKey[8] == '\0');
+  Require(std::none_of(id.description.begin(), id.description.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7F;
+  }));
+
+  // Loaded under a name that fits its row: for a drive of its own family it
+  // must load; a blank drive of another family (the input's length picks it)
+  // takes any identified file, and then only nothing may break.
+  const char* name = TypeCodeRow(id.entryIndex).encoded != 0 ? kEncodedName : kPlainName;
+  if (name != kEncodedName) files.files[name] = std::move(files.files[kEncodedName]);
+  const bool ownFamily = size % 2 == 0;
+  const int driveFamily = ownFamily ? id.family : static_cast<int>(size / 2 % kFamilyCount);
+  std::unique_ptr<ImageBuffer> buffer;
+  LoadReport report;
+  const int loaded = LoadSourceImage(files, name, id.entryIndex, id.family, driveFamily, buffer, &report);
+  Require(files.openHandles == 0);
+  if (ownFamily) Require(loaded == 1);
+  if (loaded == 1) {
+    Require(report.plainLength <= kFullImageSize);
+    if (FormOfFamily(driveFamily) == FileForm::Packed && TypeCodeRow(id.entryIndex).encoded != 0) {
+      Require(report.plainLength == kFullImageSize);
+    }
   }
-  // Load what was identified, with the drive of its own family.
-  std::unique_ptr<orvel::ImageBuffer> buffer;
-  orvel::LoadReport report;
-  const char* name = orvel::TypeCodeRow(id.entryIndex).encoded != 0 ? "F.KVF" : "F.BIN";
-  const int loaded = orvel::LoadSourceImage(files, name, id.entryIndex, id.family, id.family, buffer, &report);
-  if (files.open() != 0) std::abort();
-  if (loaded == 1 && report.plainLength > orvel::kFullImageSize) std::abort();
   return 0;
 }

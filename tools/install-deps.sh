@@ -3,7 +3,7 @@
 #   core     the Linux build and its test suites (the default)
 #   windows  the i686 Windows build and its tests under Wine (adds the i386 architecture)
 #   package  building the distributable archives
-#   fuzz     the libFuzzer targets
+#   fuzz     the libFuzzer targets and their coverage report (llvm-profdata-14, llvm-cov-14)
 #   all      every group
 # Idempotent: packages already present are left alone, and nothing is asked of
 # the package servers when everything is there.
@@ -36,7 +36,7 @@ windows=(
 # package: make deb (debhelper and the checkers), make test-package
 # (mmdebstrap, and man-db for its man -w), the Windows zip.
 package=(debhelper dpkg-dev lintian desktop-file-utils appstream mmdebstrap man-db zip)
-fuzz=(clang libclang-rt-14-dev)
+fuzz=(clang libclang-rt-14-dev llvm-14)
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(core)

@@ -320,6 +320,15 @@ TEST_F(CliTest, ConvertRefusesWhatItCannotConvertAndNeverOverwrites) {
   EXPECT_TRUE(Contains(gap.err, "0x4000..0x7FFF"));
   EXPECT_FALSE(Exists("GAP.KVF"));
 
+  // A byte-keyed file cut short would decode to an image of the wrong size.
+  std::vector<std::uint8_t> cut = EncodeForFamily(5, MakePlainImage(5, "QDX52", "Byte keyed sample", 55));
+  cut.resize(kFullImageSize / 2);
+  WriteBytes("CUT.KVF", cut);
+  const CliRun shortKeyed = Run({"convert", "CUT.KVF", "CUT.BIN"});
+  EXPECT_EQ(shortKeyed.status, kExitTypeCodeRefused);
+  EXPECT_TRUE(Contains(shortKeyed.err, "has 1048576 bytes, this file has 524288")) << shortKeyed.err;
+  EXPECT_FALSE(Exists("CUT.BIN"));
+
   WriteBytes("JUNK.BIN", std::vector<std::uint8_t>(kFullImageSize, 0x42));
   EXPECT_EQ(Run({"convert", "JUNK.BIN", "JUNK.KVF"}).status, kExitTypeCodeRefused);
   EXPECT_FALSE(Exists("JUNK.KVF"));
