@@ -49,6 +49,7 @@ class NoHost final : public UpdateHost {
   void CloseAllowed() override {}
   void ShowBackupNotPossible() override {}
   void ShowFileError(std::string_view, FileError) override {}
+  void ShowMachineNotKeptAwake(std::string_view) override {}
 };
 
 sim::FaultRule FaultOf(fuzz::ModeFault fault, bool alternate, std::uint16_t shortBytes, std::uint8_t asc,
