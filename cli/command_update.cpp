@@ -158,7 +158,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   host.FinishProgressLine();
   const AttemptReport& report = procedure.lastAttempt;
   PrintResultPage(ctx, page, page == Completed ? std::string() : report.detail);
-  TellWhyNotHeld(ctx, report.driveClaim);
+  if (report.driveClaim) TellWhyNotHeld(ctx, *report.driveClaim);
   if (!report.switchRan) ctx.text() << "The drive was not touched.\n";
   if (page == BackupFailed) ctx.text() << "The drive was not rewritten.\n";
   // Refused or stopped after the switch: nothing brings the drive back but a power cycle.
@@ -169,7 +169,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   doc["outcome"] = {
       {"page", PageJson(page)},
-      {"driveClaim", DriveClaimName(report.driveClaim)},
+      {"driveClaim", report.driveClaim ? nlohmann::json(DriveClaimName(*report.driveClaim)) : nlohmann::json(nullptr)},
       {"switchResult", report.switchResult},
       {"typeCodeAccepted", report.typeCodeAccepted},
       {"driveTypeCode", TypeCodeText(procedure.driveTypeCode)},
@@ -235,12 +235,12 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   // Nothing reaches a drive that is not the one listed, or that another program may reach meanwhile.
   if (procedure.HoldListedDrive(&drive.address) == 0) {
     const std::string detail = procedure.lastAttempt.detail;
-    doc["driveClaim"] = DriveClaimName(procedure.lastAttempt.driveClaim);
+    doc["driveClaim"] = DriveClaimName(*procedure.lastAttempt.driveClaim);
     PrintResultPage(ctx, UpdateModeFailed, detail);
-    TellWhyNotHeld(ctx, procedure.lastAttempt.driveClaim);
+    TellWhyNotHeld(ctx, *procedure.lastAttempt.driveClaim);
     return finish(kExitNoUpdateMode, UpdateModeFailed, detail);
   }
-  doc["driveClaim"] = DriveClaimName(procedure.lastAttempt.driveClaim);
+  doc["driveClaim"] = DriveClaimName(*procedure.lastAttempt.driveClaim);
   procedure.BeginAttempt();
   switched = true;
   const int switchResult = procedure.SwitchDriveToUpdateMode();

@@ -114,7 +114,7 @@ int UpdateProcedure::HoldListedDrive(const DriveAddress* listedDrive) {
   hold_.reset();
   Platform& platform = transport_.GetPlatform();
   lastAttempt.detail =
-      DriveClaimText(lastAttempt.driveClaim, platform.DeviceName(transport_.mode, transport_.address.deviceNumber));
+      DriveClaimText(*lastAttempt.driveClaim, platform.DeviceName(transport_.mode, transport_.address.deviceNumber));
   return 0;
 }
 

@@ -50,8 +50,9 @@ struct AttemptReport {
   bool backupWritten = false;
   std::string backupFile;
   // The hold on the listed drive (NotListed when none was listed); anything
-  // but Claimed means no command was sent.
-  DeviceClaimResult driveClaim = DeviceClaimResult::NotListed;
+  // but Claimed means no command was sent. Empty when the attempt ended
+  // before the drive was asked for (a file refused, no room for a backup).
+  std::optional<DeviceClaimResult> driveClaim;
   std::string backupNameTaken;   // the name chosen before, taken meanwhile (the backup went to backupFile)
   FileError fileError = FileError::None;  // why a file of the attempt could not be used
   int finalPage = NoPage;

@@ -133,7 +133,11 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
     EXPECT_EQ(doc["outcome"]["page"]["number"], c.page) << c.scenario;
     EXPECT_EQ(doc["exitStatus"], c.status) << c.scenario;
     const bool swapped = std::string_view(c.scenario).find("swap") != std::string_view::npos;
-    EXPECT_EQ(doc["outcome"]["driveClaim"], swapped ? "changed" : "claimed") << c.scenario;
+    // A backup that cannot be written ends the attempt before the drive is asked for.
+    const nlohmann::json claim = c.page == NoBackupFileName ? nlohmann::json(nullptr)
+                                 : swapped                  ? nlohmann::json("changed")
+                                                            : nlohmann::json("claimed");
+    EXPECT_EQ(doc["outcome"]["driveClaim"], claim) << c.scenario;
     if (swapped) {
       EXPECT_FALSE(machine->Drive(0).InUpdateMode() || machine->Drive(1).InUpdateMode());
     }

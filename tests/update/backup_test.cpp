@@ -180,7 +180,9 @@ TEST_P(BackupFileFaults, EndOnTheirPageAndLeaveOnlyWholeBackups) {
   }
   EXPECT_EQ(report.backupWritten, page == Completed);
   EXPECT_EQ(rig.host.fileErrors.size(), c.shown == FileError::None ? 0u : 1u);
-  if (c.shown != FileError::None) EXPECT_EQ(report.fileError, c.shown);
+  if (c.shown != FileError::None) {
+    EXPECT_EQ(report.fileError, c.shown);
+  }
   if (page == NoBackupFileName) {
     // Known before the drive heard anything: it stays in normal operation.
     EXPECT_EQ(rig.machine->GetTrace().size(), 0u);

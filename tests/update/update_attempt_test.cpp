@@ -368,7 +368,7 @@ TEST(AttemptSpan, CoversEveryCommandOfTheAttemptAndNothingBefore) {
          rig.SelectNewerFile(4, "QDX50");
          rig.host.backupState = 1;
          rig.proc->ChooseBackupFileName();
-         rig.machine->FileFaultSettings().diskFullAfter = 1000;
+         rig.machine->FileFaultSettings().syncFails = true;  // known only once the firmware was read
        },
        BackupFailed},
       {"rewrite failed",
@@ -384,6 +384,7 @@ TEST(AttemptSpan, CoversEveryCommandOfTheAttemptAndNothingBefore) {
     c.arrange(rig);
     EXPECT_EQ(rig.Attempt(), c.page);
     const auto& log = rig.host.log;
+    ASSERT_FALSE(log.empty());
     const std::string last = "end attempt " + std::to_string(rig.machine->GetTrace().Entries().size());
     EXPECT_EQ(log.front(), "begin attempt 0");
     EXPECT_EQ(log.back(), last);
