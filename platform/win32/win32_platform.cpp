@@ -3,7 +3,6 @@
 #include "platform/win32/windows_shim.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 
 #include "platform/request_blocks.h"
@@ -29,8 +28,9 @@ constexpr char kDriveColon = ':';
 // "\\.\X:": a drive letter's volume.
 bool IsDriveLetterName(std::string_view name) {
   constexpr std::size_t kLetterAt = kDevicePrefix.size();
-  return name.size() == kLetterAt + 2 && name.substr(0, kLetterAt) == kDevicePrefix &&
-         std::isalpha(static_cast<unsigned char>(name[kLetterAt])) != 0 && name[kLetterAt + 1] == kDriveColon;
+  if (name.size() != kLetterAt + 2 || name.substr(0, kLetterAt) != kDevicePrefix) return false;
+  const char letter = name[kLetterAt];
+  return ((letter >= 'a' && letter <= 'z') || (letter >= 'A' && letter <= 'Z')) && name[kLetterAt + 1] == kDriveColon;
 }
 
 constexpr std::string_view kElevationAdvice =
