@@ -108,7 +108,9 @@ class DialogWindow {
 
   // Repaints at once (the paint handler runs before this returns).
   virtual void UpdateWindow() = 0;
-  // While true, the close box is ignored (a long operation holds the thread).
+  // While true, the close box is ignored (a long operation holds the thread),
+  // and so is a logoff or shutdown where the window system lets a window
+  // refuse one (Win32: WM_QUERYENDSESSION).
   // Ending a busy stretch first runs KeepAlive once more, so input that
   // arrived during it is discarded rather than acted on afterwards.
   virtual void SetBusy(bool busy) = 0;

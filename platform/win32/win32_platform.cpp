@@ -25,6 +25,14 @@ constexpr std::string_view kDevicePrefix = "\\\\.\\";
 constexpr char kFirstDriveLetter = 'd';
 constexpr char kDriveColon = ':';
 
+// "\\.\X:": a drive letter's volume.
+bool IsDriveLetterName(std::string_view name) {
+  constexpr std::size_t kLetterAt = kDevicePrefix.size();
+  if (name.size() != kLetterAt + 2 || name.substr(0, kLetterAt) != kDevicePrefix) return false;
+  const char letter = name[kLetterAt];
+  return ((letter >= 'a' && letter <= 'z') || (letter >= 'A' && letter <= 'Z')) && name[kLetterAt + 1] == kDriveColon;
+}
+
 constexpr std::string_view kElevationAdvice =
     ": the SCSI pass-through needs administrator rights; run orvel-cli from an elevated command prompt "
     "(Run as administrator)";
@@ -81,6 +89,7 @@ Win32Platform::Win32Platform(std::string workingDirectory, Win32Options options)
     : options_(options), files_(MakeWin32FileSystem(std::move(workingDirectory))) {}
 
 Win32Platform::~Win32Platform() {
+  LetHeldGo();
   for (const Device& device : devices_) {
     if (device.handle != nullptr) ::CloseHandle(device.handle);
   }
@@ -145,6 +154,9 @@ std::string Win32Platform::DeviceName(TransportMode mode, std::uint8_t number) {
 }
 
 DeviceHandle Win32Platform::OpenDevice(std::string_view name) {
+  // The claim's handle serves every command of the attempt: a handle stays on
+  // its device, and a locked volume takes no other.
+  if (heldDevice_ >= 0 && devices_[heldDevice_].name == name) return heldDevice_;
   const std::string device(name);
   const HANDLE handle = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
@@ -181,7 +193,7 @@ PassThroughResult Win32Platform::PassThrough(DeviceHandle dev, std::span<std::ui
 
 void Win32Platform::CloseDevice(DeviceHandle dev) {
   Device* device = Find(dev);
-  if (device == nullptr) return;
+  if (device == nullptr || device->held) return;
   ::CloseHandle(device->handle);
   *device = {};
 }
@@ -222,7 +234,7 @@ int Win32Platform::RememberListedDevice(std::string_view name) {
 }
 
 DeviceClaimResult Win32Platform::ClaimListedDevice(std::string_view name) {
-  held_.clear();
+  LetHeldGo();
   const auto it = std::find_if(listed_.begin(), listed_.end(), [&](const ListedDevice& d) { return d.name == name; });
   if (it == listed_.end()) return DeviceClaimResult::NotListed;
   if (it->numbered) {
@@ -232,12 +244,72 @@ DeviceClaimResult Win32Platform::ClaimListedDevice(std::string_view name) {
     }
     if (now.type != FILE_DEVICE_CD_ROM && now.type != FILE_DEVICE_DVD) return DeviceClaimResult::NotOptical;
   }
+  if (IsDriveLetterName(it->name)) {
+    const DeviceClaimResult volume = HoldDriveLetter(it->name);
+    if (volume != DeviceClaimResult::Claimed) return volume;
+  }
   held_ = it->name;
   return DeviceClaimResult::Claimed;
 }
 
+DeviceClaimResult Win32Platform::ClaimAfterRefusedLock(std::uint32_t error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:       // files are open on the volume
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:      // another program holds the lock
+      return DeviceClaimResult::InUse;
+    default:                        // no medium, a file system that does not lock, none at all
+      return DeviceClaimResult::Claimed;
+  }
+}
+
+DeviceClaimResult Win32Platform::HoldDriveLetter(const std::string& name) {
+  LetHeldGo();
+  const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    NoteFailure("cannot open ", name, error);
+    if (error == ERROR_SHARING_VIOLATION) return DeviceClaimResult::InUse;
+    if (error == ERROR_ACCESS_DENIED) return DeviceClaimResult::NoAccess;
+    return DeviceClaimResult::Changed;  // the name leads to nothing now
+  }
+  DWORD returned = 0;
+  const bool locked = ::DeviceIoControl(handle, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr) != 0;
+  if (!locked && ClaimAfterRefusedLock(::GetLastError()) != DeviceClaimResult::Claimed) {
+    ::CloseHandle(handle);
+    return DeviceClaimResult::InUse;
+  }
+  const auto freeSlot =
+      std::find_if(devices_.begin(), devices_.end(), [](const Device& d) { return d.handle == nullptr; });
+  const Device device{handle, name, true};
+  if (freeSlot != devices_.end()) {
+    *freeSlot = device;
+    heldDevice_ = static_cast<DeviceHandle>(freeSlot - devices_.begin());
+  } else {
+    devices_.push_back(device);
+    heldDevice_ = static_cast<DeviceHandle>(devices_.size() - 1);
+  }
+  heldLocked_ = locked;
+  held_ = name;
+  return DeviceClaimResult::Claimed;
+}
+
+void Win32Platform::LetHeldGo() {
+  if (heldDevice_ >= 0) {
+    Device& device = devices_[heldDevice_];
+    DWORD returned = 0;
+    if (heldLocked_) ::DeviceIoControl(device.handle, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
+    ::CloseHandle(device.handle);
+    device = {};
+  }
+  heldDevice_ = -1;
+  heldLocked_ = false;
+  held_.clear();
+}
+
 void Win32Platform::ReleaseListedDevice(std::string_view name) {
-  if (held_ == name) held_.clear();
+  if (!held_.empty() && held_ == name) LetHeldGo();
 }
 
 std::uint64_t Win32Platform::RandomSeed() {

@@ -68,11 +68,27 @@ class Win32Platform final : public Platform {
   void ActOnInterruption(Interruption interruption) override { RaiseInterruption(interruption); }
   // Listed devices: the name, and where the system tells it
   // (IOCTL_STORAGE_GET_DEVICE_NUMBER) the device's type and number; a claim
-  // compares them again. Nothing is held exclusively: the pass-through shares
-  // the device with other programs.
+  // compares them again. A claim of a drive letter's name (\\.\X:) then
+  // opens it once for the whole attempt and locks its volume on that handle
+  // (FSCTL_LOCK_VOLUME): a locked volume takes commands through the locking
+  // handle only, so OpenDevice hands that one out until the release. A volume
+  // in use (files open on it) is InUse; where the system does not lock (no
+  // medium, no file system that locks) the attempt goes on unlocked. A
+  // \\.\cdromN name is not locked: its volume would be a second handle that
+  // the lock shuts out. The pass-through shares the device otherwise.
   int RememberListedDevice(std::string_view name) override;
   DeviceClaimResult ClaimListedDevice(std::string_view name) override;
   void ReleaseListedDevice(std::string_view name) override;
+  // The claim's last step, after the identity check: a drive letter's name
+  // opened once and its volume locked (InUse, NoAccess or Changed when not;
+  // nothing is held then). Public for tests: Wine calls every device a disk,
+  // so no name of its passes the claim's check for a CD/DVD device.
+  DeviceClaimResult HoldDriveLetter(const std::string& name);
+  // Whether the held device's volume is locked now (false when nothing is held).
+  bool VolumeLocked() const { return heldLocked_; }
+  // What a refused FSCTL_LOCK_VOLUME means for the claim: InUse when something
+  // has the volume open, Claimed (the attempt goes on unlocked) otherwise.
+  static DeviceClaimResult ClaimAfterRefusedLock(std::uint32_t error);
   // The system time, the thread and an address mixed: differs from run to run.
   std::uint64_t RandomSeed() override;
 
@@ -86,6 +102,7 @@ class Win32Platform final : public Platform {
   struct Device {
     void* handle = nullptr;  // the system's handle; nullptr once closed
     std::string name;
+    bool held = false;  // the claim's handle: CloseDevice leaves it open
   };
 
   struct ListedDevice {
@@ -99,6 +116,7 @@ class Win32Platform final : public Platform {
   // IOCTL_STORAGE_GET_DEVICE_NUMBER on the name; false when the system does not tell.
   static bool QueryDeviceNumber(const std::string& name, ListedDevice& into);
   void NoteFailure(std::string_view what, std::string_view name, std::uint32_t error);
+  void LetHeldGo();
 
   Win32Options options_;
   std::unique_ptr<FileSystem> files_;
@@ -106,6 +124,8 @@ class Win32Platform final : public Platform {
   std::vector<Device> devices_;  // indexed by DeviceHandle
   std::vector<ListedDevice> listed_;
   std::string held_;
+  DeviceHandle heldDevice_ = -1;  // the claim's handle, when it opened one
+  bool heldLocked_ = false;
   std::string accessProblem_;
   std::uint32_t lastTick_ = 0;
   std::uint64_t ticks_ = 0;

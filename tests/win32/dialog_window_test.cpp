@@ -208,16 +208,26 @@ TEST_F(Win32DialogTest, JapaneseTextsThroughTheWideCalls) {
   EXPECT_EQ(w->Caption(), "オーヴェル");
 }
 
+// The dialog's answer to a logoff or shutdown (ENDSESSION_LOGOFF or 0).
+LRESULT QueryEndSession(HWND dialog, LPARAM why) {
+  // A stale message result must not stand in for the answer.
+  ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0x5A);
+  return ::SendMessageW(dialog, WM_QUERYENDSESSION, 0, why);
+}
+
 // While busy the window paints, and the operator's clicks and the close box
-// are dropped for good; afterwards the same click at the same point acts.
+// are dropped for good, and a logoff or shutdown is refused; afterwards the
+// same click at the same point acts, and the session may end.
 TEST_F(Win32DialogTest, BusyKeepsPaintingAndDropsInput) {
   auto w = Make(UpdateDialogTemplate());
   ASSERT_NE(w, nullptr);
   const HWND dialog = Handle(*w);
   ShowAndActivate(dialog);
   const HWND next = ::GetDlgItem(dialog, kNextId);
+  for (const LPARAM why : {LPARAM{0}, LPARAM{ENDSESSION_LOGOFF}}) EXPECT_EQ(QueryEndSession(dialog, why), TRUE) << why;
 
   w->SetBusy(true);
+  for (const LPARAM why : {LPARAM{0}, LPARAM{ENDSESSION_LOGOFF}}) EXPECT_EQ(QueryEndSession(dialog, why), FALSE) << why;
   const int paintsBefore = events.paints;
   ::InvalidateRect(dialog, nullptr, TRUE);
   ClickAt(next);
@@ -228,6 +238,8 @@ TEST_F(Win32DialogTest, BusyKeepsPaintingAndDropsInput) {
   EXPECT_GT(events.paints, paintsBefore);
   EXPECT_GE(static_cast<ui::Win32DialogWindow&>(*w).DiscardedCount(), 6);  // two presses, two releases, two closes
   w->SetBusy(false);
+  EXPECT_FALSE(static_cast<ui::Win32DialogWindow&>(*w).ShutdownReasonSet());
+  EXPECT_EQ(QueryEndSession(dialog, 0), TRUE);
   Pump(dialog);
   EXPECT_TRUE(events.clicked.empty());
   EXPECT_EQ(events.cancel, 0);

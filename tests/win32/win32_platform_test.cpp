@@ -190,6 +190,76 @@ TEST_F(PassThroughTest, ADriveThatTakesNoPassThroughFailsWithNoSense) {
   EXPECT_EQ(transport.lastAsc, 0);
 }
 
+// A claimed drive letter: one handle for the whole attempt, its volume locked
+// on it (Wine locks any handle: its FSCTL_LOCK_VOLUME always succeeds), kept
+// through CloseDevice and let go at the release or at the next claim. Wine
+// tells every name a disk (IOCTL_STORAGE_GET_DEVICE_NUMBER), so the claim of
+// its folder drive stops at the check for a CD/DVD device, and the hold is
+// taken here by the claim's last step alone.
+TEST(Win32Claim, ADriveLetterIsHeldWithItsVolumeLocked) {
+  Win32Platform platform(".");
+  const std::string folder = platform.DeviceName(TransportMode::DriveLetter, kFolderDriveNumber);
+  const std::string unmapped = platform.DeviceName(TransportMode::DriveLetter, kUnmappedLetterNumber);
+  const DeviceHandle probe = platform.OpenDevice(folder);
+  if (probe < 0) GTEST_SKIP() << "\\\\.\\e: (a folder drive of the test prefix) does not open here";
+  platform.CloseDevice(probe);
+  ASSERT_EQ(platform.RememberListedDevice(folder), 1);
+  ASSERT_EQ(platform.RememberListedDevice(unmapped), 1);
+  EXPECT_EQ(platform.ClaimListedDevice(folder), DeviceClaimResult::NotOptical);
+  EXPECT_FALSE(platform.VolumeLocked());
+
+  ASSERT_EQ(platform.HoldDriveLetter(folder), DeviceClaimResult::Claimed);
+  EXPECT_TRUE(platform.VolumeLocked());
+  const DeviceHandle dev = platform.OpenDevice(folder);
+  ASSERT_GE(dev, 0);
+  platform.CloseDevice(dev);
+  const DeviceHandle other = platform.OpenDevice("\\\\.\\NUL");
+  EXPECT_NE(other, dev) << "the claim's handle stays open after CloseDevice";
+  EXPECT_EQ(platform.OpenDevice(folder), dev) << "every command goes through the locking handle";
+  platform.CloseDevice(other);
+
+  platform.ReleaseListedDevice(unmapped);  // holds nothing: changes nothing
+  EXPECT_TRUE(platform.VolumeLocked());
+  platform.ReleaseListedDevice(folder);
+  EXPECT_FALSE(platform.VolumeLocked());
+  const DeviceHandle reopened = platform.OpenDevice(folder);
+  ASSERT_GE(reopened, 0);
+  platform.CloseDevice(reopened);
+  EXPECT_EQ(platform.OpenDevice("\\\\.\\NUL"), reopened) << "released: CloseDevice closes it again";
+
+  // A claim of another name lets the held one go first; a name that opens
+  // nothing now is refused with nothing held.
+  ASSERT_EQ(platform.HoldDriveLetter(folder), DeviceClaimResult::Claimed);
+  EXPECT_EQ(platform.ClaimListedDevice(unmapped), DeviceClaimResult::Changed);
+  EXPECT_FALSE(platform.VolumeLocked());
+  EXPECT_EQ(platform.OpenDevice(unmapped), -1);
+
+  // A \\.\cdromN name is claimed unlocked (its volume would be a second handle).
+  const std::string cdrom = platform.DeviceName(TransportMode::CdromDevice, 0);
+  ASSERT_EQ(platform.RememberListedDevice(cdrom), 1);
+  EXPECT_EQ(platform.ClaimListedDevice(cdrom), DeviceClaimResult::Claimed);
+  EXPECT_FALSE(platform.VolumeLocked());
+}
+
+// Wine never refuses the lock, so its refusals are read here: a volume that
+// something has open is in use (nothing is sent); one the system cannot lock
+// is used unlocked.
+TEST(Win32Claim, ARefusedLockIsInUseOnlyWhenTheVolumeIsOpenElsewhere) {
+  struct Row {
+    DWORD error;
+    DeviceClaimResult result;
+  };
+  for (const Row& row : {Row{ERROR_ACCESS_DENIED, DeviceClaimResult::InUse},
+                         Row{ERROR_SHARING_VIOLATION, DeviceClaimResult::InUse},
+                         Row{ERROR_LOCK_VIOLATION, DeviceClaimResult::InUse},
+                         Row{ERROR_NOT_READY, DeviceClaimResult::Claimed},
+                         Row{ERROR_INVALID_FUNCTION, DeviceClaimResult::Claimed},
+                         Row{ERROR_NOT_SUPPORTED, DeviceClaimResult::Claimed},
+                         Row{ERROR_INVALID_PARAMETER, DeviceClaimResult::Claimed}}) {
+    EXPECT_EQ(Win32Platform::ClaimAfterRefusedLock(row.error), row.result) << row.error;
+  }
+}
+
 class Win32FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {

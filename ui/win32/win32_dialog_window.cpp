@@ -19,6 +19,23 @@ constexpr std::uint16_t kPositionMask = 0xFFF0;  // WM_SYSCOMMAND: the command w
 
 HWND H(void* hwnd) { return static_cast<HWND>(hwnd); }
 
+// Shown by Windows Vista and later beside the program's name when a shutdown
+// or logoff waits for it.
+constexpr const wchar_t* kShutdownBlockReason =
+    L"A drive's firmware is being rewritten. Turning the computer off now can leave the drive unusable.";
+
+// Resolved at run time: Windows before Vista does not have them.
+using ShutdownBlockReasonCreateEntry = BOOL(WINAPI*)(HWND, LPCWSTR);
+using ShutdownBlockReasonDestroyEntry = BOOL(WINAPI*)(HWND);
+
+template <typename Entry>
+Entry UserEntry(const char* name) {
+  const HMODULE user = ::GetModuleHandleA("USER32.DLL");
+  if (user == nullptr) return nullptr;
+  // Through the generic function type, which converts to any other.
+  return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(::GetProcAddress(user, name)));
+}
+
 // The wide calls on the NT family, the narrow ones (text in code page 932) on 95/98/Me.
 class Calls {
  public:
@@ -199,6 +216,7 @@ Win32DialogWindow::Win32DialogWindow(Win32WindowSystem& system, const DialogTemp
 }
 
 Win32DialogWindow::~Win32DialogWindow() {
+  DropShutdownReason();
   if (ownerDisabled_) ::EnableWindow(H(owner_), TRUE);
   if (hwnd_ != nullptr) ::DestroyWindow(H(hwnd_));
 }
@@ -260,6 +278,13 @@ bool Win32DialogWindow::OnMessage(unsigned message, std::uintptr_t wParam, std::
         return true;
       }
       return false;
+    case WM_QUERYENDSESSION:
+      // A logoff or shutdown asked for while busy is refused: ending the
+      // program now would cut a rewrite short.
+      if (!busy_) return false;
+      ::SetWindowLongPtrA(H(hwnd_), DWLP_MSGRESULT, FALSE);
+      *result = TRUE;
+      return true;
     case WM_QUERYDRAGICON:
       *result = reinterpret_cast<std::intptr_t>(bigIcon_);
       return true;
@@ -525,10 +550,22 @@ void Win32DialogWindow::SetBusy(bool busy) {
   if (busy == busy_) return;
   if (busy) {
     busy_ = true;
+    const auto create = UserEntry<ShutdownBlockReasonCreateEntry>("ShutdownBlockReasonCreate");
+    shutdownReasonSet_ = create != nullptr && hwnd_ != nullptr && create(H(hwnd_), kShutdownBlockReason) != FALSE;
     return;
   }
   KeepAlive();  // what arrived since the last call is discarded, not acted on now
   busy_ = false;
+  DropShutdownReason();
+}
+
+void Win32DialogWindow::DropShutdownReason() {
+  if (!shutdownReasonSet_) return;
+  shutdownReasonSet_ = false;
+  if (const auto destroy = UserEntry<ShutdownBlockReasonDestroyEntry>("ShutdownBlockReasonDestroy");
+      destroy != nullptr && hwnd_ != nullptr) {
+    destroy(H(hwnd_));
+  }
 }
 
 // Input to this dialog and its controls, and its close requests. A press on

@@ -26,6 +26,9 @@ class Win32DialogWindow final : public DialogWindow {
   int KeepAliveCount() const { return keepAliveCount_; }  // calls made while busy
   int DiscardedCount() const { return discarded_; }         // input and close requests dropped while busy
   bool Busy() const { return busy_; }
+  // Whether Windows took the reason shown while a shutdown waits for the busy
+  // dialog (ShutdownBlockReasonCreate: Vista and later).
+  bool ShutdownReasonSet() const { return shutdownReasonSet_; }
 
   // ---- DialogWindow ----
   int TemplateId() const override { return tmpl_.resourceId; }
@@ -78,6 +81,7 @@ class Win32DialogWindow final : public DialogWindow {
   void OnCommand(int id, int code, void* control);
   void CancelPath();
   bool DiscardWhileBusy(const void* msg) const;
+  void DropShutdownReason();
   const ControlTemplate* Find(int id) const;
   Progress& ProgressOf(int id);
   void* IconHandle(const Bitmap& icon) const;
@@ -91,6 +95,7 @@ class Win32DialogWindow final : public DialogWindow {
   void* bigIcon_ = nullptr;
   std::vector<Progress> progress_;
   bool busy_ = false;
+  bool shutdownReasonSet_ = false;
   bool ended_ = false;
   bool running_ = false;
   int result_ = 0;

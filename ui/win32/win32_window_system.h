@@ -20,7 +20,10 @@
 // Liveness: while busy, KeepAlive is a PeekMessage loop that dispatches what
 // is not input (painting, timers, the system's own messages, a drag of the
 // title bar) and drops the operator's mouse and keyboard input to the dialog
-// and its close requests, so that none of it is acted on afterwards.
+// and its close requests, so that none of it is acted on afterwards. A busy
+// dialog answers WM_QUERYENDSESSION with FALSE, and on Vista and later gives
+// Windows the reason to show meanwhile (ShutdownBlockReasonCreate, looked up
+// at run time).
 //
 // This header does not include <windows.h>: window handles are void* here.
 
