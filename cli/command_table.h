@@ -24,6 +24,9 @@ struct CliCommand {
   // Follows "orvel-cli [OPTIONS] " in the program's --help; empty for a
   // command left out of the help (make-samples, for the demo).
   std::string_view synopsis;
+  // The keys of the command's --json documents besides those every document
+  // has; each is there (null when it has no value) however the command ends.
+  std::span<const std::string_view> documentKeys;
   // Adds the command's operands and options to its subcommand and returns the
   // handler bound to the values they receive.
   CommandHandler (*addOptions)(CLI::App& subcommand);

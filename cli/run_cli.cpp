@@ -65,8 +65,7 @@ bool JsonAsked(const std::vector<const char*>& args) {
 
 // The one document of a run that stopped before its command could start.
 void PrintUsageJson(std::ostream& out, const std::string& command, const std::string& error) {
-  const nlohmann::json doc = {{"command", command}, {"error", error}, {"exitStatus", kExitUsage}};
-  out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  out << DocumentText(JsonDocument(command, nlohmann::json::object(), StopCode::Usage, error, kExitUsage));
 }
 
 constexpr const char* kAbout =
@@ -164,8 +163,8 @@ int UseWorkingDirectory(CliContext& ctx, const std::string& directory) {
   if (kind != PathKind::Directory) {
     const bool exists = kind != PathKind::Missing;
     const int status =
-        ctx.Fail(kExitNoSuchDriveOrFile, "-C " + directory + (exists ? ": not a directory" : ": no such directory"));
-    if (ctx.options.json) ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});
+        ctx.Stop(StopCode::NoSuchDirectory, "-C " + directory + (exists ? ": not a directory" : ": no such directory"));
+    ctx.PrintDocument(nlohmann::json::object(), status);
     return status;
   }
   ctx.options.workingDirectory = directory;
@@ -193,7 +192,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   options.scenario = simulate.value_or(std::string());
   options.language = globals.lang == "ja" ? 1 : 0;
   options.fast = options.fast || EnvSaysFast(env);
-  CliContext ctx{out, err, env, options, {}, false, {}};
+  CliContext ctx{out, err, env, options, {}, false, std::nullopt, {}};
   for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();
   if (const int status = UseWorkingDirectory(ctx, globals.workingDirectory); status != kExitOk) return status;
 
@@ -205,9 +204,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
   }
   // Scripts get their one document also when a command stopped early.
-  if (ctx.options.json && !ctx.jsonPrinted) {
-    ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});
-  }
+  ctx.PrintDocument(nlohmann::json::object(), status);
   return status;
 }
 

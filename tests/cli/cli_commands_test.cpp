@@ -133,8 +133,12 @@ TEST_F(CliTest, BackupSavesTheDrivesFirmwareInItsFamilysForm) {
   const CliRun packed = Run({"--simulate", "--json", "backup", "--drive", "1"});
   ASSERT_EQ(packed.status, kExitOk) << packed.err;
   const nlohmann::json doc = nlohmann::json::parse(packed.out);
-  EXPECT_EQ(doc["backupFile"], "CDRWFW00.KVF");
-  EXPECT_EQ(doc["form"], "packed");
+  EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW00.KVF");
+  EXPECT_EQ(doc["outcome"]["backup"]["form"], "packed");
+  // No result page: the dialog has none for a backup alone.
+  EXPECT_EQ(doc["outcome"]["page"], nullptr);
+  EXPECT_EQ(doc["code"], nullptr);
+  EXPECT_EQ(doc["reason"], nullptr);
   EXPECT_TRUE(Contains(packed.err, "stays in update mode until it is switched off and on"));
   EXPECT_TRUE(machine->Drive(0).InUpdateMode());
   // Decoded, it is the drive's flash byte for byte.
@@ -159,8 +163,8 @@ TEST_F(CliTest, BackupSavesTheDrivesFirmwareInItsFamilysForm) {
   const CliRun keyed = Run({"--simulate=family-5", "--json", "backup", "--drive", "1"});
   ASSERT_EQ(keyed.status, kExitOk) << keyed.err;
   const nlohmann::json keyedDoc = nlohmann::json::parse(keyed.out);
-  EXPECT_EQ(keyedDoc["driveFamily"], 5);
-  EXPECT_EQ(keyedDoc["backupFile"], "CDRWFW01.KVF");
+  EXPECT_EQ(keyedDoc["outcome"]["driveFamily"], 5);
+  EXPECT_EQ(keyedDoc["outcome"]["backup"]["file"], "CDRWFW01.KVF");
   const std::vector<std::uint8_t> flash(machine->Drive(0).Flash().begin(), machine->Drive(0).Flash().end());
   EXPECT_EQ(ReadBytes("CDRWFW01.KVF"), EncodeForFamily(5, flash));
 }
@@ -247,8 +251,9 @@ TEST_F(CliTest, ADriveThatIsNoLongerTheListedOneGetsNoCommand) {
   const CliRun json = Run({"--simulate=default,swap=0:3", "--json", "backup", "--drive", "1"});
   EXPECT_EQ(json.status, kExitNoUpdateMode);
   const nlohmann::json doc = nlohmann::json::parse(json.out);
-  EXPECT_EQ(doc["driveClaim"], "changed");
-  EXPECT_EQ(doc["page"]["name"], "UpdateModeFailed");
+  EXPECT_EQ(doc["outcome"]["driveClaim"], "changed");
+  EXPECT_EQ(doc["outcome"]["page"]["name"], "UpdateModeFailed");
+  EXPECT_EQ(doc["code"], "drive-list-changed");
   // Held while it runs, let go at the end.
   EXPECT_EQ(Run({"--simulate", "backup", "--drive", "1"}).status, kExitOk);
   EXPECT_EQ(machine->ClaimCount(), 1);
@@ -381,7 +386,8 @@ TEST_F(CliTest, BadArgumentsAreUsageErrors) {
   const nlohmann::json usage = nlohmann::json::parse(badJson.out);
   EXPECT_EQ(usage["exitStatus"], kExitUsage);
   EXPECT_EQ(usage["command"], "update");
-  EXPECT_TRUE(Contains(usage["error"].get<std::string>(), "--drive"));
+  EXPECT_TRUE(Contains(usage["reason"].get<std::string>(), "--drive"));
+  EXPECT_EQ(usage["code"], "usage");
 
   const CliRun help = Run({"--help"});
   EXPECT_EQ(help.status, kExitOk);

@@ -203,7 +203,8 @@ TEST_F(UpdateCommand, FilesThatCannotBeSentNeverReachTheDrive) {
   const nlohmann::json doc = nlohmann::json::parse(jsonMissing.out);
   EXPECT_EQ(doc["command"], "update");
   EXPECT_EQ(doc["exitStatus"], kExitNoSuchDriveOrFile);
-  EXPECT_TRUE(Contains(doc["error"].get<std::string>(), "no such drive: 7"));
+  EXPECT_TRUE(Contains(doc["reason"].get<std::string>(), "no such drive: 7"));
+  EXPECT_EQ(doc["code"], "no-such-drive");
 
   for (const char* which : {"4", "0", "cdrom3", "HA:0 ID:0", "x"}) {
     const CliRun noDrive = Run({"--simulate", "update", Sample(0), "--drive", which, "--yes"});
