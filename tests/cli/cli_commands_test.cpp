@@ -103,10 +103,19 @@ TEST_F(CliTest, IdentifyTellsFamilyFormAndWhyNot) {
   EXPECT_EQ(f[0]["description"].get<std::string>().size(), kDescriptionLength);
   EXPECT_EQ(f[1]["family"], 4);
   EXPECT_EQ(f[1]["form"], "plain");
+  EXPECT_EQ(f[0]["code"], nullptr);
+  EXPECT_EQ(f[0]["reason"], nullptr);
   EXPECT_EQ(f[2]["identified"], false);
   EXPECT_EQ(f[2]["reason"], "no matching type code");
+  EXPECT_EQ(f[2]["code"], "file-not-identified");
+  EXPECT_EQ(f[2]["family"], nullptr);
   EXPECT_TRUE(Contains(f[3]["reason"].get<std::string>(), "too large"));
+  EXPECT_EQ(f[3]["code"], "file-too-large");
   EXPECT_TRUE(Contains(f[4]["reason"].get<std::string>(), "did not open"));
+  EXPECT_EQ(f[4]["code"], "file-not-opened");
+  // The file that decides the exit status gives the document its stop.
+  EXPECT_EQ(doc["code"], "file-not-opened");
+  EXPECT_TRUE(Contains(doc["reason"].get<std::string>(), "NONE.BIN"));
 
   const CliRun unknownOnly = Run({"identify", "JUNK.BIN"});
   EXPECT_EQ(unknownOnly.status, kExitTypeCodeRefused);
@@ -345,6 +354,31 @@ TEST_F(CliTest, ConvertRefusesWhatItCannotConvertAndNeverOverwrites) {
 
   EXPECT_EQ(Run({"convert", Sample(0), "X.KVF"}).status, kExitUsage);
   EXPECT_EQ(Run({"convert", "NONE.KVF", "X.BIN"}).status, kExitNoSuchDriveOrFile);
+
+  // Every refusal names its stop the way every command does: code and reason.
+  struct Refusal {
+    std::vector<std::string> args;
+    const char* code;
+  };
+  const std::vector<Refusal> refusals = {
+      {{"convert", Sample(1), "OUT.KVF"}, "no-encoded-form"},
+      {{"convert", "GAP.BIN", "GAP.KVF"}, "packed-area-used"},
+      {{"convert", "CUT.KVF", "CUT.BIN"}, "file-misfit"},
+      {{"convert", "JUNK.BIN", "JUNK.KVF"}, "file-not-identified"},
+      {{"convert", Sample(0), Sample(1)}, "output-exists"},
+      {{"convert", Sample(0), "X.KVF"}, "wrong-extensions"},
+      {{"convert", "NONE.KVF", "X.BIN"}, "file-not-opened"},
+  };
+  for (const Refusal& r : refusals) {
+    std::vector<std::string> args{"--json"};
+    args.insert(args.end(), r.args.begin(), r.args.end());
+    const CliRun run = Run(args);
+    const nlohmann::json doc = nlohmann::json::parse(run.out);
+    EXPECT_EQ(doc["code"], r.code) << r.args[1];
+    EXPECT_TRUE(Contains(run.err, doc["reason"].get<std::string>())) << r.args[1];
+    EXPECT_EQ(doc["outputBytes"], nullptr) << r.args[1];
+    EXPECT_FALSE(doc.contains("error")) << r.args[1];
+  }
 
   // A write that fails midway leaves neither the output nor a temporary file.
   const std::vector<std::string> before = Files();
