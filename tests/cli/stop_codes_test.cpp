@@ -1,11 +1,13 @@
-// The fixed set of stop codes: one table, which the README lists row for row
-// and the shipped JSON Schema names in the same order.
+// The fixed set of stop codes: one table, which the README lists row for row,
+// the shipped JSON Schema names in the same order and the man page by exit status.
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "cli/cli.h"
@@ -45,6 +47,35 @@ TEST(StopCodes, TheSchemaNamesTheSameCodesAndVersion) {
   for (const StopCodeRow& row : StopCodes()) codes.emplace_back(row.code);
   EXPECT_EQ(schema["definitions"]["code"]["enum"].get<std::vector<std::string>>(), codes);
   EXPECT_EQ(schema["properties"]["schemaVersion"]["const"], kJsonSchemaVersion);
+}
+
+// The man page lists the codes by exit status: "*N*" and the codes indented below it.
+TEST(StopCodes, TheManPageListsEveryCodeUnderItsExitStatus) {
+  std::ifstream page(std::string(ORVEL_SOURCE_DIR) + "/dist/man/orvel-cli.1.scd.in");
+  ASSERT_TRUE(page.is_open());
+  std::string line;
+  while (std::getline(page, line) && line != "The codes, by exit status:") {
+  }
+  ASSERT_EQ(line, "The codes, by exit status:") << "the man page has no list of codes";
+  std::map<int, std::set<std::string>> listed;
+  int status = -1;
+  while (std::getline(page, line) && !line.starts_with("The code ")) {
+    if (line.size() == 3 && line.front() == '*' && line.back() == '*') {
+      status = line[1] - '0';
+    } else if (line.starts_with("\t")) {
+      std::istringstream words(line);
+      std::string word;
+      while (words >> word) {
+        if (word.ends_with(',')) word.pop_back();
+        listed[status].insert(word);
+      }
+    }
+  }
+  std::map<int, std::set<std::string>> expected;
+  for (const StopCodeRow& row : StopCodes()) {
+    if (row.exitStatus != kNoExitStatus) expected[row.exitStatus].insert(std::string(row.code));
+  }
+  EXPECT_EQ(listed, expected);
 }
 
 TEST(StopCodes, EveryCodeIsDistinctAndEveryAttemptStopHasOne) {
