@@ -41,7 +41,7 @@ constexpr CliCommand kCommands[] = {
        sub.add_option("FILE", args->file, "Firmware file")->required();
        sub.add_option("--drive", args->drive, kWhichHelp)->required()->option_text("WHICH");
        sub.add_flag("--backup", args->backup, "Back up the current firmware to CDRWFW00..09 first");
-       sub.add_flag("--yes", args->yes, "Do not ask before writing (required without a terminal)");
+       sub.add_flag("-y,--yes", args->yes, "Do not ask before writing (required with --json or without a terminal)");
        return [args](CliContext& ctx) {
          // A script's run never waits on a question, even with a terminal at hand.
          if (!args->yes && ctx.options.json) {
@@ -76,6 +76,13 @@ constexpr CliCommand kCommands[] = {
        auto directory = Values<std::string>();
        sub.add_option("DIR", *directory)->required();
        return [directory](CliContext& ctx) { return CommandMakeSamples(ctx, *directory); };
+     }},
+    {"help", "Show the help of the program, or of COMMAND", "help [COMMAND]", {},
+     [](CLI::App& sub) -> CommandHandler {
+       auto command = Values<std::string>();
+       sub.add_option("COMMAND", *command, "A command");
+       const CLI::App* app = sub.get_parent();
+       return [command, app](CliContext& ctx) { return CommandHelp(ctx, *app, *command); };
      }},
     {"complete", "Candidates for the shell's completion", "", {},
      [](CLI::App& sub) -> CommandHandler {

@@ -4,6 +4,7 @@
 // entry in command_table.cpp and the file with its handler.
 
 #include <functional>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 
 namespace CLI {
 class App;
+class FormatterBase;
 }
 
 namespace orvel {
@@ -33,5 +35,12 @@ struct CliCommand {
 };
 
 std::span<const CliCommand> CliCommands();
+
+// The help of `app` (the program) or of its subcommand `command`, on the text
+// stream; an unknown command is a usage error.
+int CommandHelp(CliContext& ctx, const CLI::App& app, const std::string& command);
+
+// The help texts' layout: the usage from the synopsis lines, required options marked.
+std::shared_ptr<CLI::FormatterBase> MakeHelpFormatter();
 
 }  // namespace orvel

@@ -425,11 +425,22 @@ TEST_F(CliTest, BadArgumentsAreUsageErrors) {
 
   const CliRun help = Run({"--help"});
   EXPECT_EQ(help.status, kExitOk);
-  for (const char* word : {"drives", "identify", "update", "backup", "convert", "--simulate", "rewrite-fails",
-                           "fault=", "Exit status"}) {
+  for (const char* word : {"drives", "identify", "update", "backup", "convert", "--simulate", "--simulate=help",
+                           "Exit status"}) {
     EXPECT_TRUE(Contains(help.out, word)) << word;
   }
   EXPECT_FALSE(Contains(help.out, "make-samples"));
+  // The scenarios have a help of their own, so that the program's fits a screen.
+  constexpr std::ptrdiff_t kScreenLines = 50;
+  EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), kScreenLines);
+  const int platformsBefore = platformsMade;
+  const CliRun scenarios = Run({"--simulate=help"});
+  EXPECT_EQ(scenarios.status, kExitOk);
+  for (const char* word : {"rewrite-fails", "fault=", "swap="}) {
+    EXPECT_FALSE(Contains(help.out, word)) << word;
+    EXPECT_TRUE(Contains(scenarios.out, word)) << word;
+  }
+  EXPECT_EQ(platformsMade, platformsBefore);
   const CliRun version = Run({"--version"});
   EXPECT_EQ(version.status, kExitOk);
   EXPECT_TRUE(Contains(version.out, "orvel-cli "));
@@ -449,8 +460,8 @@ TEST_F(CliTest, CompleteListsCandidatesWithoutTouchingADrive) {
     std::string out;
   };
   const std::vector<Case> cases = {
-      {{"complete", "commands"}, "drives\nidentify\nupdate\nbackup\nconvert\n"},
-      {{"complete", "options", "update"}, "-h\n--help\n--drive\n--backup\n--yes\n"},
+      {{"complete", "commands"}, "drives\nidentify\nupdate\nbackup\nconvert\nhelp\n"},
+      {{"complete", "options", "update"}, "-h\n--help\n--drive\n--backup\n-y\n--yes\n"},
       {{"complete", "options", "backup"}, "-h\n--help\n--drive\n"},
       {{"complete", "options", "make-samples"}, ""},
       {{"complete", "scenarios"}, scenarios},

@@ -29,6 +29,7 @@ RUNS = [
     (["--simulate=default,rename-taken=1", "update", "CW516215.BIN", "--drive", "2", "--backup", "--yes"], None),
     (["--simulate=blank-flash", "update", "CW724132.KVF", "--drive", "1", "--yes"], None),
     (["--simulate", "update", "CW724132.KVF", "--drive", "1"], "confirmation-required"),
+    (["--simulate", "update", "CW724132.KVF", "--drive", "3", "-y"], "type-code-refused"),
     (["--simulate", "update", "CW724132.KVF", "--drive", "9", "--yes"], "no-such-drive"),
     (["--simulate", "update", "NONE.BIN", "--drive", "1", "--yes"], "file-not-opened"),
     (["--simulate", "update", "JUNK.BIN", "--drive", "1", "--yes"], "file-not-identified"),
@@ -53,6 +54,8 @@ RUNS = [
     (["convert", "EMPTY.KVF", "E.BIN"], "file-empty"),
     (["make-samples", "more"], None),
     (["make-samples", "."], "samples-exist"),
+    (["help"], None),
+    (["help", "frobnicate"], "usage"),
     (["frobnicate"], "usage"),
     (["update", "CW724132.KVF", "--yes"], "usage"),
     (["--simulate=no-such-scenario", "drives"], "usage"),
@@ -94,7 +97,7 @@ def main():
                 failures.append(f"{where}: code {doc.get('code')!r}, expected {code!r}")
             if doc.get("command"):
                 commands_seen.add(doc["command"])
-    missing = {"drives", "identify", "update", "backup", "convert", "make-samples"} - commands_seen
+    missing = {"drives", "identify", "update", "backup", "convert", "make-samples", "help"} - commands_seen
     if missing:
         failures.append(f"no document of: {', '.join(sorted(missing))}")
     for failure in failures:
