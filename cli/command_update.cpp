@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include "cli/cli_context.h"
 #include "cli/terminal_host.h"
 #include "firmware/catalogue.h"
@@ -57,8 +55,9 @@ nlohmann::json OrNull(bool known, const T& value) {
 
 // What an attempt on the drive came to; the same keys for `update` and `backup`.
 // typeCodeAccepted is null where no type-code decision was made (`backup`).
+// backupRequested: --backup given (always, for `backup`).
 nlohmann::json OutcomeJson(const UpdateProcedure& procedure, std::optional<int> page,
-                           const nlohmann::json& typeCodeAccepted) {
+                           const nlohmann::json& typeCodeAccepted, bool backupRequested) {
   const AttemptReport& report = procedure.lastAttempt;
   const bool switched = report.switchRan && report.switchResult != 0;
   const bool written = report.backupWritten;
@@ -70,7 +69,7 @@ nlohmann::json OutcomeJson(const UpdateProcedure& procedure, std::optional<int> 
       {"driveTypeCode", OrNull(switched, TypeCodeText(procedure.driveTypeCode))},
       {"driveFamily", OrNull(switched, procedure.driveFamily)},
       {"backup",
-       {{"requested", report.backupRequested},
+       {{"requested", backupRequested},
         {"notPossible", report.backupSkipped},
         {"written", written},
         {"file", OrNull(written, report.backupFile)},
@@ -156,7 +155,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   if (args.backup && host.BackupCheckState() == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
     const int status = ctx.Stop(StopCode::BackupNamesTaken, "CDRWFW00..09 are all taken; the drive was not touched");
-    doc["outcome"] = OutcomeJson(procedure, NoBackupFileName, nullptr);
+    doc["outcome"] = OutcomeJson(procedure, NoBackupFileName, nullptr, true);
     return finish(status);
   }
 
@@ -186,8 +185,8 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   if (const std::optional<StopCode> stop = StopOfAttempt(report.stop, report.driveClaim)) {
     status = ctx.KeepStop(*stop, report.detail);
   }
-  doc["outcome"] = OutcomeJson(procedure, page, OrNull(report.switchRan && report.switchResult != 0,
-                                                       report.typeCodeAccepted));
+  doc["outcome"] = OutcomeJson(
+      procedure, page, OrNull(report.switchRan && report.switchResult != 0, report.typeCodeAccepted), args.backup);
   doc["interruption"] = InterruptionJson(report.heldInterruption);
   finish(status);
   ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
@@ -216,7 +215,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     } else if (page != UpdateModeFailed) {
       ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
     }
-    doc["outcome"] = OutcomeJson(procedure, page, nullptr);
+    doc["outcome"] = OutcomeJson(procedure, page, nullptr, true);
     doc["interruption"] = InterruptionJson(report.heldInterruption);
     ctx.PrintDocument(doc, status);
     ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
@@ -231,7 +230,6 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
 
   // The form is learnt only after the switch: both series must have a free
   // name, and the directory must take a whole image, before the drive hears anything.
-  procedure.lastAttempt.backupRequested = true;
   if (procedure.PrepareBackupFile(BackupSeries::Both) == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
     ctx.err << "orvel-cli: " << procedure.lastAttempt.detail << '\n';

@@ -92,6 +92,8 @@ TEST_F(UpdateCommand, JsonReportsThePageBackupAndProgress) {
   EXPECT_EQ(doc["outcome"]["page"]["number"], 11);
   EXPECT_EQ(doc["outcome"]["page"]["name"], "Completed");
   EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW00.BIN");
+  EXPECT_EQ(doc["outcome"]["backup"]["requested"], true);
+  EXPECT_EQ(doc["outcome"]["backup"]["form"], "plain");
   EXPECT_EQ(doc["outcome"]["progress"], 120);
   EXPECT_EQ(doc["exitStatus"], 0);
   EXPECT_EQ(ReadBytes("CDRWFW00.BIN").size(), kFullImageSize);
@@ -271,6 +273,11 @@ TEST_F(UpdateCommand, BackupNameTakenMeanwhileIsToldWithTheNameUsed) {
   ASSERT_EQ(text.status, kExitOk) << text.err;
   EXPECT_TRUE(Contains(text.out, "Backup written to CDRWFW01.BIN (CDRWFW00.BIN was taken meanwhile)")) << text.out;
   EXPECT_EQ(ReadBytes("CDRWFW01.BIN").size(), kFullImageSize);
+  const nlohmann::json doc = nlohmann::json::parse(
+      Run({"--simulate=default,rename-taken=1", "--json", "update", Sample(1), "--drive", "2", "--backup", "--yes"})
+          .out);
+  EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW03.BIN");
+  EXPECT_EQ(doc["outcome"]["backup"]["nameTaken"], "CDRWFW02.BIN");
 }
 
 TEST_F(UpdateCommand, AsksOnATerminalAndRequiresYesWithoutOne) {

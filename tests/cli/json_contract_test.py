@@ -62,6 +62,18 @@ RUNS = [
 ]
 
 
+def empty_strings(value, path=""):
+    """Where the document has "" (an absent value must be null)."""
+    if value == "":
+        yield path or "/"
+    elif isinstance(value, dict):
+        for key, item in value.items():
+            yield from empty_strings(item, f"{path}/{key}")
+    elif isinstance(value, list):
+        for index, item in enumerate(value):
+            yield from empty_strings(item, f"{path}/{index}")
+
+
 def main():
     program, schema_path = sys.argv[1], sys.argv[2]
     with open(schema_path, encoding="utf-8") as f:
@@ -91,6 +103,8 @@ def main():
             errors = sorted(validator.iter_errors(doc), key=lambda e: list(e.absolute_path))
             for error in errors:
                 failures.append(f"{where}: {'/'.join(map(str, error.absolute_path))}: {error.message}")
+            for path in empty_strings(doc):
+                failures.append(f"{where}: {path} is an empty string, not null")
             if doc.get("exitStatus") != done.returncode:
                 failures.append(f"{where}: exitStatus {doc.get('exitStatus')} but the program exited {done.returncode}")
             if doc.get("code") != code:
