@@ -1,21 +1,51 @@
 #include "cli/cli_context.h"
 
+#include "cli/command_table.h"
+
 #include <cctype>
 #include <charconv>
 
 namespace orvel {
 
-void CliContext::PrintJson(const nlohmann::json& document) {
+std::string DocumentText(const nlohmann::json& document) {
   // Drive and file texts are raw bytes; anything that is not UTF-8 is replaced.
   constexpr int kIndent = 2;
-  out << document.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  return document.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
+}
+
+nlohmann::json JsonDocument(std::string_view command, const nlohmann::json& body, std::optional<StopCode> stop,
+                            const std::string& reason, int status) {
+  nlohmann::json doc = nlohmann::json::object();
+  for (const CliCommand& entry : CliCommands()) {
+    if (entry.name != command) continue;
+    for (const std::string_view key : entry.documentKeys) doc[std::string(key)] = nullptr;
+  }
+  if (body.is_object()) {
+    for (const auto& [key, value] : body.items()) doc[key] = value;
+  }
+  doc["schemaVersion"] = kJsonSchemaVersion;
+  doc["command"] = command.empty() ? nlohmann::json(nullptr) : nlohmann::json(command);
+  doc["exitStatus"] = status;
+  doc["code"] = stop ? nlohmann::json(RowOf(*stop).code) : nlohmann::json(nullptr);
+  doc["reason"] = stop ? nlohmann::json(reason) : nlohmann::json(nullptr);
+  return doc;
+}
+
+void CliContext::PrintDocument(const nlohmann::json& body, int status) {
+  if (!options.json || jsonPrinted) return;
+  out << DocumentText(JsonDocument(command, body, stop, reason, status));
   jsonPrinted = true;
 }
 
-int CliContext::Fail(int status, const std::string& message) {
-  err << "orvel-cli: " << message << '\n';
-  lastError = message;
-  return status;
+int CliContext::Stop(StopCode code, const std::string& why) {
+  err << "orvel-cli: " << why << '\n';
+  return KeepStop(code, why);
+}
+
+int CliContext::KeepStop(StopCode code, const std::string& why) {
+  stop = code;
+  reason = why;
+  return RowOf(code).exitStatus;
 }
 
 void CliContext::ActOnHeldInterruption(Platform& platform, Interruption held) {
@@ -31,7 +61,7 @@ std::string CliContext::PathOf(const std::string& name) const {
 }
 
 int OpenFilePlatform(CliContext& ctx, std::unique_ptr<Platform>& platform) {
-  if (!ctx.env.makePlatform) return ctx.Fail(kExitNoSuchDriveOrFile, "no platform to reach drives with");
+  if (!ctx.env.makePlatform) return ctx.Stop(StopCode::NoRoute, "no platform to reach drives with");
   PlatformRequest request;
   request.simulate = ctx.options.simulate;
   request.scenario = ctx.options.scenario;
@@ -40,7 +70,7 @@ int OpenFilePlatform(CliContext& ctx, std::unique_ptr<Platform>& platform) {
   std::string error;
   platform = ctx.env.makePlatform(request, &error);
   // A scenario text that does not parse is a usage error.
-  if (!platform) return ctx.Fail(ctx.options.simulate ? kExitUsage : kExitNoSuchDriveOrFile, error);
+  if (!platform) return ctx.Stop(ctx.options.simulate ? StopCode::Usage : StopCode::NoRoute, error);
   return kExitOk;
 }
 
@@ -54,7 +84,7 @@ int OpenDriveSession(CliContext& ctx, DriveSession& session) {
     session.transport->SetObserver(session.trace.get());
   }
   TransportMessage message;
-  if (!session.transport->SelectTransport(&message)) return ctx.Fail(kExitNoSuchDriveOrFile, message.text);
+  if (!session.transport->SelectTransport(&message)) return ctx.Stop(StopCode::NoRoute, message.text);
   const std::string problem = session.platform->AccessProblem();
   if (!problem.empty()) ctx.err << "orvel-cli: " << problem << '\n';
   session.drives = DiscoverDrives(*session.transport);

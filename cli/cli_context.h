@@ -11,6 +11,7 @@
 
 #include "cli/cli.h"
 #include "cli/command_trace.h"
+#include "cli/stop_codes.h"
 #include "firmware/identify.h"
 #include "drive/discovery.h"
 #include "transport/scsi_transport.h"
@@ -34,14 +35,19 @@ struct CliContext {
   GlobalOptions options;
   std::string command;     // the subcommand's name
   bool jsonPrinted = false;
-  std::string lastError;   // the last Fail message
+  std::optional<StopCode> stop;  // why the command stopped, for its document
+  std::string reason;            // the same for people
 
   // A line for people: on the output, or on standard error with --json.
   std::ostream& text() { return options.json ? err : out; }
-  // The one document of a --json run.
-  void PrintJson(const nlohmann::json& document);
-  // "orvel-cli: <message>" on standard error; returns `status`.
-  int Fail(int status, const std::string& message);
+  // With --json, the run's one document: `body` completed with the fields
+  // every document has (see JsonDocument). Nothing without --json.
+  void PrintDocument(const nlohmann::json& body, int status);
+  // "orvel-cli: <reason>" on standard error, the stop kept for the document;
+  // returns the stop's exit status.
+  int Stop(StopCode code, const std::string& reason);
+  // The stop kept for the document only (people were told otherwise).
+  int KeepStop(StopCode code, const std::string& reason);
   // An interruption held during an attempt (0: none) acts, once everything
   // for people and scripts has been written.
   void ActOnHeldInterruption(Platform& platform, Interruption held);
@@ -73,6 +79,14 @@ std::optional<std::size_t> FindDrive(const DriveSession& session, const std::str
 
 nlohmann::json DriveJson(const DriveSession& session, std::size_t index);
 
+// A document of `command`: every key the command's documents have (null
+// unless `body` gives it), schemaVersion, command (null when none was
+// recognised), exitStatus, and the stop's code and reason (null on success).
+nlohmann::json JsonDocument(std::string_view command, const nlohmann::json& body, std::optional<StopCode> stop,
+                            const std::string& reason, int status);
+// Printed as every document is: bytes that are not UTF-8 replaced.
+std::string DocumentText(const nlohmann::json& document);
+
 // A file's identification, for people and for --json.
 std::string IdentifyReason(const SourceIdentification& id);
 std::string FormName(FileForm form);
@@ -86,6 +100,8 @@ void PrintIdentification(std::ostream& out, const std::string& name, const Sourc
                          const std::string& reason = {});
 nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id,
                                   const std::string& reason = {});
+// Why a file is not identified, for scripts (nothing when it is).
+std::optional<StopCode> IdentificationStop(const SourceIdentification& id);
 
 // The commands; each returns its exit status.
 int CommandDrives(CliContext& ctx);

@@ -31,6 +31,7 @@ struct Conversion {
   std::optional<int> family;
   FileForm form = FileForm::Plain;
   std::string refusal;  // empty when converted
+  StopCode refusalCode = StopCode::FileNotIdentified;
 
   std::span<const std::uint8_t> Output() const { return {buffer->data(), length}; }
 };
@@ -39,12 +40,14 @@ void Decode(const std::string& name, Conversion& c) {
   const SourceIdentification id = IdentifyFileBytes(c.Output());
   if (id.outcome != IdentifyOutcome::Identified) {
     c.refusal = "not identified: " + WhyNotIdentified(name, id);
+    c.refusalCode = IdentificationStop(id).value_or(StopCode::FileNotIdentified);
     return;
   }
   c.family = id.family;
   c.form = FormOfFamily(id.family);
   if (c.form == FileForm::Plain) {
     c.refusal = "family " + std::to_string(id.family) + " has no encoded form; the file is a plain image already";
+    c.refusalCode = StopCode::NoEncodedForm;
     return;
   }
   // Removing the byte key keeps the length: a file cut short (or too long) would give an image of the wrong size.
@@ -52,9 +55,13 @@ void Decode(const std::string& name, Conversion& c) {
   if (c.form == FileForm::ByteKeyed && c.length != size) {
     c.refusal = "a byte-keyed file of family " + std::to_string(id.family) + " has " + std::to_string(size) +
                 " bytes, this file has " + std::to_string(c.length);
+    c.refusalCode = StopCode::FileMisfit;
     return;
   }
-  if (DecodeImageFromFile(*c.buffer, c.length, id.family, id.family) != 1) c.refusal = "not a valid packed image";
+  if (DecodeImageFromFile(*c.buffer, c.length, id.family, id.family) != 1) {
+    c.refusal = "not a valid packed image";
+    c.refusalCode = StopCode::PackedInvalid;
+  }
 }
 
 void Encode(Conversion& c) {
@@ -68,17 +75,20 @@ void Encode(Conversion& c) {
   c.form = FormOfFamily(family);
   if (c.form == FileForm::Plain) {
     c.refusal = "family " + std::to_string(family) + " has no encoded form";
+    c.refusalCode = StopCode::NoEncodedForm;
     return;
   }
   const std::uint32_t size = PlainImageSize(family);
   if (c.length != size) {
     c.refusal = "a plain image of family " + std::to_string(family) + " has " + std::to_string(size) +
                 " bytes, this file has " + std::to_string(c.length);
+    c.refusalCode = StopCode::FileMisfit;
     return;
   }
   // Only the packed encoder can refuse.
   if (EncodeImageForFile(*c.buffer, c.length, static_cast<std::uint8_t>(family), family) != 1) {
     c.refusal = "the packed form needs bytes 0x4000..0x7FFF all 0xFF, and this image has others there";
+    c.refusalCode = StopCode::PackedAreaUsed;
   }
 }
 
@@ -91,15 +101,15 @@ int ReadInput(CliContext& ctx, FileSystem& fs, const std::string& name, Conversi
   }
   switch (read.failure) {
     case LoadFailure::OpenFailed:
-      return ctx.Fail(kExitNoSuchDriveOrFile, name + ": " + FileErrorText(read.fileError));
+      return ctx.Stop(StopCode::FileNotOpened, name + ": " + FileErrorText(read.fileError));
     case LoadFailure::StatusFailed:
-      return ctx.Fail(kExitNoSuchDriveOrFile, name + ": its length cannot be read");
+      return ctx.Stop(StopCode::FileNotOpened, name + ": its length cannot be read");
     case LoadFailure::Empty:
-      return ctx.Fail(kExitTypeCodeRefused, name + ": empty file");
+      return ctx.Stop(StopCode::FileEmpty, name + ": empty file");
     case LoadFailure::TooLarge:
-      return ctx.Fail(kExitTypeCodeRefused, name + ": too large (over 1,048,576 bytes)");
+      return ctx.Stop(StopCode::FileTooLarge, name + ": too large (over 1,048,576 bytes)");
     default:
-      return ctx.Fail(kExitNoSuchDriveOrFile, name + ": read failed");
+      return ctx.Stop(StopCode::FileNotOpened, name + ": read failed");
   }
 }
 
@@ -114,35 +124,33 @@ int WriteExclusive(CliContext& ctx, FileSystem& fs, const std::string& name, std
     h = fs.CreateExclusive(temp, &error);
     if (h == kNoFile && error != FileError::Exists) break;
   }
-  if (h == kNoFile) return ctx.Fail(kExitUpdateFailed, name + ": cannot be created: " + FileErrorText(error));
+  if (h == kNoFile) return ctx.Stop(StopCode::OutputNotWritten, name + ": cannot be created: " + FileErrorText(error));
   const bool written = fs.WriteAll(h, data, &error);
   FileError closeError = FileError::None;
   const bool closed = fs.SyncAndClose(h, &closeError);
   if (!written || !closed) {
     fs.Remove(temp);
     // The write's own error, not the close's that followed it.
-    return ctx.Fail(kExitUpdateFailed, name + ": write failed: " + FileErrorText(written ? closeError : error));
+    return ctx.Stop(StopCode::OutputNotWritten, name + ": write failed: " + FileErrorText(written ? closeError : error));
   }
   if (fs.RenameNoReplace(temp, name, &error)) return kExitOk;
   fs.Remove(temp);
-  if (error == FileError::Exists) return ctx.Fail(kExitUsage, name + " already exists; it is not overwritten");
-  return ctx.Fail(kExitUpdateFailed, name + ": cannot be created: " + FileErrorText(error));
+  if (error == FileError::Exists) return ctx.Stop(StopCode::OutputExists, name + " already exists; it is not overwritten");
+  return ctx.Stop(StopCode::OutputNotWritten, name + ": cannot be created: " + FileErrorText(error));
 }
 
 }  // namespace
 
 int CommandConvert(CliContext& ctx, const std::string& input, const std::string& output) {
-  nlohmann::json doc = {{"command", "convert"}, {"input", input}, {"output", output}};
-  auto finish = [&](int status, const std::string& reason) {
-    doc["exitStatus"] = status;
-    if (!reason.empty()) doc["reason"] = reason;
-    if (ctx.options.json) ctx.PrintJson(doc);
+  nlohmann::json doc = {{"input", input}, {"output", output}};
+  auto finish = [&](int status) {
+    ctx.PrintDocument(doc, status);
     return status;
   };
   const ConvertDirection direction = DirectionOf(input, output);
   if (direction == ConvertDirection::Unknown) {
     const std::string why = "convert goes from .kvf to .bin (decode) or from .bin to .kvf (encode)";
-    return finish(ctx.Fail(kExitUsage, why), why);
+    return finish(ctx.Stop(StopCode::WrongExtensions, why));
   }
   doc["direction"] = direction == ConvertDirection::Decode ? "decode" : "encode";
   // Under --simulate the simulator's working directory (with its file faults) is used.
@@ -151,7 +159,7 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
   FileSystem* fs = nullptr;
   if (ctx.options.simulate) {
     const int opened = OpenFilePlatform(ctx, platform);
-    if (opened != kExitOk) return finish(opened, "simulator not available");
+    if (opened != kExitOk) return finish(opened);
     fs = &platform->Files();
   } else {
     native = MakeNativeFileSystem(ctx.options.workingDirectory);
@@ -159,11 +167,11 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
   }
   if (fs->Exists(output)) {
     const std::string why = output + " already exists; it is not overwritten";
-    return finish(ctx.Fail(kExitUsage, why), why);
+    return finish(ctx.Stop(StopCode::OutputExists, why));
   }
   Conversion c;
   const int read = ReadInput(ctx, *fs, input, c);
-  if (read != kExitOk) return finish(read, "input not read");
+  if (read != kExitOk) return finish(read);
   const std::size_t inputBytes = c.length;
 
   if (direction == ConvertDirection::Decode) {
@@ -176,11 +184,10 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
     doc["form"] = FormName(c.form);
   }
   if (!c.refusal.empty()) {
-    ctx.Fail(kExitTypeCodeRefused, input + ": cannot convert: " + c.refusal + "; nothing written");
-    return finish(kExitTypeCodeRefused, c.refusal);
+    return finish(ctx.Stop(c.refusalCode, input + ": cannot convert: " + c.refusal + "; nothing written"));
   }
   const int written = WriteExclusive(ctx, *fs, output, c.Output());
-  if (written != kExitOk) return finish(written, "output not written");
+  if (written != kExitOk) return finish(written);
   doc["inputBytes"] = inputBytes;
   doc["outputBytes"] = c.length;
   if (!ctx.options.json) {
@@ -188,7 +195,7 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
             << (direction == ConvertDirection::Decode ? "decoded" : "encoded") << " to " << output << ", "
             << c.length << " bytes\n";
   }
-  return finish(kExitOk, {});
+  return finish(kExitOk);
 }
 
 }  // namespace orvel

@@ -10,7 +10,7 @@ int CommandDrives(CliContext& ctx) {
   if (ctx.options.json) {
     nlohmann::json list = nlohmann::json::array();
     for (std::size_t i = 0; i < session.drives.size(); ++i) list.push_back(DriveJson(session, i));
-    ctx.PrintJson({{"command", "drives"}, {"drives", list}, {"exitStatus", kExitOk}});
+    ctx.PrintDocument({{"drives", list}}, kExitOk);
     return kExitOk;
   }
   if (session.drives.empty()) {

@@ -86,9 +86,30 @@ void PrintIdentification(std::ostream& out, const std::string& name, const Sourc
       << "  description  \"" << id.description << "\"\n";
 }
 
+std::optional<StopCode> IdentificationStop(const SourceIdentification& id) {
+  switch (id.outcome) {
+    case IdentifyOutcome::Identified:
+      return std::nullopt;
+    case IdentifyOutcome::DidNotOpen:
+      return StopCode::FileNotOpened;
+    case IdentifyOutcome::Empty:
+      return StopCode::FileEmpty;
+    case IdentifyOutcome::TooLarge:
+      return StopCode::FileTooLarge;
+    case IdentifyOutcome::NoRow:
+    case IdentifyOutcome::NotDecodable:
+      break;
+  }
+  return StopCode::FileNotIdentified;
+}
+
 nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id, const std::string& reason) {
-  nlohmann::json j = {{"name", name}, {"identified", id.outcome == IdentifyOutcome::Identified}};
-  if (id.outcome != IdentifyOutcome::Identified) {
+  const std::optional<StopCode> stop = IdentificationStop(id);
+  nlohmann::json j = {{"name", name},          {"identified", !stop}, {"code", nullptr}, {"reason", nullptr},
+                      {"typeCode", nullptr},   {"family", nullptr},   {"entryIndex", nullptr},
+                      {"form", nullptr},       {"description", nullptr}};
+  if (stop) {
+    j["code"] = RowOf(*stop).code;
     j["reason"] = reason.empty() ? IdentifyReason(id) : reason;
     return j;
   }
@@ -117,19 +138,21 @@ int CommandIdentify(CliContext& ctx, const std::vector<std::string>& files) {
   int status = kExitOk;
   for (const std::string& name : files) {
     const SourceIdentification id = IdentifyFile(*fs, name);
-    if (id.outcome == IdentifyOutcome::DidNotOpen) {
-      status = kExitNoSuchDriveOrFile;
-    } else if (id.outcome != IdentifyOutcome::Identified && status == kExitOk) {
-      status = kExitTypeCodeRefused;
-    }
     const std::string reason = WhyNotIdentified(name, id);
+    // The file that decides the exit status gives the document its stop.
+    if (const std::optional<StopCode> stop = IdentificationStop(id)) {
+      const int fileStatus = RowOf(*stop).exitStatus;
+      if (status == kExitOk || (fileStatus == kExitNoSuchDriveOrFile && status != kExitNoSuchDriveOrFile)) {
+        status = ctx.KeepStop(*stop, name + ": " + reason);
+      }
+    }
     if (ctx.options.json) {
       list.push_back(IdentificationJson(name, id, reason));
     } else {
       PrintIdentification(ctx.out, name, id, reason);
     }
   }
-  if (ctx.options.json) ctx.PrintJson({{"command", "identify"}, {"files", list}, {"exitStatus", status}});
+  ctx.PrintDocument({{"files", list}}, status);
   return status;
 }
 

@@ -5,26 +5,32 @@ namespace orvel {
 
 // Sample firmware files for the simulator's default drives (the demo's).
 int CommandMakeSamples(CliContext& ctx, const std::string& directory) {
+  nlohmann::json doc = {{"directory", directory}};
+  auto finish = [&](int status) {
+    ctx.PrintDocument(doc, status);
+    return status;
+  };
   const std::string path = ctx.PathOf(directory);
-  if (!CreateNativeDirectories(path)) return ctx.Fail(kExitNoSuchDriveOrFile, directory + ": not a directory");
+  if (!CreateNativeDirectories(path)) return finish(ctx.Stop(StopCode::NoSuchDirectory, directory + ": not a directory"));
   std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(path);
   // Existing files are never replaced: refused before anything is written.
   const std::vector<std::string> existing = sim::ExistingSampleNames(*fs);
   if (!existing.empty()) {
     std::string names;
     for (const std::string& name : existing) names += (names.empty() ? "" : ", ") + directory + '/' + name;
-    return ctx.Fail(kExitNoSuchDriveOrFile, names + (existing.size() == 1 ? " exists" : " exist") +
-                                                "; sample files never replace files, nothing was written");
+    return finish(ctx.Stop(StopCode::SamplesExist, names + (existing.size() == 1 ? " exists" : " exist") +
+                                                       "; sample files never replace files, nothing was written"));
   }
   std::vector<std::string> written;
   std::string error;
-  if (sim::WriteSampleFirmware(*fs, &written, &error) == 0) return ctx.Fail(kExitUpdateFailed, error);
-  if (ctx.options.json) {
-    ctx.PrintJson({{"command", "make-samples"}, {"directory", directory}, {"files", written}, {"exitStatus", kExitOk}});
-  } else {
+  if (sim::WriteSampleFirmware(*fs, &written, &error) == 0) {
+    return finish(ctx.Stop(StopCode::SamplesNotWritten, error));
+  }
+  doc["files"] = written;
+  if (!ctx.options.json) {
     for (const std::string& name : written) ctx.out << directory << '/' << name << '\n';
   }
-  return kExitOk;
+  return finish(kExitOk);
 }
 
 }  // namespace orvel

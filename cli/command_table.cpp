@@ -18,36 +18,49 @@ std::shared_ptr<T> Values() {
   return std::make_shared<T>();
 }
 
+// The keys of each command's documents (the schema in dist/ says what each holds).
+constexpr std::string_view kDrivesKeys[] = {"drives"};
+constexpr std::string_view kIdentifyKeys[] = {"files"};
+constexpr std::string_view kUpdateKeys[] = {"drive", "file", "outcome", "interruption"};
+constexpr std::string_view kBackupKeys[] = {"drive", "outcome", "interruption"};
+constexpr std::string_view kConvertKeys[] = {"input", "output", "direction", "family", "form", "inputBytes", "outputBytes"};
+constexpr std::string_view kSamplesKeys[] = {"directory", "files"};
+
 constexpr CliCommand kCommands[] = {
-    {"drives", "List the supported drives", "drives", [](CLI::App&) -> CommandHandler { return CommandDrives; }},
-    {"identify", "Identify firmware files", "identify FILE...",
+    {"drives", "List the supported drives", "drives", kDrivesKeys, [](CLI::App&) -> CommandHandler { return CommandDrives; }},
+    {"identify", "Identify firmware files", "identify FILE...", kIdentifyKeys,
      [](CLI::App& sub) -> CommandHandler {
        auto files = Values<std::vector<std::string>>();
        sub.add_option("FILE", *files, "Firmware files")->required();
        return [files](CliContext& ctx) { return CommandIdentify(ctx, *files); };
      }},
     {"update", "Update a drive's firmware from FILE, as the dialog's Start does",
-     "update FILE --drive WHICH [--backup] [--yes]",
+     "update FILE --drive WHICH [--backup] [--yes]", kUpdateKeys,
      [](CLI::App& sub) -> CommandHandler {
        auto args = Values<UpdateArgs>();
        sub.add_option("FILE", args->file, "Firmware file")->required();
        sub.add_option("--drive", args->drive, kWhichHelp)->required()->option_text("WHICH");
        sub.add_flag("--backup", args->backup, "Back up the current firmware to CDRWFW00..09 first");
-       sub.add_flag("--yes", args->yes, "Do not ask before writing (required without a terminal)");
+       sub.add_flag("-y,--yes", args->yes, "Do not ask before writing (required with --json or without a terminal)");
        return [args](CliContext& ctx) {
+         // A script's run never waits on a question, even with a terminal at hand.
+         if (!args->yes && ctx.options.json) {
+           return ctx.Stop(StopCode::ConfirmationRequired, "update writes to the drive: --json never asks, give --yes");
+         }
          if (!args->yes && !ctx.env.inputIsTerminal) {
-           return ctx.Fail(kExitUsage, "update writes to the drive: without a terminal to ask on, give --yes");
+           return ctx.Stop(StopCode::ConfirmationRequired,
+                           "update writes to the drive: without a terminal to ask on, give --yes");
          }
          return CommandUpdate(ctx, *args);
        };
      }},
-    {"backup", "Switch a drive to update mode and save its firmware to CDRWFW00..09", "backup --drive WHICH",
+    {"backup", "Switch a drive to update mode and save its firmware to CDRWFW00..09", "backup --drive WHICH", kBackupKeys,
      [](CLI::App& sub) -> CommandHandler {
        auto drive = Values<std::string>();
        sub.add_option("--drive", *drive, kWhichHelp)->required()->option_text("WHICH");
        return [drive](CliContext& ctx) { return CommandBackup(ctx, *drive); };
      }},
-    {"convert", "Convert between an encoded file (.kvf) and its plain image (.bin)", "convert IN OUT",
+    {"convert", "Convert between an encoded file (.kvf) and its plain image (.bin)", "convert IN OUT", kConvertKeys,
      [](CLI::App& sub) -> CommandHandler {
        struct Files {
          std::string in;
@@ -58,13 +71,20 @@ constexpr CliCommand kCommands[] = {
        sub.add_option("OUT", files->out, "Output file (never overwritten)")->required();
        return [files](CliContext& ctx) { return CommandConvert(ctx, files->in, files->out); };
      }},
-    {"make-samples", "Write sample firmware files for the simulator's drives", "",
+    {"make-samples", "Write sample firmware files for the simulator's drives", "", kSamplesKeys,
      [](CLI::App& sub) -> CommandHandler {
        auto directory = Values<std::string>();
        sub.add_option("DIR", *directory)->required();
        return [directory](CliContext& ctx) { return CommandMakeSamples(ctx, *directory); };
      }},
-    {"complete", "Candidates for the shell's completion", "",
+    {"help", "Show the help of the program, or of COMMAND", "help [COMMAND]", {},
+     [](CLI::App& sub) -> CommandHandler {
+       auto command = Values<std::string>();
+       sub.add_option("COMMAND", *command, "A command");
+       const CLI::App* app = sub.get_parent();
+       return [command, app](CliContext& ctx) { return CommandHelp(ctx, *app, *command); };
+     }},
+    {"complete", "Candidates for the shell's completion", "", {},
      [](CLI::App& sub) -> CommandHandler {
        auto args = Values<CompleteArgs>();
        AddCompleteOptions(sub, *args);

@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include "cli/cli_context.h"
 #include "cli/terminal_host.h"
 #include "firmware/catalogue.h"
@@ -10,22 +8,6 @@
 namespace orvel {
 namespace {
 
-int ExitOfPage(int page) {
-  switch (page) {
-    case Completed:
-      return kExitOk;
-    case UpdateModeFailed:
-      return kExitNoUpdateMode;
-    case TypeCodeMismatch:
-      return kExitTypeCodeRefused;
-    case BackupFailed:
-    case NoBackupFileName:
-      return kExitBackupFailed;
-    default:
-      return kExitUpdateFailed;
-  }
-}
-
 TerminalHostOptions HostOptions(const CliContext& ctx) {
   TerminalHostOptions options;
   options.language = ctx.options.language;
@@ -34,8 +16,6 @@ TerminalHostOptions HostOptions(const CliContext& ctx) {
   options.quiet = ctx.options.json;
   return options;
 }
-
-int Bar(int position) { return std::clamp(position, 0, kProgressMax); }
 
 // The result page as the information pane shows it (BackupFailed has no text of its own).
 void PrintResultPage(CliContext& ctx, int page, const std::string& detail) {
@@ -68,6 +48,46 @@ void PrintBackupOutcome(CliContext& ctx, const AttemptReport& report) {
 
 nlohmann::json PageJson(int page) { return {{"number", page}, {"name", std::string(PageName(page))}}; }
 
+template <class T>
+nlohmann::json OrNull(bool known, const T& value) {
+  return known ? nlohmann::json(value) : nlohmann::json(nullptr);
+}
+
+// What an attempt on the drive came to; the same keys for `update` and `backup`.
+// typeCodeAccepted is null where no type-code decision was made (`backup`).
+// backupRequested: --backup given (always, for `backup`).
+nlohmann::json OutcomeJson(const UpdateProcedure& procedure, std::optional<int> page,
+                           const nlohmann::json& typeCodeAccepted, bool backupRequested) {
+  const AttemptReport& report = procedure.lastAttempt;
+  const bool switched = report.switchRan && report.switchResult != 0;
+  const bool written = report.backupWritten;
+  return {
+      {"page", page ? PageJson(*page) : nlohmann::json(nullptr)},
+      {"driveClaim", report.driveClaim ? nlohmann::json(DriveClaimName(*report.driveClaim)) : nlohmann::json(nullptr)},
+      {"switchResult", OrNull(report.switchRan, report.switchResult)},
+      {"typeCodeAccepted", typeCodeAccepted},
+      {"driveTypeCode", OrNull(switched, TypeCodeText(procedure.driveTypeCode))},
+      {"driveFamily", OrNull(switched, procedure.driveFamily)},
+      {"backup",
+       {{"requested", backupRequested},
+        {"notPossible", report.backupSkipped},
+        {"written", written},
+        {"file", OrNull(written, report.backupFile)},
+        {"form", OrNull(written, FormName(FormOfFamily(procedure.sourceFamily)))},
+        {"nameTaken", OrNull(!report.backupNameTaken.empty(), report.backupNameTaken)}}},
+      {"progress", procedure.ShownProgress()},
+  };
+}
+
+// An interruption held through the attempt, which ends the program once the document is out.
+nlohmann::json InterruptionJson(Interruption held) {
+  if (held == 0) return nullptr;
+  return {{"code", RowOf(StopCode::Interrupted).code},
+          {"number", held},
+          {"reason", "interruption " + std::to_string(held) +
+                         " arrived during the attempt and was held until it ended; the program ends by it now"}};
+}
+
 bool Confirmed(CliContext& ctx, const std::string& question) {
   ctx.err << question << " [y/N] " << std::flush;
   if (!ctx.env.readLine) return false;
@@ -81,7 +101,7 @@ int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& wh
   if (opened != kExitOk) return opened;
   const std::optional<std::size_t> found = FindDrive(session, which);
   if (!found) {
-    return ctx.Fail(kExitNoSuchDriveOrFile, "no such drive: " + which + " (" +
+    return ctx.Stop(StopCode::NoSuchDrive, "no such drive: " + which + " (" +
                                                 std::to_string(session.drives.size()) + " listed by `drives`)");
   }
   *index = *found;
@@ -97,11 +117,9 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   if (opened != kExitOk) return opened;
   const DriveEntry& drive = session.drives[index];
 
-  nlohmann::json doc = {{"command", "update"}, {"drive", DriveJson(session, index)}};
+  nlohmann::json doc = {{"drive", DriveJson(session, index)}};
   auto finish = [&](int status) {
-    doc["exitStatus"] = status;
-    if (!ctx.lastError.empty()) doc["error"] = ctx.lastError;
-    if (ctx.options.json) ctx.PrintJson(doc);
+    ctx.PrintDocument(doc, status);
     return status;
   };
 
@@ -111,14 +129,12 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   doc["file"] = IdentificationJson(args.file, id, reason);
   if (!ctx.options.json) PrintIdentification(ctx.out, args.file, id, reason);
   if (id.outcome == IdentifyOutcome::DidNotOpen) {
-    ctx.Fail(kExitNoSuchDriveOrFile, args.file + ": " + IdentifyReason(id));
-    return finish(kExitNoSuchDriveOrFile);
+    return finish(ctx.Stop(StopCode::FileNotOpened, args.file + ": " + IdentifyReason(id)));
   }
-  if (id.outcome != IdentifyOutcome::Identified) {
+  if (const std::optional<StopCode> refused = IdentificationStop(id)) {
     // Nothing could pass the type-code decision; the drive is left alone.
-    ctx.Fail(kExitTypeCodeRefused, args.file + " is not a firmware file of a supported drive: " + reason +
-                                       "; the drive was not touched");
-    return finish(kExitTypeCodeRefused);
+    return finish(ctx.Stop(*refused, args.file + " is not a firmware file of a supported drive: " + reason +
+                                         "; the drive was not touched"));
   }
 
   // What the load would refuse only after the drive had been switched to update
@@ -127,9 +143,8 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   FileError openError = FileError::None;
   const std::string misfit = SourceFileMisfit(session.platform->Files(), args.file, id.entryIndex, &openError);
   if (!misfit.empty()) {
-    const int status = openError != FileError::None ? kExitNoSuchDriveOrFile : kExitTypeCodeRefused;
-    ctx.Fail(status, misfit + "; the drive was not touched");
-    return finish(status);
+    const StopCode code = openError != FileError::None ? StopCode::FileNotOpened : StopCode::FileMisfit;
+    return finish(ctx.Stop(code, misfit + "; the drive was not touched"));
   }
 
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
@@ -139,9 +154,9 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   procedure.IdentifySourceFile();
   if (args.backup && host.BackupCheckState() == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
-    ctx.Fail(kExitBackupFailed, "CDRWFW00..09 are all taken; the drive was not touched");
-    doc["outcome"] = {{"page", PageJson(NoBackupFileName)}, {"progress", 0}};
-    return finish(kExitBackupFailed);
+    const int status = ctx.Stop(StopCode::BackupNamesTaken, "CDRWFW00..09 are all taken; the drive was not touched");
+    doc["outcome"] = OutcomeJson(procedure, NoBackupFileName, nullptr, true);
+    return finish(status);
   }
 
   if (!args.yes) {
@@ -149,8 +164,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
                                  Printable(drive.label) + (args.backup ? ", backing up its firmware first?" : "?");
     if (!Confirmed(ctx, question)) {
       ctx.err << "Nothing was written to the drive.\n";
-      ctx.lastError = "not confirmed; nothing was written to the drive";
-      return finish(kExitUsage);
+      return finish(ctx.KeepStop(StopCode::NotConfirmed, "not confirmed; nothing was written to the drive"));
     }
   }
 
@@ -167,23 +181,14 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   }
   PrintBackupOutcome(ctx, report);
 
-  doc["outcome"] = {
-      {"page", PageJson(page)},
-      {"driveClaim", report.driveClaim ? nlohmann::json(DriveClaimName(*report.driveClaim)) : nlohmann::json(nullptr)},
-      {"switchResult", report.switchResult},
-      {"typeCodeAccepted", report.typeCodeAccepted},
-      {"driveTypeCode", TypeCodeText(procedure.driveTypeCode)},
-      {"driveFamily", procedure.driveFamily},
-      {"backup",
-       {{"requested", report.backupRequested},
-        {"notPossible", report.backupSkipped},
-        {"written", report.backupWritten},
-        {"file", report.backupWritten ? nlohmann::json(report.backupFile) : nlohmann::json(nullptr)},
-        {"nameTaken", report.backupNameTaken.empty() ? nlohmann::json(nullptr) : nlohmann::json(report.backupNameTaken)}}},
-      {"progress", Bar(report.finalProgress)},
-      {"detail", report.detail},
-  };
-  const int status = finish(ExitOfPage(page));
+  int status = kExitOk;
+  if (const std::optional<StopCode> stop = StopOfAttempt(report.stop, report.driveClaim)) {
+    status = ctx.KeepStop(*stop, report.detail);
+  }
+  doc["outcome"] = OutcomeJson(
+      procedure, page, OrNull(report.switchRan && report.switchResult != 0, report.typeCodeAccepted), args.backup);
+  doc["interruption"] = InterruptionJson(report.heldInterruption);
+  finish(status);
   ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
   return status;
 }
@@ -195,96 +200,85 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   if (opened != kExitOk) return opened;
   const DriveEntry& drive = session.drives[index];
 
-  nlohmann::json doc = {{"command", "backup"}, {"drive", DriveJson(session, index)}};
+  nlohmann::json doc = {{"drive", DriveJson(session, index)}};
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
   UpdateProcedure procedure(*session.transport, host);
-  bool switched = false;
-  auto finish = [&](int status, int page, const std::string& detail) {
+  // The page shown when it stops; none when the backup is written (the dialog has no page for a backup alone).
+  auto finish = [&](int status, std::optional<int> page) {
     procedure.LetDriveGo();
     procedure.EndAttempt();
     host.FinishProgressLine();
+    const AttemptReport& report = procedure.lastAttempt;
     // Once switched, only a power cycle brings the drive back to normal operation.
-    if (!switched) {
+    if (!report.switchRan) {
       ctx.text() << "The drive was not touched.\n";
     } else if (page != UpdateModeFailed) {
       ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
     }
-    doc["page"] = PageJson(page);
-    doc["progress"] = Bar(procedure.progressPos);
-    doc["detail"] = detail;
-    doc["exitStatus"] = status;
-    if (!ctx.lastError.empty()) {
-      doc["error"] = ctx.lastError;
-    } else if (status != kExitOk) {
-      doc["error"] = detail;
-    }
-    if (ctx.options.json) ctx.PrintJson(doc);
-    ctx.ActOnHeldInterruption(*session.platform, procedure.lastAttempt.heldInterruption);
+    doc["outcome"] = OutcomeJson(procedure, page, nullptr, true);
+    doc["interruption"] = InterruptionJson(report.heldInterruption);
+    ctx.PrintDocument(doc, status);
+    ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
     return status;
+  };
+  // A stop the procedure named (its detail was told on the result page or standard error).
+  auto procedureStop = [&]() {
+    const AttemptReport& report = procedure.lastAttempt;
+    const std::optional<StopCode> stop = StopOfAttempt(report.stop, report.driveClaim);
+    return ctx.KeepStop(stop.value_or(StopCode::BackupWriteFailed), report.detail);
   };
 
   // The form is learnt only after the switch: both series must have a free
   // name, and the directory must take a whole image, before the drive hears anything.
   if (procedure.PrepareBackupFile(BackupSeries::Both) == 0) {
-    const std::string detail = procedure.lastAttempt.detail;
     PrintResultPage(ctx, NoBackupFileName, {});
-    ctx.Fail(kExitBackupFailed, detail);
-    return finish(kExitBackupFailed, NoBackupFileName, detail);
+    ctx.err << "orvel-cli: " << procedure.lastAttempt.detail << '\n';
+    return finish(procedureStop(), NoBackupFileName);
   }
 
   // Nothing reaches a drive that is not the one listed, or that another program may reach meanwhile.
   if (procedure.HoldListedDrive(&drive.address) == 0) {
-    const std::string detail = procedure.lastAttempt.detail;
-    doc["driveClaim"] = DriveClaimName(*procedure.lastAttempt.driveClaim);
-    PrintResultPage(ctx, UpdateModeFailed, detail);
+    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
     TellWhyNotHeld(ctx, *procedure.lastAttempt.driveClaim);
-    return finish(kExitNoUpdateMode, UpdateModeFailed, detail);
+    return finish(procedureStop(), UpdateModeFailed);
   }
-  doc["driveClaim"] = DriveClaimName(*procedure.lastAttempt.driveClaim);
   procedure.BeginAttempt();
-  switched = true;
   const int switchResult = procedure.SwitchDriveToUpdateMode();
-  doc["switchResult"] = switchResult;
+  procedure.lastAttempt.switchRan = true;
+  procedure.lastAttempt.switchResult = switchResult;
   if (switchResult == 0) {
-    const std::string detail = procedure.lastAttempt.detail;
-    PrintResultPage(ctx, UpdateModeFailed, detail);
-    return finish(kExitNoUpdateMode, UpdateModeFailed, detail);
+    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
+    return finish(procedureStop(), UpdateModeFailed);
   }
-  doc["driveFamily"] = procedure.driveFamily;
-  doc["driveTypeCode"] = TypeCodeText(procedure.driveTypeCode);
   if (switchResult < 0) ctx.text() << "The drive's flash ROM is blank.\n";
 
   // No source file to take the form from: the drive's own family decides it.
   if (procedure.TakeBackupFormFromDrive() == 0) {
-    const std::string detail = "no file form is known for drive family " + std::to_string(procedure.driveFamily);
-    ctx.Fail(kExitBackupFailed, detail);
-    return finish(kExitBackupFailed, BackupFailed, detail);
+    const int status = ctx.Stop(StopCode::BackupFormUnknown,
+                                "no file form is known for drive family " + std::to_string(procedure.driveFamily));
+    return finish(status, BackupFailed);
   }
-  doc["form"] = FormName(FormOfFamily(procedure.driveFamily));
 
   host.RequestBackup(true);
   procedure.ChooseBackupFileName();
   if (host.BackupCheckState() == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
-    ctx.Fail(kExitBackupFailed, "CDRWFW00..09 are all taken");
-    return finish(kExitBackupFailed, NoBackupFileName, ctx.lastError);
+    return finish(ctx.Stop(StopCode::BackupNamesTaken, "CDRWFW00..09 are all taken"), NoBackupFileName);
   }
   if (procedure.alternateReadForm != 0) {
     // The dialog's notice goes on with an update; here there is nothing to go on with.
+    procedure.lastAttempt.backupSkipped = true;
     const std::string detail = "the drive does not let its firmware be read back by address; no backup is possible";
-    ctx.Fail(kExitBackupFailed, detail);
-    return finish(kExitBackupFailed, BackupFailed, detail);
+    return finish(ctx.Stop(StopCode::BackupNotPossible, detail), BackupFailed);
   }
   if (procedure.BackUpFirmware() == 0) {
     host.FinishProgressLine();
-    const std::string detail = procedure.lastAttempt.detail;
-    PrintResultPage(ctx, BackupFailed, detail);
-    return finish(kExitBackupFailed, BackupFailed, detail);
+    PrintResultPage(ctx, BackupFailed, procedure.lastAttempt.detail);
+    return finish(procedureStop(), BackupFailed);
   }
   host.FinishProgressLine();
   PrintBackupOutcome(ctx, procedure.lastAttempt);
-  doc["backupFile"] = procedure.backupFileName;
-  return finish(kExitOk, BackingUp, {});
+  return finish(kExitOk, std::nullopt);
 }
 
 }  // namespace orvel

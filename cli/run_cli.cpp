@@ -65,27 +65,17 @@ bool JsonAsked(const std::vector<const char*>& args) {
 
 // The one document of a run that stopped before its command could start.
 void PrintUsageJson(std::ostream& out, const std::string& command, const std::string& error) {
-  const nlohmann::json doc = {{"command", command}, {"error", error}, {"exitStatus", kExitUsage}};
-  out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  out << DocumentText(JsonDocument(command, nlohmann::json::object(), StopCode::Usage, error, kExitUsage));
 }
 
-constexpr const char* kAbout =
-    "orvel-cli: firmware updates for CD-R/RW and DVD+RW drives from the command line.\n"
-    "\n";
+constexpr const char* kAbout = "orvel-cli: firmware updates for CD-R/RW and DVD+RW drives from the command line.\n";
 constexpr const char* kAboutWhich =
-    "\n"
     "WHICH is a drive's position in the `drives` list (from 1) or the address part of\n"
     "its label: cdrom0, drive2, \"HA:0 ID:3\". File names are taken relative to -C DIR.\n"
-    "Options may stand before or after the command.\n";
-
-// The program's description: one synopsis line per listed command.
-std::string Synopsis() {
-  std::string text = kAbout;
-  for (const CliCommand& command : CliCommands()) {
-    if (!command.synopsis.empty()) text += "  orvel-cli [OPTIONS] " + std::string(command.synopsis) + "\n";
-  }
-  return text + kAboutWhich;
-}
+    "Options may stand before or after the command. `orvel-cli help COMMAND` shows a\n"
+    "command's options; `orvel-cli --simulate=help` lists the simulator's scenarios.\n"
+    "\n";
+constexpr std::string_view kSimulateHelp = "help";
 
 std::string ExitStatusHelp() {
   return "Exit status:\n"
@@ -108,10 +98,10 @@ struct GlobalArgs {
 
 void AddGlobalOptions(CLI::App& app, GlobalArgs& g) {
   app.add_flag("--simulate", g.simulateListed,
-               "The drive simulator instead of real drives; =SCENARIO picks a machine (see below)")
+               "The drive simulator instead of real drives; =SCENARIO picks a machine (=help lists them)")
       ->option_text("[=SCENARIO]");
   app.add_flag("--trace", g.options.trace, "Every SCSI command on standard error, one line each");
-  app.add_flag("--json", g.options.json, "One JSON document on standard output");
+  app.add_flag("--json", g.options.json, "One JSON document on standard output; never asks (update needs --yes)");
   app.add_option("--lang", g.lang, "Language of the page texts: en (default) or ja")
       ->check(CLI::IsMember({"en", "ja"}))
       ->option_text("en|ja");
@@ -130,7 +120,7 @@ std::vector<Subcommand> AddCommands(CLI::App& app) {
   for (const CliCommand& command : CliCommands()) {
     CLI::App* sub = app.add_subcommand(std::string(command.name), std::string(command.help));
     if (command.synopsis.empty()) sub->group("");
-    // The scenario list belongs to the program's help; a command's help ends with the exit statuses.
+    // A command's help ends with the exit statuses.
     sub->footer(ExitStatusHelp());
     added.push_back({sub, command.addOptions(*sub)});
   }
@@ -164,8 +154,8 @@ int UseWorkingDirectory(CliContext& ctx, const std::string& directory) {
   if (kind != PathKind::Directory) {
     const bool exists = kind != PathKind::Missing;
     const int status =
-        ctx.Fail(kExitNoSuchDriveOrFile, "-C " + directory + (exists ? ": not a directory" : ": no such directory"));
-    if (ctx.options.json) ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});
+        ctx.Stop(StopCode::NoSuchDirectory, "-C " + directory + (exists ? ": not a directory" : ": no such directory"));
+    ctx.PrintDocument(nlohmann::json::object(), status);
     return status;
   }
   ctx.options.workingDirectory = directory;
@@ -175,17 +165,23 @@ int UseWorkingDirectory(CliContext& ctx, const std::string& directory) {
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
-  CLI::App app{Synopsis(), "orvel-cli"};
+  CLI::App app{kAbout, "orvel-cli"};
+  app.formatter(MakeHelpFormatter());
   app.set_version_flag("--version", std::string("orvel-cli ") + ORVEL_VERSION);
   app.fallthrough();
   app.require_subcommand(1);
-  app.footer("Simulator (--simulate=SCENARIO):\n" + sim::ScenarioHelp() + "\n" + ExitStatusHelp());
+  app.footer(kAboutWhich + ExitStatusHelp());
   GlobalArgs globals;
   AddGlobalOptions(app, globals);
   const std::vector<Subcommand> commands = AddCommands(app);
 
   std::vector<const char*> args;
   const std::optional<std::string> simulate = SplitSimulate(argc, argv, args);
+  // The scenarios are too many for the program's help: they have their own.
+  if (simulate == kSimulateHelp) {
+    out << "Simulator (--simulate=SCENARIO):\n" << sim::ScenarioHelp();
+    return kExitOk;
+  }
   if (const std::optional<int> stopped = Parse(app, args, out, err)) return *stopped;
 
   GlobalOptions& options = globals.options;
@@ -193,7 +189,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   options.scenario = simulate.value_or(std::string());
   options.language = globals.lang == "ja" ? 1 : 0;
   options.fast = options.fast || EnvSaysFast(env);
-  CliContext ctx{out, err, env, options, {}, false, {}};
+  CliContext ctx{out, err, env, options, {}, false, std::nullopt, {}};
   for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();
   if (const int status = UseWorkingDirectory(ctx, globals.workingDirectory); status != kExitOk) return status;
 
@@ -205,9 +201,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
   }
   // Scripts get their one document also when a command stopped early.
-  if (ctx.options.json && !ctx.jsonPrinted) {
-    ctx.PrintJson({{"command", ctx.command}, {"error", ctx.lastError}, {"exitStatus", status}});
-  }
+  ctx.PrintDocument(nlohmann::json::object(), status);
   return status;
 }
 

@@ -17,9 +17,11 @@ core=(
   libcli11-dev nlohmann-json3-dev
   fonts-ipafont-gothic
   scdoc bash-completion
+  python3-jsonschema
 )
-# core also builds the man pages (scdoc) and tests the shell completion
-# (bash-completion).
+# core also builds the man pages (scdoc), tests the shell completion
+# (bash-completion) and validates orvel-cli's JSON documents against their
+# schema (python3-jsonschema).
 # The -win32 thread model builds the programs, the -posix one the GoogleTest
 # suites (from the googletest sources); wine32 runs them. Where the kernel runs
 # no 32-bit programs, the suites are built for x86_64 and wine64 runs them. The header-only

@@ -89,6 +89,7 @@ int UpdateProcedure::PrepareBackupFile(BackupSeries series) {
   DiscardBackupFile();
   FileSystem& files = transport_.GetPlatform().Files();
   const auto fail = [this](std::string why, FileError error) {
+    lastAttempt.stop = error == FileError::None ? AttemptStop::BackupNamesTaken : AttemptStop::BackupDirectoryRefused;
     lastAttempt.detail = "the working directory takes no backup: " + std::move(why);
     lastAttempt.fileError = error;
     return 0;
@@ -148,14 +149,15 @@ void UpdateProcedure::DiscardBackupFile() {
 
 int UpdateProcedure::BackUpFirmware() {
   Platform& platform = transport_.GetPlatform();
-  const auto fail = [this](std::string why) {
+  const auto fail = [this](AttemptStop stop, std::string why) {
     DiscardBackupFile();
+    lastAttempt.stop = stop;
     lastAttempt.detail = std::move(why);
     return 0;
   };
   if (backupTemp_ == kNoFile && PrepareBackupFile(BackupSeries::OfSource) == 0) return 0;
 
-  update_steps::MoveBar(host_, progressPos, 0);
+  MoveBar(0);
   host_.SetPage(BackingUp);
   platform.Sleep(kModePauseMs);
 
@@ -164,18 +166,19 @@ int UpdateProcedure::BackUpFirmware() {
   const int step = traits.progressStep;
   // Always a whole image buffer: the packed encoder reads 1 MiB whatever the length.
   auto backup = NewImageBuffer();
-  if (!backup) return fail("no memory for the backup");
+  if (!backup) return fail(AttemptStop::BackupNoMemory, "no memory for the backup");
   backup->fill(kUnreadByte);
 
   for (std::uint32_t b = 0; b < blocks; ++b) {
     const std::uint32_t address = b * kFirmwareBlockSize;
     if (ReadFirmwareBlock(transport_, address, alternateReadForm) == 0) {
-      return fail("firmware block " + std::to_string(b) + " could not be read: " +
+      return fail(ReadStop(transport_, AttemptStop::BackupReadFailed, AttemptStop::BackupReadShort),
+                  "firmware block " + std::to_string(b) + " could not be read: " +
                   update_steps::ReadFailureText(transport_));
     }
     const auto data = transport_.DataBuffer();
     std::copy(data.begin(), data.begin() + kFirmwareBlockSize, backup->begin() + address);
-    update_steps::MoveBar(host_, progressPos, progressPos + step);
+    MoveBar(progressPos + step);
   }
 
   std::size_t length = static_cast<std::size_t>(blocks) * kFirmwareBlockSize;
@@ -188,7 +191,7 @@ int UpdateProcedure::BackUpFirmware() {
   FileError error = FileError::None;
   const std::span<const std::uint8_t> content(backup->data(), length);
   if (!files.WriteAll(backupTemp_, content, &error)) {
-    return fail("backup file " + backupTempName_ + " could not be written: " + FileErrorText(error));
+    return fail(AttemptStop::BackupWriteFailed, "backup file " + backupTempName_ + " could not be written: " + FileErrorText(error));
   }
   const FileHandle written = backupTemp_;
   backupTemp_ = kNoFile;  // closed by SyncAndClose whatever it reports
@@ -196,6 +199,7 @@ int UpdateProcedure::BackUpFirmware() {
     files.Remove(backupTempName_);
     const std::string name = backupTempName_;
     backupTempName_.clear();
+    lastAttempt.stop = AttemptStop::BackupWriteFailed;
     lastAttempt.detail = "backup file " + name + " could not be completed: " + FileErrorText(error);
     return 0;
   }
@@ -221,6 +225,8 @@ int UpdateProcedure::PlaceBackupFile() {
   }
   if (placed.empty()) {
     files.Remove(temp);
+    lastAttempt.stop = error != FileError::None && error != FileError::Exists ? AttemptStop::BackupWriteFailed
+                                                                              : AttemptStop::BackupNamesTaken;
     lastAttempt.detail = error != FileError::None && error != FileError::Exists
                              ? "the backup could not be given its name: " + std::string(FileErrorText(error))
                              : TakenText(extension) + " meanwhile; the backup was not kept";
@@ -234,6 +240,7 @@ int UpdateProcedure::PlaceBackupFile() {
   }
   lastAttempt.backupFile = placed;
   if (!files.SyncDirectory(&error)) {
+    lastAttempt.stop = AttemptStop::BackupWriteFailed;
     lastAttempt.detail = "backup file " + placed + " is written, but the working directory could not be flushed: " +
                          std::string(FileErrorText(error));
     lastAttempt.fileError = error;

@@ -74,25 +74,26 @@ int UpdateProcedure::RunFirmwareUpdate() {
   return FollowRewrite(traits);
 }
 
-int UpdateProcedure::Fail(std::string why) {
+int UpdateProcedure::Fail(AttemptStop stop, std::string why) {
+  lastAttempt.stop = stop;
   lastAttempt.detail = std::move(why);
   return 0;
 }
 
 int UpdateProcedure::LoadImageForDrive(const FamilyTraits& traits) {
   const std::string name = host_.SelectedSourceName();
-  if (name.empty()) return Fail("no source file is selected");
+  if (name.empty()) return Fail(AttemptStop::SourceNotIdentified, "no source file is selected");
 
   LoadReport load;
   if (LoadSourceImage(transport_.GetPlatform().Files(), name, sourceEntryIndex, sourceFamily, driveFamily,
                       imageBuffer, &load) == 0) {
     if (load.failure == LoadFailure::OpenFailed) host_.ShowFileError(name, load.fileError);
-    return Fail("source file \"" + name + "\" could not be loaded");
+    return Fail(AttemptStop::SourceNotLoaded, "source file \"" + name + "\" could not be loaded");
   }
   // Only the file's own bytes go to the drive: an image of another size would
   // leave part of the flash with whatever the buffer held before.
   if (load.plainLength != traits.imageSize) {
-    return Fail("source image holds " + std::to_string(load.plainLength) + " bytes, the drive needs " +
+    return Fail(AttemptStop::ImageSizeMismatch, "source image holds " + std::to_string(load.plainLength) + " bytes, the drive needs " +
                 std::to_string(traits.imageSize));
   }
   // The file may have changed on disk since it was identified.
@@ -102,13 +103,13 @@ int UpdateProcedure::LoadImageForDrive(const FamilyTraits& traits) {
       !std::equal(sourceTypeCode.begin(), sourceTypeCode.begin() + kTypeCodeLength,
                   image.begin() + row.idOffset,
                   [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; })) {
-    return Fail("source image no longer carries the type code \"" + std::string(sourceTypeCode.data()) + "\"");
+    return Fail(AttemptStop::SourceChanged, "source image no longer carries the type code \"" + std::string(sourceTypeCode.data()) + "\"");
   }
   return 1;
 }
 
 int UpdateProcedure::SendImage(const FamilyTraits& traits) {
-  update_steps::MoveBar(host_, progressPos, 0);
+  MoveBar(0);
   host_.SetPage(Transferring);
   transport_.GetPlatform().Sleep(kModePauseMs);
 
@@ -119,14 +120,14 @@ int UpdateProcedure::SendImage(const FamilyTraits& traits) {
   for (int k = 0; k < geometry.fullChunks; ++k) {
     const auto chunk = image.subspan(static_cast<std::size_t>(k) * geometry.chunkSize, geometry.chunkSize);
     if (SendFullChunk(chunk, k, form) == 0) return 0;
-    update_steps::MoveBar(host_, progressPos, progressPos + traits.progressStep);
+    MoveBar(progressPos + traits.progressStep);
   }
 
   // Sent once: no answer to it is worth another try.
   const auto last = image.subspan(geometry.lastChunkOffset, geometry.lastChunkSize);
   std::copy(last.begin(), last.end(), transport_.DataBuffer().begin());
   if (SendImageChunk(transport_, geometry.lastChunkSize, form) == 0) {
-    return Fail(std::string("last chunk failed in the ") + FormName(form) + " form: sense " + Sense(transport_));
+    return Fail(AttemptStop::ChunkFailed, std::string("last chunk failed in the ") + FormName(form) + " form: sense " + Sense(transport_));
   }
   return 1;
 }
@@ -141,7 +142,7 @@ int UpdateProcedure::SendFullChunk(std::span<const std::uint8_t> chunk, int inde
     if (SendImageChunk(transport_, length, form) != 0) return 1;
     if (transport_.lastAsc == kAscMediumNotPresent) {
       if (++resends > kMaxChunkResends) {
-        return Fail("chunk " + std::to_string(index) + " was answered 3A more than " +
+        return Fail(AttemptStop::ChunkResendsExceeded, "chunk " + std::to_string(index) + " was answered 3A more than " +
                     std::to_string(kMaxChunkResends) + " times again");
       }
       continue;
@@ -150,19 +151,19 @@ int UpdateProcedure::SendFullChunk(std::span<const std::uint8_t> chunk, int inde
       form = ChunkForm::Ten;
       continue;
     }
-    return Fail("chunk " + std::to_string(index) + " failed in the 10-byte form: sense " + Sense(transport_));
+    return Fail(AttemptStop::ChunkFailed, "chunk " + std::to_string(index) + " failed in the 10-byte form: sense " + Sense(transport_));
   }
 }
 
 int UpdateProcedure::EndTransferAndStartRewrite() {
   const bool finished = std::ranges::any_of(
       kFinishVariants, [this](std::uint8_t variant) { return FinishTransfer(transport_, variant) != 0; });
-  if (!finished) return Fail("end of transfer refused with variants 0, 1 and 2: sense " + Sense(transport_));
+  if (!finished) return Fail(AttemptStop::TransferEndRefused, "end of transfer refused with variants 0, 1 and 2: sense " + Sense(transport_));
 
   // The check box counts as it stands now, not as it stood when the update began.
   const int updateLoader = host_.UpdateLoaderState();
   if (StartRewrite(transport_, updateLoader, loaderUpdateForced, loaderUpdateBarred) != 1) {
-    return Fail("start of rewrite refused: sense " + Sense(transport_));
+    return Fail(AttemptStop::RewriteStartRefused, "start of rewrite refused: sense " + Sense(transport_));
   }
   return 1;
 }
@@ -178,13 +179,13 @@ int UpdateProcedure::FollowRewrite(const FamilyTraits& traits) {
   bool everAnswered = false;
   bool silent = false;  // the last cycle's poll went unanswered
   for (int cycle = 0; cycle < kMaxPollCycles && now - start < kRewriteFollowMs; ++cycle) {
-    update_steps::MoveBar(host_, progressPos, progressPos);
+    MoveBar(progressPos);
     platform.Sleep(kPollPauseMs);
     progressPos += traits.progressStep;
     const Cycle polled = RunPollCycle(transport_);
     now = platform.MonotonicMilliseconds();
     if (polled.end == CycleEnd::TheEnd) {
-      update_steps::MoveBar(host_, progressPos, kProgressMax);
+      MoveBar(kProgressMax);
       return 1;
     }
     if (polled.anyAnswered) {
@@ -196,7 +197,7 @@ int UpdateProcedure::FollowRewrite(const FamilyTraits& traits) {
 
     const std::uint8_t asc = transport_.lastAsc;
     if (asc == kAscBusy || asc == kAscBusyToo) continue;
-    if (asc != kAscRewritePhase) return Fail("rewrite failed: sense " + Sense(transport_));
+    if (asc != kAscRewritePhase) return Fail(AttemptStop::RewriteFailed, "rewrite failed: sense " + Sense(transport_));
     // A phase reported again changes nothing; an unknown one refreshes the page it is on.
     const std::uint8_t reported = transport_.lastAscq;
     if (reported == phase) continue;
@@ -211,9 +212,9 @@ int UpdateProcedure::FollowRewrite(const FamilyTraits& traits) {
   std::string why = "the rewrite did not end within ";
   why += now - start >= kRewriteFollowMs ? std::to_string(kRewriteFollowMinutes) + " minutes"
                                          : std::to_string(kMaxPollCycles) + " poll cycles";
-  if (!silent) return Fail(why + ": the drive kept reporting busy (last sense " + Sense(transport_) + ")");
-  if (!everAnswered) return Fail(why + ": the drive answered no poll after the rewrite started");
-  return Fail(why + ": the drive stopped answering (no answer for the last " +
+  if (!silent) return Fail(AttemptStop::RewriteTimedOut, why + ": the drive kept reporting busy (last sense " + Sense(transport_) + ")");
+  if (!everAnswered) return Fail(AttemptStop::RewriteTimedOut, why + ": the drive answered no poll after the rewrite started");
+  return Fail(AttemptStop::RewriteTimedOut, why + ": the drive stopped answering (no answer for the last " +
               std::to_string((now - lastAnswerAt) / kMillisPerSecond) + " seconds)");
 }
 

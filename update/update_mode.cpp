@@ -40,6 +40,7 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
   platform.Sleep(kModePauseMs);
 
   if (Inquiry(transport_) == 0) {
+    lastAttempt.stop = AttemptStop::UpdateModeRefused;
     lastAttempt.detail = WithAccessProblem("INQUIRY after the update-mode request failed: sense " +
                                                update_steps::SenseText(transport_.lastAsc, transport_.lastAscq),
                                            requestRefused, platform);
@@ -52,6 +53,7 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
 
   int entryIndex = FindLoaderEntry(productId, -1);
   if (entryIndex < 0) {
+    lastAttempt.stop = AttemptStop::NotALoader;
     lastAttempt.detail = WithAccessProblem("the drive reports \"" + std::string(productId.begin(), productId.end()) +
                                                "\", not a known loader",
                                            requestRefused, platform);
@@ -61,6 +63,7 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
     const LoaderEntry& entry = LoaderRow(entryIndex);
     driveFamily = entry.family;
     if (ReadFirmwareBlock(transport_, entry.idAddress, alternateReadForm) == 0) {
+      lastAttempt.stop = ReadStop(transport_, AttemptStop::IdBlockReadFailed, AttemptStop::IdBlockReadShort);
       lastAttempt.detail = "reading the identification block failed: " + update_steps::ReadFailureText(transport_);
       return 0;
     }
@@ -90,6 +93,7 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
     }
     entryIndex = FindLoaderEntry(productId, entryIndex);
   }
+  lastAttempt.stop = AttemptStop::DriveTypeUnknown;
   lastAttempt.detail = "the drive's identification block matches no type code";
   return 0;
 }

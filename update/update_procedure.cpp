@@ -1,5 +1,6 @@
 #include "update/update_procedure.h"
 
+#include <algorithm>
 #include <string>
 
 #include "update/update_steps.h"
@@ -30,6 +31,18 @@ void UpdateProcedure::EndAttempt() {
   lastAttempt.heldInterruption = transport_.GetPlatform().EndAttempt();
 }
 
+// The bar clamps at its range like the native control does, while the member
+// keeps counting as the sequence says.
+void UpdateProcedure::MoveBar(int position) {
+  progressPos = position;
+  shownProgress_ = std::clamp(position, 0, kProgressMax);
+  host_.SetProgress(shownProgress_);
+}
+
+AttemptStop UpdateProcedure::ReadStop(const ScsiTransport& t, AttemptStop failed, AttemptStop shortRead) {
+  return update_steps::ReadWasShort(t) ? shortRead : failed;
+}
+
 bool UpdateProcedure::CheckTypeCodeNow() {
   const std::string password = host_.PasswordEntry();
   TypeCodeCheck check;
@@ -56,8 +69,12 @@ std::string SenseText(std::uint8_t asc, std::uint8_t ascq) {
   return text;
 }
 
+bool ReadWasShort(const ScsiTransport& t) {
+  return t.lastTransferred > 0 && t.lastTransferred < kFirmwareBlockSize;
+}
+
 std::string ReadFailureText(const ScsiTransport& t) {
-  if (t.lastTransferred > 0 && t.lastTransferred < kFirmwareBlockSize) {
+  if (ReadWasShort(t)) {
     return "only " + std::to_string(t.lastTransferred) + " of " + std::to_string(kFirmwareBlockSize) +
            " bytes arrived";
   }
@@ -104,6 +121,7 @@ int UpdateProcedure::HoldListedDrive(const DriveAddress* listedDrive) {
   hold_.reset();
   if (listedDrive == nullptr) {
     lastAttempt.driveClaim = DeviceClaimResult::NotListed;
+    lastAttempt.stop = AttemptStop::DriveNotHeld;
     lastAttempt.detail = "no drive is listed; nothing was sent";
     return 0;
   }
@@ -113,6 +131,7 @@ int UpdateProcedure::HoldListedDrive(const DriveAddress* listedDrive) {
   if (hold_->Held()) return 1;
   hold_.reset();
   Platform& platform = transport_.GetPlatform();
+  lastAttempt.stop = AttemptStop::DriveNotHeld;
   lastAttempt.detail =
       DriveClaimText(*lastAttempt.driveClaim, platform.DeviceName(transport_.mode, transport_.address.deviceNumber));
   return 0;
@@ -123,6 +142,7 @@ int UpdateProcedure::CheckBeforeTheDrive() {
   // was not identified (or was changed since) must not be sent under them.
   const std::string selected = host_.SelectedSourceName();
   if (!selectionIdentified || selected != identifiedName) {
+    lastAttempt.stop = AttemptStop::SourceNotIdentified;
     lastAttempt.detail = selected.empty() ? "no source file is selected"
                                           : "source file \"" + selected + "\" was not identified";
     return TypeCodeMismatch;
@@ -133,6 +153,7 @@ int UpdateProcedure::CheckBeforeTheDrive() {
       SourceFileMisfit(transport_.GetPlatform().Files(), selected, sourceEntryIndex, &openError);
   if (!misfit.empty()) {
     lastAttempt.detail = misfit;
+    lastAttempt.stop = openError != FileError::None ? AttemptStop::SourceNotOpened : AttemptStop::SourceMisfit;
     lastAttempt.fileError = openError;
     if (openError != FileError::None) host_.ShowFileError(selected, openError);
     return TypeCodeMismatch;
@@ -159,7 +180,7 @@ int UpdateProcedure::RunUpdateAttempt(const DriveAddress* listedDrive) {
     LetDriveGo();
     EndAttempt();
     lastAttempt.finalPage = page;
-    lastAttempt.finalProgress = progressPos;
+    lastAttempt.finalProgress = shownProgress_;
     return page;
   };
   const int refused = CheckBeforeTheDrive();
@@ -174,6 +195,7 @@ int UpdateProcedure::RunUpdateAttempt(const DriveAddress* listedDrive) {
   if (switched == 0) return finish(UpdateModeFailed);
 
   if (!CheckTypeCodeNow()) {
+    lastAttempt.stop = AttemptStop::TypeCodeRefused;
     lastAttempt.detail = "type code of the drive \"" + std::string(driveTypeCode.data()) +
                          "\" does not permit the file's \"" + std::string(sourceTypeCode.data()) + "\"";
     return finish(TypeCodeMismatch);

@@ -40,6 +40,37 @@ struct VariantRules {
   bool barLoaderOnDirectFamily5 = true;  // Orvel: true; Orvelin: false
 };
 
+// Why an attempt (or one of its steps) stopped, for machine-readable reports;
+// `detail` says the same for people.
+enum class AttemptStop {
+  None,
+  SourceNotIdentified,     // no file selected, or not the one identified
+  SourceNotOpened,         // the file no longer opens (fileError says why)
+  SourceMisfit,            // its name or size does not fit its row
+  BackupNamesTaken,        // CDRWFW00..09 of the series all exist
+  BackupDirectoryRefused,  // the working directory takes no backup (fileError says why)
+  DriveNotHeld,            // see driveClaim
+  UpdateModeRefused,       // no answer to the INQUIRY after the update-mode request
+  NotALoader,              // the drive answers, but not as a known loader
+  IdBlockReadFailed,
+  IdBlockReadShort,
+  DriveTypeUnknown,        // the identification block matches no type code
+  TypeCodeRefused,
+  BackupReadFailed,
+  BackupReadShort,
+  BackupNoMemory,
+  BackupWriteFailed,       // written, flushed, named or the directory flushed: one of them failed
+  SourceNotLoaded,
+  ImageSizeMismatch,       // the file's image is not the drive's size
+  SourceChanged,           // the file no longer carries the type code it was identified by
+  ChunkFailed,
+  ChunkResendsExceeded,
+  TransferEndRefused,
+  RewriteStartRefused,
+  RewriteFailed,
+  RewriteTimedOut,         // the rewrite did not end within the follow's bound
+};
+
 // What one attempt came to, for the command line and tests.
 struct AttemptReport {
   int switchResult = 0;          // 1, -2 or 0 (or not run)
@@ -58,6 +89,7 @@ struct AttemptReport {
   int finalPage = NoPage;
   int finalProgress = 0;
   std::string detail;            // why it stopped, for people (English)
+  AttemptStop stop = AttemptStop::None;
   // An interruption held during the attempt (0: none), for the caller to act
   // on with Platform::ActOnInterruption once its own output is done.
   Interruption heldInterruption = 0;
@@ -147,6 +179,9 @@ class UpdateProcedure {
   int loaderUpdateBarred = 0;
   int alternateReadForm = 0;
   int progressPos = 0;
+  // Where the bar stands: progressPos clamped as the bar was last moved (the
+  // member may count ahead of it, as the rewrite's follow does).
+  int ShownProgress() const { return shownProgress_; }
   std::unique_ptr<ImageBuffer> imageBuffer;  // released by the owner's window destruction
 
   TypeCode sourceTypeCode{};
@@ -177,7 +212,11 @@ class UpdateProcedure {
   int EndTransferAndStartRewrite();
   // Poll cycles until ten end answers in one, following the phases on the page and the bar.
   int FollowRewrite(const FamilyTraits& traits);
-  int Fail(std::string why);
+  int Fail(AttemptStop stop, std::string why);
+  // Sets progressPos and moves the bar to it.
+  void MoveBar(int position);
+  // The failed block read's stop: short when the drive answered with fewer bytes.
+  static AttemptStop ReadStop(const ScsiTransport& t, AttemptStop failed, AttemptStop shortRead);
   // The held backup file, complete and flushed, under a free CDRWFW name of the
   // source row's series (backupFileName first); then the directory flushed.
   int PlaceBackupFile();
@@ -191,6 +230,7 @@ class UpdateProcedure {
   std::optional<DriveClaim> hold_;
   FileHandle backupTemp_ = kNoFile;  // the prepared backup file, until it is placed or discarded
   std::string backupTempName_;
+  int shownProgress_ = 0;
 };
 
 // Why an attempt's drive could not be held, for people (English); names the

@@ -9,18 +9,13 @@
 
 namespace orvel::update_steps {
 
-// Sets the member and moves the bar; the bar clamps at its range like the
-// native control does, while the member keeps counting as the sequence says.
-inline void MoveBar(UpdateHost& host, int& progressPos, int position) {
-  progressPos = position;
-  host.SetProgress(position < 0 ? 0 : (position > kProgressMax ? kProgressMax : position));
-}
-
 // "04/00": the sense codes of the last command, for the attempt's detail text.
 std::string SenseText(std::uint8_t asc, std::uint8_t ascq);
 
 // Why the last firmware block read failed: "only 8192 of 16384 bytes arrived"
 // when the drive answered short, else "sense 04/00".
 std::string ReadFailureText(const ScsiTransport& t);
+// Whether the last firmware block read failed by answering short.
+bool ReadWasShort(const ScsiTransport& t);
 
 }  // namespace orvel::update_steps

@@ -114,10 +114,14 @@ TEST_F(AttemptCommand, AHeldInterruptionActsOnlyOnceTheDocumentIsWritten) {
     EXPECT_EQ(record.outputWhenActing, run.out);
     const nlohmann::json doc = nlohmann::json::parse(record.outputWhenActing);
     EXPECT_TRUE(doc.contains("exitStatus"));
+    // The document tells scripts why the program is about to end by a signal.
+    EXPECT_EQ(doc["interruption"]["code"], "interrupted");
+    EXPECT_EQ(doc["interruption"]["number"], kHeld);
   }
   // Nothing held: nothing acts.
-  RunLogged({"--simulate", "update", Sample(0), "--drive", "1", "--yes"}, 0);
+  const CliRun quiet = RunLogged({"--simulate", "--json", "update", Sample(0), "--drive", "1", "--yes"}, 0);
   EXPECT_EQ(record.log.size(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(quiet.out)["interruption"], nullptr);
 }
 
 TEST_F(AttemptCommand, AMachineThatCannotBeKeptAwakeIsSaidOnceAndTheAttemptGoesOn) {

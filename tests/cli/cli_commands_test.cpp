@@ -103,10 +103,19 @@ TEST_F(CliTest, IdentifyTellsFamilyFormAndWhyNot) {
   EXPECT_EQ(f[0]["description"].get<std::string>().size(), kDescriptionLength);
   EXPECT_EQ(f[1]["family"], 4);
   EXPECT_EQ(f[1]["form"], "plain");
+  EXPECT_EQ(f[0]["code"], nullptr);
+  EXPECT_EQ(f[0]["reason"], nullptr);
   EXPECT_EQ(f[2]["identified"], false);
   EXPECT_EQ(f[2]["reason"], "no matching type code");
+  EXPECT_EQ(f[2]["code"], "file-not-identified");
+  EXPECT_EQ(f[2]["family"], nullptr);
   EXPECT_TRUE(Contains(f[3]["reason"].get<std::string>(), "too large"));
+  EXPECT_EQ(f[3]["code"], "file-too-large");
   EXPECT_TRUE(Contains(f[4]["reason"].get<std::string>(), "did not open"));
+  EXPECT_EQ(f[4]["code"], "file-not-opened");
+  // The file that decides the exit status gives the document its stop.
+  EXPECT_EQ(doc["code"], "file-not-opened");
+  EXPECT_TRUE(Contains(doc["reason"].get<std::string>(), "NONE.BIN"));
 
   const CliRun unknownOnly = Run({"identify", "JUNK.BIN"});
   EXPECT_EQ(unknownOnly.status, kExitTypeCodeRefused);
@@ -133,8 +142,12 @@ TEST_F(CliTest, BackupSavesTheDrivesFirmwareInItsFamilysForm) {
   const CliRun packed = Run({"--simulate", "--json", "backup", "--drive", "1"});
   ASSERT_EQ(packed.status, kExitOk) << packed.err;
   const nlohmann::json doc = nlohmann::json::parse(packed.out);
-  EXPECT_EQ(doc["backupFile"], "CDRWFW00.KVF");
-  EXPECT_EQ(doc["form"], "packed");
+  EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW00.KVF");
+  EXPECT_EQ(doc["outcome"]["backup"]["form"], "packed");
+  // No result page: the dialog has none for a backup alone.
+  EXPECT_EQ(doc["outcome"]["page"], nullptr);
+  EXPECT_EQ(doc["code"], nullptr);
+  EXPECT_EQ(doc["reason"], nullptr);
   EXPECT_TRUE(Contains(packed.err, "stays in update mode until it is switched off and on"));
   EXPECT_TRUE(machine->Drive(0).InUpdateMode());
   // Decoded, it is the drive's flash byte for byte.
@@ -159,8 +172,8 @@ TEST_F(CliTest, BackupSavesTheDrivesFirmwareInItsFamilysForm) {
   const CliRun keyed = Run({"--simulate=family-5", "--json", "backup", "--drive", "1"});
   ASSERT_EQ(keyed.status, kExitOk) << keyed.err;
   const nlohmann::json keyedDoc = nlohmann::json::parse(keyed.out);
-  EXPECT_EQ(keyedDoc["driveFamily"], 5);
-  EXPECT_EQ(keyedDoc["backupFile"], "CDRWFW01.KVF");
+  EXPECT_EQ(keyedDoc["outcome"]["driveFamily"], 5);
+  EXPECT_EQ(keyedDoc["outcome"]["backup"]["file"], "CDRWFW01.KVF");
   const std::vector<std::uint8_t> flash(machine->Drive(0).Flash().begin(), machine->Drive(0).Flash().end());
   EXPECT_EQ(ReadBytes("CDRWFW01.KVF"), EncodeForFamily(5, flash));
 }
@@ -247,8 +260,9 @@ TEST_F(CliTest, ADriveThatIsNoLongerTheListedOneGetsNoCommand) {
   const CliRun json = Run({"--simulate=default,swap=0:3", "--json", "backup", "--drive", "1"});
   EXPECT_EQ(json.status, kExitNoUpdateMode);
   const nlohmann::json doc = nlohmann::json::parse(json.out);
-  EXPECT_EQ(doc["driveClaim"], "changed");
-  EXPECT_EQ(doc["page"]["name"], "UpdateModeFailed");
+  EXPECT_EQ(doc["outcome"]["driveClaim"], "changed");
+  EXPECT_EQ(doc["outcome"]["page"]["name"], "UpdateModeFailed");
+  EXPECT_EQ(doc["code"], "drive-list-changed");
   // Held while it runs, let go at the end.
   EXPECT_EQ(Run({"--simulate", "backup", "--drive", "1"}).status, kExitOk);
   EXPECT_EQ(machine->ClaimCount(), 1);
@@ -341,6 +355,31 @@ TEST_F(CliTest, ConvertRefusesWhatItCannotConvertAndNeverOverwrites) {
   EXPECT_EQ(Run({"convert", Sample(0), "X.KVF"}).status, kExitUsage);
   EXPECT_EQ(Run({"convert", "NONE.KVF", "X.BIN"}).status, kExitNoSuchDriveOrFile);
 
+  // Every refusal names its stop the way every command does: code and reason.
+  struct Refusal {
+    std::vector<std::string> args;
+    const char* code;
+  };
+  const std::vector<Refusal> refusals = {
+      {{"convert", Sample(1), "OUT.KVF"}, "no-encoded-form"},
+      {{"convert", "GAP.BIN", "GAP.KVF"}, "packed-area-used"},
+      {{"convert", "CUT.KVF", "CUT.BIN"}, "file-misfit"},
+      {{"convert", "JUNK.BIN", "JUNK.KVF"}, "file-not-identified"},
+      {{"convert", Sample(0), Sample(1)}, "output-exists"},
+      {{"convert", Sample(0), "X.KVF"}, "wrong-extensions"},
+      {{"convert", "NONE.KVF", "X.BIN"}, "file-not-opened"},
+  };
+  for (const Refusal& r : refusals) {
+    std::vector<std::string> args{"--json"};
+    args.insert(args.end(), r.args.begin(), r.args.end());
+    const CliRun run = Run(args);
+    const nlohmann::json doc = nlohmann::json::parse(run.out);
+    EXPECT_EQ(doc["code"], r.code) << r.args[1];
+    EXPECT_TRUE(Contains(run.err, doc["reason"].get<std::string>())) << r.args[1];
+    EXPECT_EQ(doc["outputBytes"], nullptr) << r.args[1];
+    EXPECT_FALSE(doc.contains("error")) << r.args[1];
+  }
+
   // A write that fails midway leaves neither the output nor a temporary file.
   const std::vector<std::string> before = Files();
   const CliRun full = Run({"--simulate=disk-full", "convert", Sample(0), "FULL.BIN"});
@@ -381,15 +420,27 @@ TEST_F(CliTest, BadArgumentsAreUsageErrors) {
   const nlohmann::json usage = nlohmann::json::parse(badJson.out);
   EXPECT_EQ(usage["exitStatus"], kExitUsage);
   EXPECT_EQ(usage["command"], "update");
-  EXPECT_TRUE(Contains(usage["error"].get<std::string>(), "--drive"));
+  EXPECT_TRUE(Contains(usage["reason"].get<std::string>(), "--drive"));
+  EXPECT_EQ(usage["code"], "usage");
 
   const CliRun help = Run({"--help"});
   EXPECT_EQ(help.status, kExitOk);
-  for (const char* word : {"drives", "identify", "update", "backup", "convert", "--simulate", "rewrite-fails",
-                           "fault=", "Exit status"}) {
+  for (const char* word : {"drives", "identify", "update", "backup", "convert", "--simulate", "--simulate=help",
+                           "Exit status"}) {
     EXPECT_TRUE(Contains(help.out, word)) << word;
   }
   EXPECT_FALSE(Contains(help.out, "make-samples"));
+  // The scenarios have a help of their own, so that the program's fits a screen.
+  constexpr std::ptrdiff_t kScreenLines = 50;
+  EXPECT_LE(std::count(help.out.begin(), help.out.end(), '\n'), kScreenLines);
+  const int platformsBefore = platformsMade;
+  const CliRun scenarios = Run({"--simulate=help"});
+  EXPECT_EQ(scenarios.status, kExitOk);
+  for (const char* word : {"rewrite-fails", "fault=", "swap="}) {
+    EXPECT_FALSE(Contains(help.out, word)) << word;
+    EXPECT_TRUE(Contains(scenarios.out, word)) << word;
+  }
+  EXPECT_EQ(platformsMade, platformsBefore);
   const CliRun version = Run({"--version"});
   EXPECT_EQ(version.status, kExitOk);
   EXPECT_TRUE(Contains(version.out, "orvel-cli "));
@@ -409,8 +460,8 @@ TEST_F(CliTest, CompleteListsCandidatesWithoutTouchingADrive) {
     std::string out;
   };
   const std::vector<Case> cases = {
-      {{"complete", "commands"}, "drives\nidentify\nupdate\nbackup\nconvert\n"},
-      {{"complete", "options", "update"}, "-h\n--help\n--drive\n--backup\n--yes\n"},
+      {{"complete", "commands"}, "drives\nidentify\nupdate\nbackup\nconvert\nhelp\n"},
+      {{"complete", "options", "update"}, "-h\n--help\n--drive\n--backup\n-y\n--yes\n"},
       {{"complete", "options", "backup"}, "-h\n--help\n--drive\n"},
       {{"complete", "options", "make-samples"}, ""},
       {{"complete", "scenarios"}, scenarios},

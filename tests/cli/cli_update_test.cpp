@@ -92,9 +92,33 @@ TEST_F(UpdateCommand, JsonReportsThePageBackupAndProgress) {
   EXPECT_EQ(doc["outcome"]["page"]["number"], 11);
   EXPECT_EQ(doc["outcome"]["page"]["name"], "Completed");
   EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW00.BIN");
+  EXPECT_EQ(doc["outcome"]["backup"]["requested"], true);
+  EXPECT_EQ(doc["outcome"]["backup"]["form"], "plain");
   EXPECT_EQ(doc["outcome"]["progress"], 120);
   EXPECT_EQ(doc["exitStatus"], 0);
   EXPECT_EQ(ReadBytes("CDRWFW00.BIN").size(), kFullImageSize);
+}
+
+// The document's progress is where the bar stopped, also when the rewrite
+// fails after its counter has moved on for the next poll cycle.
+TEST_F(UpdateCommand, ProgressIsTheBarsLastPositionAfterAFailedRewrite) {
+  for (const char* scenario : {"rewrite-fails", "chunk-fails", "default,fault=e3:5:short:8192"}) {
+    const std::vector<std::string> args{std::string("--simulate=") + scenario, "update", Sample(0), "--drive", "1",
+                                        "--backup", "--yes"};
+    const CliRun text = Run(args);
+    ASSERT_NE(text.status, kExitOk) << scenario;
+    const std::size_t slash = text.out.rfind("/120\n");
+    ASSERT_NE(slash, std::string::npos) << scenario << text.out;
+    const std::size_t start = text.out.rfind("] ", slash) + 2;
+    const int drawn = std::stoi(text.out.substr(start, slash - start));
+    std::filesystem::remove(dir() / "CDRWFW00.KVF");
+
+    std::vector<std::string> json = args;
+    json.insert(json.begin() + 1, "--json");
+    const nlohmann::json doc = nlohmann::json::parse(Run(json).out);
+    EXPECT_EQ(doc["outcome"]["progress"], drawn) << scenario;
+    EXPECT_GT(drawn, 0) << scenario;
+  }
 }
 
 TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
@@ -104,23 +128,28 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
     bool backup;
     int status;
     int page;
+    const char* code;
     const char* reason = "";  // on standard error
   };
   const Case cases[] = {
-      {"no-update-mode", 0, false, kExitNoUpdateMode, UpdateModeFailed},
-      {"unknown-type", 0, false, kExitNoUpdateMode, UpdateModeFailed},
-      {"rewrite-fails", 0, false, kExitUpdateFailed, Failed},
-      {"chunk-fails", 0, false, kExitUpdateFailed, Failed},
-      {"short-read", 0, false, kExitNoUpdateMode, UpdateModeFailed},
-      {"default,fault=e3:5:short:8192", 0, true, kExitBackupFailed, BackupFailed},
-      {"default,fault=e3:65:check:3/11/00", 0, true, kExitBackupFailed, BackupFailed},
+      {"no-update-mode", 0, false, kExitNoUpdateMode, UpdateModeFailed, "not-a-loader"},
+      {"unknown-type", 0, false, kExitNoUpdateMode, UpdateModeFailed, "drive-type-unknown"},
+      {"rewrite-fails", 0, false, kExitUpdateFailed, Failed, "rewrite-failed"},
+      {"chunk-fails", 0, false, kExitUpdateFailed, Failed, "chunk-failed"},
+      {"short-read", 0, false, kExitNoUpdateMode, UpdateModeFailed, "id-block-read-short"},
+      {"default,fault=e3:5:short:8192", 0, true, kExitBackupFailed, BackupFailed, "backup-read-short"},
+      {"default,fault=e3:65:check:3/11/00", 0, true, kExitBackupFailed, BackupFailed, "backup-read-failed"},
       // No room for the backup: known before the drive hears anything.
-      {"disk-full", 0, true, kExitBackupFailed, NoBackupFileName, "disk full"},
-      {"default,create-fails=denied", 0, true, kExitBackupFailed, NoBackupFileName, "permission denied"},
-      {"default,create-fails=read-only", 0, true, kExitBackupFailed, NoBackupFileName, "read-only file system"},
-      {"aspi,fault=e3@0:2:short:8192", 0, true, kExitBackupFailed, BackupFailed},
-      {"aspi,fault=e3@0:1:short:8192", 0, true, kExitNoUpdateMode, UpdateModeFailed},
-      {"default,swap=0:1", 0, true, kExitNoUpdateMode, UpdateModeFailed},
+      {"disk-full", 0, true, kExitBackupFailed, NoBackupFileName, "backup-directory-refused", "disk full"},
+      {"default,create-fails=denied", 0, true, kExitBackupFailed, NoBackupFileName, "backup-directory-refused",
+       "permission denied"},
+      {"default,create-fails=read-only", 0, true, kExitBackupFailed, NoBackupFileName, "backup-directory-refused",
+       "read-only file system"},
+      {"aspi,fault=e3@0:2:short:8192", 0, true, kExitBackupFailed, BackupFailed, "backup-read-short"},
+      {"aspi,fault=e3@0:1:short:8192", 0, true, kExitNoUpdateMode, UpdateModeFailed, "id-block-read-short"},
+      {"default,swap=0:1", 0, true, kExitNoUpdateMode, UpdateModeFailed, "drive-list-changed"},
+      {"default,sync-fails", 0, true, kExitBackupFailed, BackupFailed, "backup-write-failed"},
+      {"timeout-poll", 0, false, kExitOk, Completed, nullptr},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{std::string("--simulate=") + c.scenario, "--json", "update", Sample(c.sample),
@@ -132,6 +161,11 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
     ASSERT_FALSE(doc.is_discarded()) << c.scenario << run.out;
     EXPECT_EQ(doc["outcome"]["page"]["number"], c.page) << c.scenario;
     EXPECT_EQ(doc["exitStatus"], c.status) << c.scenario;
+    // The code names the stop; the reason is the detail people read on the output.
+    EXPECT_EQ(doc["code"], c.code ? nlohmann::json(c.code) : nlohmann::json(nullptr)) << c.scenario;
+    if (c.code != nullptr) {
+      EXPECT_TRUE(Contains(run.err, doc["reason"].get<std::string>())) << c.scenario << run.err;
+    }
     const bool swapped = std::string_view(c.scenario).find("swap") != std::string_view::npos;
     // A backup that cannot be written ends the attempt before the drive is asked for.
     const nlohmann::json claim = c.page == NoBackupFileName ? nlohmann::json(nullptr)
@@ -203,7 +237,8 @@ TEST_F(UpdateCommand, FilesThatCannotBeSentNeverReachTheDrive) {
   const nlohmann::json doc = nlohmann::json::parse(jsonMissing.out);
   EXPECT_EQ(doc["command"], "update");
   EXPECT_EQ(doc["exitStatus"], kExitNoSuchDriveOrFile);
-  EXPECT_TRUE(Contains(doc["error"].get<std::string>(), "no such drive: 7"));
+  EXPECT_TRUE(Contains(doc["reason"].get<std::string>(), "no such drive: 7"));
+  EXPECT_EQ(doc["code"], "no-such-drive");
 
   for (const char* which : {"4", "0", "cdrom3", "HA:0 ID:0", "x"}) {
     const CliRun noDrive = Run({"--simulate", "update", Sample(0), "--drive", which, "--yes"});
@@ -238,6 +273,11 @@ TEST_F(UpdateCommand, BackupNameTakenMeanwhileIsToldWithTheNameUsed) {
   ASSERT_EQ(text.status, kExitOk) << text.err;
   EXPECT_TRUE(Contains(text.out, "Backup written to CDRWFW01.BIN (CDRWFW00.BIN was taken meanwhile)")) << text.out;
   EXPECT_EQ(ReadBytes("CDRWFW01.BIN").size(), kFullImageSize);
+  const nlohmann::json doc = nlohmann::json::parse(
+      Run({"--simulate=default,rename-taken=1", "--json", "update", Sample(1), "--drive", "2", "--backup", "--yes"})
+          .out);
+  EXPECT_EQ(doc["outcome"]["backup"]["file"], "CDRWFW03.BIN");
+  EXPECT_EQ(doc["outcome"]["backup"]["nameTaken"], "CDRWFW02.BIN");
 }
 
 TEST_F(UpdateCommand, AsksOnATerminalAndRequiresYesWithoutOne) {
@@ -253,7 +293,19 @@ TEST_F(UpdateCommand, AsksOnATerminalAndRequiresYesWithoutOne) {
   const std::vector<int> ops = TracedOpcodes(declined.err);
   EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xE4), 0);
 
+  // A script's run never waits on a question, terminal or not: refused before any platform is made.
+  const int platformsBefore = platformsMade;
   answers = {"y"};
+  const CliRun script = Run({"--simulate", "--json", "update", Sample(0), "--drive", "1"});
+  EXPECT_EQ(script.status, kExitUsage);
+  EXPECT_FALSE(Contains(script.err, "[y/N]")) << script.err;
+  const nlohmann::json refused = nlohmann::json::parse(script.out);
+  EXPECT_EQ(refused["code"], "confirmation-required");
+  EXPECT_TRUE(Contains(refused["reason"].get<std::string>(), "--yes"));
+  EXPECT_EQ(refused["drive"], nullptr);
+  EXPECT_EQ(platformsMade, platformsBefore);
+  EXPECT_EQ(answers.size(), 1u) << "nothing was read from the terminal";
+
   const CliRun accepted = Run({"--simulate", "update", Sample(0), "--drive", "1"});
   EXPECT_EQ(accepted.status, kExitOk) << accepted.err;
   EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 1);

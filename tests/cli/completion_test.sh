@@ -78,7 +78,8 @@ expect_contains() {
     fi
 }
 
-expect "orvel-cli " "backup convert drives identify update"
+expect "orvel-cli " "backup convert drives help identify update"
+expect "orvel-cli help u" "update"
 expect "orvel-cli --json up" "update"
 expect "orvel-cli --lang " "en ja"
 expect "orvel-cli update --d" "--drive"

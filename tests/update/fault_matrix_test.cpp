@@ -148,6 +148,16 @@ TEST_P(FaultMatrix, EndsOnThePageOfItsFailureRow) {
   if (page == BackupFailed || page == UpdateModeFailed) {
     EXPECT_EQ(rig.Count(0xAA) + rig.Count(0xE2), 0u);
   }
+  // The report's progress is where the bar was left, also when the follow's
+  // counter had already moved on; every stop says why in both forms.
+  const AttemptReport& report = rig.proc->lastAttempt;
+  EXPECT_EQ(report.finalProgress, rig.host.progress.empty() ? 0 : rig.host.progress.back());
+  EXPECT_EQ(report.stop == AttemptStop::None, page == Completed) << report.detail;
+  EXPECT_EQ(report.detail.empty(), page == Completed) << report.detail;
+  if (c.kind == sim::FaultKind::ShortData && c.step.opcode == 0xE3 && page != Completed) {
+    EXPECT_TRUE(report.stop == AttemptStop::BackupReadShort || report.stop == AttemptStop::IdBlockReadShort)
+        << report.detail;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCommand, FaultMatrix, ::testing::ValuesIn(AllCases()), CaseName);

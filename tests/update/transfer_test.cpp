@@ -204,6 +204,10 @@ TEST(RewritePolling, GivesUpAfterThirtyMinutesSayingWhetherTheDriveAnswered) {
     Rig rig(4, "QDX50", {}, c.platformId);
     c.arrange(rig);
     EXPECT_EQ(UpdateFamily4(rig), Failed);
+    EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::RewriteTimedOut);
+    // The follow's counter runs a step ahead of the bar; the report tells the bar.
+    EXPECT_EQ(rig.proc->lastAttempt.finalProgress, rig.host.progress.back());
+    EXPECT_EQ(rig.proc->ShownProgress(), rig.host.progress.back());
     const std::string& detail = rig.proc->lastAttempt.detail;
     EXPECT_EQ(detail.substr(0, c.detail.size()), c.detail);
     if (c.detail.ends_with("last ") && detail.size() > c.detail.size()) {

@@ -201,6 +201,7 @@ struct EarlyCase {
   std::size_t size;  // the file is cut or padded to this many bytes (0: as encoded)
   int page;
   const char* detail;  // part of lastAttempt.detail
+  AttemptStop stop;
 };
 void PrintTo(const EarlyCase& c, std::ostream* os) { *os << c.what; }
 
@@ -220,6 +221,7 @@ TEST_P(EarlyRefusal, EndsBeforeTheDriveHearsAnything) {
   const int page = rig.Attempt();
   EXPECT_EQ(page, c.page) << rig.proc->lastAttempt.detail;
   EXPECT_NE(rig.proc->lastAttempt.detail.find(c.detail), std::string::npos) << rig.proc->lastAttempt.detail;
+  EXPECT_EQ(rig.proc->lastAttempt.stop, c.stop);
   if (page == TypeCodeMismatch) {
     EXPECT_EQ(rig.machine->GetTrace().size(), 0u);
     EXPECT_FALSE(rig.drive->InUpdateMode());
@@ -232,13 +234,13 @@ TEST_P(EarlyRefusal, EndsBeforeTheDriveHearsAnything) {
 INSTANTIATE_TEST_SUITE_P(
     Files, EarlyRefusal,
     ::testing::Values(
-        EarlyCase{"plain file cut short", 4, "QDX50", "NEWFW.BIN", 0x80000, TypeCodeMismatch, "524288 bytes"},
-        EarlyCase{"plain file too long", 2, "QDX4", "NEWFW.BIN", 0x90000, TypeCodeMismatch, "589824 bytes"},
-        EarlyCase{"byte-keyed file cut short", 5, "QDX55", "NEWFW.KVF", 0xFF000, TypeCodeMismatch, "1044480 bytes"},
-        EarlyCase{"packed file named .BIN", 6, "QDX70", "PACKED.BIN", 0, TypeCodeMismatch, "must be named .KVF"},
-        EarlyCase{"plain file named .kvf", 4, "QDX50", "PLAIN.kvf", 0, TypeCodeMismatch, "must not be named .KVF"},
+        EarlyCase{"plain file cut short", 4, "QDX50", "NEWFW.BIN", 0x80000, TypeCodeMismatch, "524288 bytes", AttemptStop::SourceMisfit},
+        EarlyCase{"plain file too long", 2, "QDX4", "NEWFW.BIN", 0x90000, TypeCodeMismatch, "589824 bytes", AttemptStop::SourceMisfit},
+        EarlyCase{"byte-keyed file cut short", 5, "QDX55", "NEWFW.KVF", 0xFF000, TypeCodeMismatch, "1044480 bytes", AttemptStop::SourceMisfit},
+        EarlyCase{"packed file named .BIN", 6, "QDX70", "PACKED.BIN", 0, TypeCodeMismatch, "must be named .KVF", AttemptStop::SourceMisfit},
+        EarlyCase{"plain file named .kvf", 4, "QDX50", "PLAIN.kvf", 0, TypeCodeMismatch, "must not be named .KVF", AttemptStop::SourceMisfit},
         // The extension is the base name's: a directory part does not hide it.
-        EarlyCase{"packed file by a path", 6, "QDX70", "./PATHFW.KVF", 0, Completed, ""}),
+        EarlyCase{"packed file by a path", 6, "QDX70", "./PATHFW.KVF", 0, Completed, "", AttemptStop::None}),
     [](const ::testing::TestParamInfo<EarlyCase>& param) {
       std::string n = param.param.what;
       std::ranges::replace(n, ' ', '_');
@@ -257,6 +259,7 @@ TEST(UpdateAttempt, OnlyTheListedDriveAsItWasListedHearsACommand) {
   EXPECT_EQ(rig.proc->RunUpdateAttempt(nullptr), UpdateModeFailed);
   EXPECT_EQ(rig.proc->lastAttempt.driveClaim, DeviceClaimResult::NotListed);
   EXPECT_EQ(rig.proc->lastAttempt.detail, "no drive is listed; nothing was sent");
+  EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::DriveNotHeld);
   EXPECT_EQ(rig.machine->GetTrace().size(), 0u);
   // An address discovery did not list.
   const DriveAddress unlisted{0, 0, 7};

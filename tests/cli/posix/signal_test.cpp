@@ -117,6 +117,8 @@ TEST_F(SignalDuringUpdate, IsHeldAndEndsTheProgramAfterItsDocument) {
   const nlohmann::json doc = nlohmann::json::parse(outText);
   EXPECT_EQ(doc["outcome"]["page"]["name"], "Completed");
   EXPECT_EQ(doc["exitStatus"], kExitOk);
+  EXPECT_EQ(doc["interruption"]["code"], "interrupted");
+  EXPECT_EQ(doc["interruption"]["number"], SIGINT);
 }
 
 }  // namespace
