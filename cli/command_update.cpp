@@ -75,17 +75,58 @@ bool Confirmed(CliContext& ctx, const std::string& question) {
   return answer.has_value() && (*answer == "y" || *answer == "Y" || *answer == "yes");
 }
 
-// A session with the drive named by `which` resolved; exit status.
+// Whether `path` leads to a node the platform could not open for this user.
+bool PathRefused(Platform& platform, const std::string& path) {
+  const std::string wanted = platform.ResolveNodePath(path);
+  for (const NodeAccessProblem& problem : platform.AccessProblems()) {
+    if (platform.ResolveNodePath(problem.node) == wanted) return true;
+  }
+  return false;
+}
+
+// A session with the drive named by `which` resolved; exit status. No
+// command beyond discovery's INQUIRY reaches anything `which` names that is
+// not a listed drive.
 int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& which, std::size_t* index) {
   const int opened = OpenDriveSession(ctx, session);
   if (opened != kExitOk) return opened;
   const std::optional<std::size_t> found = FindDrive(session, which);
-  if (!found) {
-    return ctx.Fail(kExitNoSuchDriveOrFile, "no such drive: " + which + " (" +
-                                                std::to_string(session.drives.size()) + " listed by `drives`)");
+  if (found) {
+    *index = *found;
+    return kExitOk;
   }
-  *index = *found;
-  return kExitOk;
+  Platform& platform = *session.platform;
+  const std::string listed = std::to_string(session.drives.size()) + " listed by `drives`";
+  int status = kExitNoSuchDriveOrFile;
+  std::string message;
+  if (IsNodePath(which)) {
+    // A path names a node for sure: refused, or no supported drive.
+    if (PathRefused(platform, which)) {
+      status = kExitNotAccessible;
+      message = which + ": this user may not open the drive; nothing was sent to it";
+    } else {
+      message = which + " is not a supported drive (" + listed + "); nothing was sent to it";
+    }
+  } else if (!platform.AccessProblems().empty()) {
+    // The drive meant may be one this user may not open.
+    status = kExitNotAccessible;
+    message = "no such drive: " + which + " (" + listed + "); drives exist that this user may not open";
+  } else {
+    message = "no such drive: " + which + " (" + listed + ")";
+  }
+  ctx.Fail(status, message);
+  if (ctx.options.json) {
+    ctx.PrintJson({{"command", ctx.command},
+                   {"error", ctx.lastError},
+                   {"accessProblems", AccessProblemsJson(platform)},
+                   {"exitStatus", status}});
+  }
+  return status;
+}
+
+// The system kept the drive from this user: at the claim, or at the update-mode request.
+bool Unreachable(const AttemptReport& report) {
+  return report.driveUnreachable || report.driveClaim == DeviceClaimResult::NoAccess;
 }
 
 }  // namespace
@@ -99,6 +140,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   nlohmann::json doc = {{"command", "update"}, {"drive", DriveJson(session, index)}};
   auto finish = [&](int status) {
+    doc["accessProblems"] = AccessProblemsJson(*session.platform);
     doc["exitStatus"] = status;
     if (!ctx.lastError.empty()) doc["error"] = ctx.lastError;
     if (ctx.options.json) ctx.PrintJson(doc);
@@ -183,7 +225,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
       {"progress", Bar(report.finalProgress)},
       {"detail", report.detail},
   };
-  const int status = finish(ExitOfPage(page));
+  const int status = finish(Unreachable(report) && page == UpdateModeFailed ? kExitNotAccessible : ExitOfPage(page));
   ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
   return status;
 }
@@ -212,6 +254,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     doc["page"] = PageJson(page);
     doc["progress"] = Bar(procedure.progressPos);
     doc["detail"] = detail;
+    doc["accessProblems"] = AccessProblemsJson(*session.platform);
     doc["exitStatus"] = status;
     if (!ctx.lastError.empty()) {
       doc["error"] = ctx.lastError;
@@ -238,7 +281,8 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     doc["driveClaim"] = DriveClaimName(*procedure.lastAttempt.driveClaim);
     PrintResultPage(ctx, UpdateModeFailed, detail);
     TellWhyNotHeld(ctx, *procedure.lastAttempt.driveClaim);
-    return finish(kExitNoUpdateMode, UpdateModeFailed, detail);
+    const int status = Unreachable(procedure.lastAttempt) ? kExitNotAccessible : kExitNoUpdateMode;
+    return finish(status, UpdateModeFailed, detail);
   }
   doc["driveClaim"] = DriveClaimName(*procedure.lastAttempt.driveClaim);
   procedure.BeginAttempt();
@@ -248,7 +292,8 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   if (switchResult == 0) {
     const std::string detail = procedure.lastAttempt.detail;
     PrintResultPage(ctx, UpdateModeFailed, detail);
-    return finish(kExitNoUpdateMode, UpdateModeFailed, detail);
+    return finish(Unreachable(procedure.lastAttempt) ? kExitNotAccessible : kExitNoUpdateMode, UpdateModeFailed,
+                  detail);
   }
   doc["driveFamily"] = procedure.driveFamily;
   doc["driveTypeCode"] = TypeCodeText(procedure.driveTypeCode);

@@ -95,7 +95,8 @@ std::string ExitStatusHelp() {
          "  3  type-code refusal (also: a file that is not identified, or cannot be converted)\n"
          "  4  backup failed or not possible to name\n"
          "  5  update failed\n"
-         "  6  no such drive or file\n";
+         "  6  no such drive or file\n"
+         "  7  drive not accessible: drives exist that this user may not open, or the named one cannot be reached\n";
 }
 
 // The options every command shares, as the parser fills them.
