@@ -10,7 +10,8 @@
 namespace orvel {
 namespace {
 
-constexpr const char* kWhichHelp = "Drive: position in the drives list (from 1), or cdrom0, drive2, \"HA:0 ID:3\"";
+constexpr const char* kWhichHelp =
+    "Drive: position in the drives list (from 1), cdrom0, drive2, \"HA:0 ID:3\", or a node's path (/dev/sr0)";
 
 // Option values live as long as the handler that reads them.
 template <class T>

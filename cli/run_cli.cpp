@@ -74,8 +74,9 @@ constexpr const char* kAbout =
     "\n";
 constexpr const char* kAboutWhich =
     "\n"
-    "WHICH is a drive's position in the `drives` list (from 1) or the address part of\n"
-    "its label: cdrom0, drive2, \"HA:0 ID:3\". File names are taken relative to -C DIR.\n"
+    "WHICH is a drive's position in the `drives` list (from 1), the address part of\n"
+    "its label (cdrom0, drive2, \"HA:0 ID:3\") or the path of one of its nodes\n"
+    "(/dev/sr0, /dev/sg1, /dev/disk/by-id/...). File names are taken relative to -C DIR.\n"
     "Options may stand before or after the command.\n";
 
 // The program's description: one synopsis line per listed command.
@@ -96,7 +97,7 @@ std::string ExitStatusHelp() {
          "  4  backup failed or not possible to name\n"
          "  5  update failed\n"
          "  6  no such drive or file\n"
-         "  7  drive not accessible: drives exist that this user may not open, or the named one cannot be reached\n";
+         "  7  drive not accessible (this user may not open it, or it cannot be reached)\n";
 }
 
 // The options every command shares, as the parser fills them.
