@@ -76,7 +76,8 @@ constexpr const char* kAboutWhich =
     "\n"
     "WHICH is a drive's position in the `drives` list (from 1), the address part of\n"
     "its label (cdrom0, drive2, \"HA:0 ID:3\") or the path of one of its nodes\n"
-    "(/dev/sr0, /dev/sg1, /dev/disk/by-id/...). File names are taken relative to -C DIR.\n"
+    "(/dev/sr0, /dev/sg1, /dev/disk/by-id/...).\n"
+    "File names are taken relative to -C DIR.\n"
     "Options may stand before or after the command.\n";
 
 // The program's description: one synopsis line per listed command.
