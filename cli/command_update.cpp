@@ -103,9 +103,9 @@ int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& wh
     // A path names a node for sure: refused, or no supported drive.
     if (PathRefused(platform, which)) {
       status = kExitNotAccessible;
-      message = which + ": this user may not open the drive; nothing was sent to it";
+      message = which + ": this user may not open the drive; it was not touched";
     } else {
-      message = which + " is not a supported drive (" + listed + "); nothing was sent to it";
+      message = which + " is not a supported drive (" + listed + "); it was not touched";
     }
   } else if (!platform.AccessProblems().empty()) {
     // The drive meant may be one this user may not open.
