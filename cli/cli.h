@@ -25,6 +25,7 @@ enum CliExit : int {
   kExitBackupFailed = 4,
   kExitUpdateFailed = 5,
   kExitNoSuchDriveOrFile = 6,
+  kExitNotAccessible = 7,  // drives exist that this user may not open, or the named one cannot be reached
 };
 
 // What the command asks of the platform factory.
@@ -56,7 +57,7 @@ struct CliEnvironment {
 // the virtual clock.
 std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, std::string* error);
 
-// From the device nodes present (sr0..9, else sg0..9), or the simulated
+// From the device nodes present (srN, else sgN), or the simulated
 // machine's attachments; no device is opened and no command sent.
 std::vector<std::string> DefaultDriveAddresses(const PlatformRequest& request);
 

@@ -121,9 +121,26 @@ std::string NormalisedAddress(std::string_view text) {
   return result;
 }
 
+nlohmann::json OrNull(const std::string& text) { return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text); }
+
 }  // namespace
 
+bool IsNodePath(std::string_view which) {
+  return which.find('/') != std::string_view::npos || which.find('\\') != std::string_view::npos;
+}
+
 std::optional<std::size_t> FindDrive(const DriveSession& session, const std::string& which) {
+  if (IsNodePath(which)) {
+    Platform& platform = *session.platform;
+    const std::string wanted = platform.ResolveNodePath(which);
+    for (std::size_t i = 0; i < session.drives.size(); ++i) {
+      const DriveEntry& drive = session.drives[i];
+      for (const std::string* node : {&drive.device, &drive.nodes.block, &drive.nodes.generic}) {
+        if (!node->empty() && platform.ResolveNodePath(*node) == wanted) return i;
+      }
+    }
+    return std::nullopt;
+  }
   std::size_t position = 0;
   const char* end = which.data() + which.size();
   const auto [ptr, ec] = std::from_chars(which.data(), end, position);
@@ -149,7 +166,17 @@ nlohmann::json DriveJson(const DriveSession& session, std::size_t index) {
       {"vendor", drive.vendor},
       {"product", drive.product},
       {"revision", drive.revision},
+      {"device", OrNull(drive.device)},
+      {"nodes", {{"block", OrNull(drive.nodes.block)}, {"generic", OrNull(drive.nodes.generic)}}},
   };
+}
+
+nlohmann::json AccessProblemsJson(Platform& platform) {
+  nlohmann::json problems = nlohmann::json::array();
+  for (const NodeAccessProblem& problem : platform.AccessProblems()) {
+    problems.push_back({{"node", problem.node}, {"reason", problem.reason}, {"remedy", problem.remedy}});
+  }
+  return problems;
 }
 
 }  // namespace orvel

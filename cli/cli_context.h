@@ -74,10 +74,15 @@ int OpenDriveSession(CliContext& ctx, DriveSession& session);
 // "cdrom0", "drive2", "HA:0 ID:3": the address part of a drive's label.
 std::string AddressPart(TransportMode mode, const DriveAddress& address);
 
-// The drive named by WHICH (1-based position or address part), or nothing.
+// The drive named by WHICH (1-based position, address part, or a path of
+// one of its nodes, links followed), or nothing.
 std::optional<std::size_t> FindDrive(const DriveSession& session, const std::string& which);
+// Whether WHICH is a path rather than a position or address part.
+bool IsNodePath(std::string_view which);
 
 nlohmann::json DriveJson(const DriveSession& session, std::size_t index);
+// The nodes this user may not open, node by node (an empty array: none).
+nlohmann::json AccessProblemsJson(Platform& platform);
 
 // A document of `command`: every key the command's documents have (null
 // unless `body` gives it), schemaVersion, command (null when none was

@@ -10,7 +10,8 @@
 namespace orvel {
 namespace {
 
-constexpr const char* kWhichHelp = "Drive: position in the drives list (from 1), or cdrom0, drive2, \"HA:0 ID:3\"";
+constexpr const char* kWhichHelp =
+    "Drive: position in the drives list (from 1), cdrom0, drive2, \"HA:0 ID:3\", or a node's path (/dev/sr0)";
 
 // Option values live as long as the handler that reads them.
 template <class T>
@@ -19,10 +20,10 @@ std::shared_ptr<T> Values() {
 }
 
 // The keys of each command's documents (the schema in dist/ says what each holds).
-constexpr std::string_view kDrivesKeys[] = {"drives"};
+constexpr std::string_view kDrivesKeys[] = {"drives", "accessProblems"};
 constexpr std::string_view kIdentifyKeys[] = {"files"};
-constexpr std::string_view kUpdateKeys[] = {"drive", "file", "outcome", "interruption"};
-constexpr std::string_view kBackupKeys[] = {"drive", "outcome", "interruption"};
+constexpr std::string_view kUpdateKeys[] = {"drive", "file", "outcome", "interruption", "accessProblems"};
+constexpr std::string_view kBackupKeys[] = {"drive", "outcome", "interruption", "accessProblems"};
 constexpr std::string_view kConvertKeys[] = {"input", "output", "direction", "family", "form", "inputBytes", "outputBytes"};
 constexpr std::string_view kSamplesKeys[] = {"directory", "files"};
 

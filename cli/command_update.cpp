@@ -95,17 +95,44 @@ bool Confirmed(CliContext& ctx, const std::string& question) {
   return answer.has_value() && (*answer == "y" || *answer == "Y" || *answer == "yes");
 }
 
-// A session with the drive named by `which` resolved; exit status.
+// Whether `path` leads to a node the platform could not open for this user.
+bool PathRefused(Platform& platform, const std::string& path) {
+  const std::string wanted = platform.ResolveNodePath(path);
+  for (const NodeAccessProblem& problem : platform.AccessProblems()) {
+    if (platform.ResolveNodePath(problem.node) == wanted) return true;
+  }
+  return false;
+}
+
+// A session with the drive named by `which` resolved; exit status. No
+// command beyond discovery's INQUIRY reaches anything `which` names that is
+// not a listed drive.
 int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& which, std::size_t* index) {
   const int opened = OpenDriveSession(ctx, session);
   if (opened != kExitOk) return opened;
   const std::optional<std::size_t> found = FindDrive(session, which);
-  if (!found) {
-    return ctx.Stop(StopCode::NoSuchDrive, "no such drive: " + which + " (" +
-                                                std::to_string(session.drives.size()) + " listed by `drives`)");
+  if (found) {
+    *index = *found;
+    return kExitOk;
   }
-  *index = *found;
-  return kExitOk;
+  Platform& platform = *session.platform;
+  const std::string listed = std::to_string(session.drives.size()) + " listed by `drives`";
+  StopCode code = StopCode::NoSuchDrive;
+  std::string why = "no such drive: " + which + " (" + listed + ")";
+  if (IsNodePath(which)) {
+    // A path names a node for sure: refused, or no supported drive.
+    const bool refused = PathRefused(platform, which);
+    code = refused ? StopCode::DriveNotAccessible : StopCode::NotADrive;
+    why = which + (refused ? ": this user may not open the drive" : " is not a supported drive (" + listed + ")") +
+          "; it was not touched";
+  } else if (!platform.AccessProblems().empty()) {
+    // The drive meant may be one this user may not open.
+    code = StopCode::DrivesNotAccessible;
+    why += "; drives exist that this user may not open";
+  }
+  const int status = ctx.Stop(code, why);
+  ctx.PrintDocument({{"accessProblems", AccessProblemsJson(platform)}}, status);
+  return status;
 }
 
 }  // namespace
@@ -119,6 +146,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   nlohmann::json doc = {{"drive", DriveJson(session, index)}};
   auto finish = [&](int status) {
+    doc["accessProblems"] = AccessProblemsJson(*session.platform);
     ctx.PrintDocument(doc, status);
     return status;
   };
@@ -182,7 +210,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   PrintBackupOutcome(ctx, report);
 
   int status = kExitOk;
-  if (const std::optional<StopCode> stop = StopOfAttempt(report.stop, report.driveClaim)) {
+  if (const std::optional<StopCode> stop = StopOfReport(report)) {
     status = ctx.KeepStop(*stop, report.detail);
   }
   doc["outcome"] = OutcomeJson(
@@ -217,6 +245,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     }
     doc["outcome"] = OutcomeJson(procedure, page, nullptr, true);
     doc["interruption"] = InterruptionJson(report.heldInterruption);
+    doc["accessProblems"] = AccessProblemsJson(*session.platform);
     ctx.PrintDocument(doc, status);
     ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
     return status;
@@ -224,7 +253,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   // A stop the procedure named (its detail was told on the result page or standard error).
   auto procedureStop = [&]() {
     const AttemptReport& report = procedure.lastAttempt;
-    const std::optional<StopCode> stop = StopOfAttempt(report.stop, report.driveClaim);
+    const std::optional<StopCode> stop = StopOfReport(report);
     return ctx.KeepStop(stop.value_or(StopCode::BackupWriteFailed), report.detail);
   };
 

@@ -22,8 +22,6 @@ std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, st
 
 namespace {
 
-constexpr std::uint8_t kRouteNumbers = 10;  // cdrom0..9, drive0..9
-
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
@@ -42,7 +40,7 @@ std::vector<std::string> SimulatedAddresses(sim::SimMachine& machine) {
     }
     if (platformId != kPlatformNt) continue;
     for (const TransportMode mode : {TransportMode::CdromDevice, TransportMode::DriveLetter}) {
-      for (std::uint8_t n = 0; n < kRouteNumbers; ++n) {
+      for (const std::uint16_t n : machine.RouteDeviceNumbers(mode)) {
         if (SameNameIgnoringCase(machine.DeviceName(mode, n), where.deviceName)) {
           addresses.push_back(AddressPart(mode, DriveAddress{0, 0, n}));
         }
@@ -66,13 +64,13 @@ std::vector<std::string> DefaultDriveAddresses(const PlatformRequest& request) {
   const std::unique_ptr<Platform> nodes =
       MakeNativePlatform(request.workingDirectory.empty() ? std::string(".") : request.workingDirectory);
   TransportMode mode = TransportMode::CdromDevice;
-  std::vector<std::uint8_t> numbers = nodes->PresentDeviceNumbers(mode);
+  std::vector<std::uint16_t> numbers = nodes->PresentDeviceNumbers(mode);
   if (numbers.empty()) {
     mode = TransportMode::DriveLetter;
     numbers = nodes->PresentDeviceNumbers(mode);
   }
   std::vector<std::string> addresses;
-  for (const std::uint8_t n : numbers) addresses.push_back(AddressPart(mode, DriveAddress{0, 0, n}));
+  for (const std::uint16_t n : numbers) addresses.push_back(AddressPart(mode, DriveAddress{0, 0, n}));
   return addresses;
 }
 

@@ -70,10 +70,12 @@ void PrintUsageJson(std::ostream& out, const std::string& command, const std::st
 
 constexpr const char* kAbout = "orvel-cli: firmware updates for CD-R/RW and DVD+RW drives from the command line.\n";
 constexpr const char* kAboutWhich =
-    "WHICH is a drive's position in the `drives` list (from 1) or the address part of\n"
-    "its label: cdrom0, drive2, \"HA:0 ID:3\". File names are taken relative to -C DIR.\n"
-    "Options may stand before or after the command. `orvel-cli help COMMAND` shows a\n"
-    "command's options; `orvel-cli --simulate=help` lists the simulator's scenarios.\n"
+    "WHICH is a drive's position in the `drives` list (from 1), the address part of\n"
+    "its label (cdrom0, drive2, \"HA:0 ID:3\") or the path of one of its nodes\n"
+    "(/dev/sr0, /dev/sg1, /dev/disk/by-id/...). File names are taken relative to\n"
+    "-C DIR. Options may stand before or after the command. `orvel-cli help COMMAND`\n"
+    "shows a command's options; `orvel-cli --simulate=help` lists the simulator's\n"
+    "scenarios.\n"
     "\n";
 constexpr std::string_view kSimulateHelp = "help";
 
@@ -85,7 +87,8 @@ std::string ExitStatusHelp() {
          "  3  type-code refusal (also: a file that is not identified, or cannot be converted)\n"
          "  4  backup failed or not possible to name\n"
          "  5  update failed\n"
-         "  6  no such drive or file\n";
+         "  6  no such drive or file\n"
+         "  7  drive not accessible (this user may not open it, or it cannot be reached)\n";
 }
 
 // The options every command shares, as the parser fills them.

@@ -16,6 +16,13 @@ constexpr StopCodeRow kRows[] = {
      "`-C DIR` is not a directory (or the samples' directory cannot be made)"},
     {StopCode::NoRoute, "no-route", kExitNoSuchDriveOrFile, "no route to the drives"},
     {StopCode::NoSuchDrive, "no-such-drive", kExitNoSuchDriveOrFile, "WHICH names no listed drive"},
+    {StopCode::NotADrive, "not-a-drive", kExitNoSuchDriveOrFile,
+     "WHICH is a path that leads to no listed supported drive; it was not touched"},
+    {StopCode::DrivesNotAccessible, "drives-not-accessible", kExitNotAccessible,
+     "drives exist that this user may not open (`accessProblems` names each node): `drives` lists only the others, "
+     "and a WHICH that names no listed drive may mean one of them"},
+    {StopCode::DriveNotAccessible, "drive-not-accessible", kExitNotAccessible,
+     "WHICH is the path of a node this user may not open; the drive was not touched"},
     {StopCode::FileNotOpened, "file-not-opened", kExitNoSuchDriveOrFile, "a file does not open or cannot be read"},
     {StopCode::FileEmpty, "file-empty", kExitTypeCodeRefused, "a file is empty"},
     {StopCode::FileTooLarge, "file-too-large", kExitTypeCodeRefused, "a file is over 1,048,576 bytes"},
@@ -52,8 +59,10 @@ constexpr StopCodeRow kRows[] = {
      "the device is no CD/DVD device; no command was sent"},
     {StopCode::DriveMounted, "drive-mounted", kExitNoUpdateMode, "a disc of the drive is mounted; no command was sent"},
     {StopCode::DriveInUse, "drive-in-use", kExitNoUpdateMode, "another program has the drive open; no command was sent"},
-    {StopCode::DriveNoAccess, "drive-no-access", kExitNoUpdateMode,
+    {StopCode::DriveNoAccess, "drive-no-access", kExitNotAccessible,
      "the system does not let this user hold the drive; no command was sent"},
+    {StopCode::DriveUnreachable, "drive-unreachable", kExitNotAccessible,
+     "the update-mode requests were refused on their way to the drive: a node of it is one this user may not use"},
     {StopCode::UpdateModeRefused, "update-mode-refused", kExitNoUpdateMode,
      "the drive did not answer after the update-mode request"},
     {StopCode::NotALoader, "not-a-loader", kExitNoUpdateMode, "the drive answered, but not as a known loader"},
@@ -171,6 +180,22 @@ std::optional<StopCode> StopOfAttempt(AttemptStop stop, std::optional<DeviceClai
       return StopCode::RewriteTimedOut;
   }
   return StopCode::FileNotIdentified;
+}
+
+std::optional<StopCode> StopOfReport(const AttemptReport& report) {
+  if (report.driveUnreachable) {
+    switch (report.stop) {
+      case AttemptStop::UpdateModeRefused:
+      case AttemptStop::NotALoader:
+      case AttemptStop::IdBlockReadFailed:
+      case AttemptStop::IdBlockReadShort:
+      case AttemptStop::DriveTypeUnknown:
+        return StopCode::DriveUnreachable;
+      default:
+        break;
+    }
+  }
+  return StopOfAttempt(report.stop, report.driveClaim);
 }
 
 }  // namespace orvel

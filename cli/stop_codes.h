@@ -13,7 +13,8 @@
 
 namespace orvel {
 
-// The documents' shape. Raised whenever a key or a code is added, changed or removed.
+// The documents' shape. Raised whenever a release adds, changes or removes a
+// key or a code (what no release has shipped yet may still change under 1).
 inline constexpr int kJsonSchemaVersion = 1;
 
 enum class StopCode {
@@ -25,6 +26,9 @@ enum class StopCode {
   NoSuchDirectory,
   NoRoute,
   NoSuchDrive,
+  NotADrive,
+  DrivesNotAccessible,
+  DriveNotAccessible,
   FileNotOpened,
   FileEmpty,
   FileTooLarge,
@@ -50,6 +54,7 @@ enum class StopCode {
   DriveMounted,
   DriveInUse,
   DriveNoAccess,
+  DriveUnreachable,
   UpdateModeRefused,
   NotALoader,
   IdBlockReadFailed,
@@ -85,5 +90,9 @@ const StopCodeRow& RowOf(StopCode stop);
 // An attempt's stop (and, for a drive that could not be held, the claim's
 // result); nothing for AttemptStop::None.
 std::optional<StopCode> StopOfAttempt(AttemptStop stop, std::optional<DeviceClaimResult> claim);
+// The same for a whole attempt, where update-mode requests the system kept
+// from the drive (AttemptReport::driveUnreachable) make a switch that failed
+// the drive's being out of reach rather than its refusal.
+std::optional<StopCode> StopOfReport(const AttemptReport& report);
 
 }  // namespace orvel

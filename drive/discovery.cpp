@@ -19,7 +19,6 @@ constexpr std::size_t kRevisionLength = 4;
 constexpr std::size_t kAdditionalLengthByte = 4;  // of the answer
 constexpr std::size_t kInquiryHeaderBytes = 5;  // bytes 0..4 come before the additional length counts
 
-constexpr std::uint8_t kCdromNumbers = 10;
 constexpr int kTargetsPerAdapter = 8;
 
 constexpr std::size_t kDeviceDigitIndex = 5;
@@ -77,6 +76,11 @@ void Probe(ScsiTransport& transport, std::vector<DriveEntry>& drives) {
   entry.vendor = TextField(inquiry, kIdentStart, kVendorLength);
   entry.product = TextField(inquiry, kProductStart, kProductIdLength);
   entry.revision = TextField(inquiry, kRevisionStart, kRevisionLength);
+  if (transport.mode != TransportMode::Aspi) {
+    Platform& platform = transport.GetPlatform();
+    entry.device = platform.DeviceName(transport.mode, transport.address.deviceNumber);
+    entry.nodes = platform.NodesOf(entry.device);
+  }
   drives.push_back(std::move(entry));
 }
 
@@ -111,7 +115,7 @@ std::vector<DriveEntry> DiscoverDrives(ScsiTransport& transport) {
     }
     return drives;
   }
-  for (std::uint8_t n = 0; n < kCdromNumbers; ++n) {
+  for (const std::uint16_t n : transport.GetPlatform().RouteDeviceNumbers(transport.mode)) {
     transport.address = DriveAddress{0, 0, n};
     Probe(transport, drives);
   }

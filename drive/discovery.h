@@ -17,9 +17,13 @@ struct DriveEntry {
   std::string vendor;    // INQUIRY bytes 8..15, 16..31, 32..35, as they are
   std::string product;
   std::string revision;
+  std::string device;    // pass-through routes: the device name its commands go to
+  DeviceNodes nodes;     // the block and generic nodes of that name, where the platform knows them
 };
 
-// Probes every address of the transport's mode in order and returns one entry
+// Probes every address of the transport's mode in order (pass-through
+// routes: the platform's route numbers, so a number past 9 is carried only
+// by the entry's address, never by its label's digit) and returns one entry
 // per drive whose product identification is in the catalogue; no sorting, no
 // de-duplication. Has the platform remember each listed device
 // (ScsiTransport::RememberListedDrive). Leaves the transport addressed at the

@@ -28,7 +28,10 @@ class ForwardingPlatform : public Platform {
   void ResetEvent(EventHandle ev) override { inner_->ResetEvent(ev); }
   void CloseEvent(EventHandle ev) override { inner_->CloseEvent(ev); }
   std::uint32_t AspiWaitMilliseconds() override { return inner_->AspiWaitMilliseconds(); }
-  std::string DeviceName(TransportMode mode, std::uint8_t number) override { return inner_->DeviceName(mode, number); }
+  std::string DeviceName(TransportMode mode, std::uint16_t number) override { return inner_->DeviceName(mode, number); }
+  std::vector<std::uint16_t> RouteDeviceNumbers(TransportMode mode) override { return inner_->RouteDeviceNumbers(mode); }
+  DeviceNodes NodesOf(std::string_view name) override { return inner_->NodesOf(name); }
+  std::string ResolveNodePath(std::string_view path) override { return inner_->ResolveNodePath(path); }
   DeviceHandle OpenDevice(std::string_view name) override { return inner_->OpenDevice(name); }
   PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) override {
     return inner_->PassThrough(dev, block);
@@ -37,7 +40,8 @@ class ForwardingPlatform : public Platform {
   void Sleep(std::uint32_t milliseconds) override { inner_->Sleep(milliseconds); }
   FileSystem& Files() override { return inner_->Files(); }
   std::string AccessProblem() override { return inner_->AccessProblem(); }
-  std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override {
+  std::vector<NodeAccessProblem> AccessProblems() override { return inner_->AccessProblems(); }
+  std::vector<std::uint16_t> PresentDeviceNumbers(TransportMode mode) override {
     return inner_->PresentDeviceNumbers(mode);
   }
   std::uint64_t MonotonicMilliseconds() override { return inner_->MonotonicMilliseconds(); }

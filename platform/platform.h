@@ -84,6 +84,22 @@ enum class DeviceClaimResult {
   NoAccess,    // the system does not let this user hold the device
 };
 
+// How many device numbers a route has where the system's names are fixed (0..9).
+inline constexpr std::uint16_t kFixedRouteNumbers = 10;
+
+// The nodes of one drive; an empty text where there is none.
+struct DeviceNodes {
+  std::string block;    // the block node (/dev/sr0)
+  std::string generic;  // the SCSI generic node (/dev/sg1)
+};
+
+// A drive node this user may not use.
+struct NodeAccessProblem {
+  std::string node;    // as the system names it
+  std::string reason;  // "permission denied"
+  std::string remedy;  // what would let the user in
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -110,8 +126,22 @@ class Platform {
   // make it short).
   virtual std::uint32_t AspiWaitMilliseconds() { return kAspiWaitLimitMs; }
 
-  // The device name of a pass-through mode and number 0..9.
-  virtual std::string DeviceName(TransportMode mode, std::uint8_t number) = 0;
+  // The device name of a pass-through mode and number.
+  virtual std::string DeviceName(TransportMode mode, std::uint16_t number) = 0;
+  // The numbers the route probes and discovery walks, in order: 0..9 where
+  // the system's names are fixed; the Linux backend enumerates the nodes
+  // sysfs knows, so sr10 and above are reached too.
+  virtual std::vector<std::uint16_t> RouteDeviceNumbers(TransportMode) {
+    std::vector<std::uint16_t> numbers;
+    for (std::uint16_t n = 0; n < kFixedRouteNumbers; ++n) numbers.push_back(n);
+    return numbers;
+  }
+  // The nodes through which a device name reaches its drive, as the user
+  // would name them (Linux: /dev/sr0 and /dev/sg1); empty where none is known.
+  virtual DeviceNodes NodesOf(std::string_view) { return {}; }
+  // A path the user gave for a drive, with links followed, so that it
+  // compares equal to NodesOf's nodes and DeviceName's names of the same node.
+  virtual std::string ResolveNodePath(std::string_view path) { return std::string(path); }
   // Opens a device name for reading and writing; -1 when it does not open.
   virtual DeviceHandle OpenDevice(std::string_view name) = 0;
   // Carries out the pass-through block (44-byte header, sense at 48, data at
@@ -129,11 +159,13 @@ class Platform {
   // A message for the operator when drives exist that the system does not let
   // this user reach (empty when there is nothing to say).
   virtual std::string AccessProblem() { return {}; }
+  // The same, node by node, for scripts; in the order they were met.
+  virtual std::vector<NodeAccessProblem> AccessProblems() { return {}; }
 
   // Device numbers of the mode whose nodes exist, learnt without opening them
   // (for the shell's completion, which must never disturb a drive); empty
   // where the system cannot tell.
-  virtual std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode) { return {}; }
+  virtual std::vector<std::uint16_t> PresentDeviceNumbers(TransportMode) { return {}; }
 
   // Milliseconds on the platform's own clock: it never goes back, and every
   // Sleep and every wait moves it on by at least its length (the simulator's

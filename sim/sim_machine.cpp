@@ -140,7 +140,7 @@ void SimMachine::CloseEvent(EventHandle ev) {
   }
 }
 
-std::string SimMachine::DeviceName(TransportMode mode, std::uint8_t number) {
+std::string SimMachine::DeviceName(TransportMode mode, std::uint16_t number) {
   switch (mode) {
     case TransportMode::CdromDevice:
       return "\\\\.\\cdrom" + std::to_string(number);

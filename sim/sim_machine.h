@@ -133,7 +133,7 @@ class SimMachine : public Platform {
   WaitResult WaitEvent(EventHandle ev, std::uint32_t milliseconds) override;
   void ResetEvent(EventHandle ev) override;
   void CloseEvent(EventHandle ev) override;
-  std::string DeviceName(TransportMode mode, std::uint8_t number) override;
+  std::string DeviceName(TransportMode mode, std::uint16_t number) override;
   DeviceHandle OpenDevice(std::string_view name) override;
   PassThroughResult PassThrough(DeviceHandle dev, std::span<std::uint8_t> block) override;
   void CloseDevice(DeviceHandle dev) override;

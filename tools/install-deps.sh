@@ -13,7 +13,7 @@ core=(
   cmake ninja-build g++ make pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsgutils2-dev libsystemd-dev
+  libsystemd-dev
   libcli11-dev nlohmann-json3-dev
   fonts-ipafont-gothic
   scdoc bash-completion

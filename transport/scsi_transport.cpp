@@ -24,7 +24,6 @@ constexpr std::uint32_t kByteMask = 0xFF;
 constexpr std::uint8_t kLogicalUnit = 0;
 constexpr std::size_t kMaxCdbLength = 16;
 constexpr std::size_t kPassThroughCdbBytes = 12;
-constexpr std::uint8_t kCdromNumbers = 10;
 
 // splitmix64: a fresh pattern per read from one seed.
 constexpr std::uint64_t kPatternIncrement = 0x9E3779B97F4A7C15u;
@@ -255,7 +254,7 @@ int ScsiTransport::ExecutePassThrough(std::uint32_t length) {
 
 bool ScsiTransport::ProbeCdromDevices() {
   bool any = false;
-  for (std::uint8_t n = 0; n < kCdromNumbers; ++n) {
+  for (const std::uint16_t n : platform_.RouteDeviceNumbers(TransportMode::CdromDevice)) {
     const DeviceHandle dev = platform_.OpenDevice(platform_.DeviceName(TransportMode::CdromDevice, n));
     if (dev >= 0) {
       platform_.CloseDevice(dev);

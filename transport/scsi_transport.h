@@ -29,7 +29,7 @@ enum Direction : std::uint8_t { DataNone = 0x00, DataIn = 0x08, DataOut = 0x10 }
 struct DriveAddress {
   std::uint8_t adapterId = 0;
   std::uint8_t targetId = 0;
-  std::uint8_t deviceNumber = 0;
+  std::uint16_t deviceNumber = 0;  // pass-through routes: the node's number
   friend bool operator==(const DriveAddress&, const DriveAddress&) = default;
 };
 
@@ -86,7 +86,7 @@ class ScsiTransport {
   int ExecuteCommand(std::uint32_t length);
   int ExecuteAspi(std::uint32_t length);
   int ExecutePassThrough(std::uint32_t length);
-  // true when at least one of the ten numbered cdrom device names opens.
+  // true when at least one numbered cdrom device name of the platform's route numbers opens.
   bool ProbeCdromDevices();
 
   ScsiRequest& Request() { return request_; }

@@ -28,6 +28,17 @@ std::string WithAccessProblem(std::string detail, bool requestRefused, Platform&
   return detail + "; the update-mode request did not reach the drive: " + problem;
 }
 
+// Whether the platform names one of the addressed drive's nodes among those this user may not use.
+bool NodeRefused(Platform& platform, const ScsiTransport& t) {
+  if (t.mode == TransportMode::Aspi) return false;
+  const std::string device = platform.DeviceName(t.mode, t.address.deviceNumber);
+  const DeviceNodes nodes = platform.NodesOf(device);
+  for (const NodeAccessProblem& problem : platform.AccessProblems()) {
+    if (problem.node == device || problem.node == nodes.block || problem.node == nodes.generic) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int UpdateProcedure::SwitchDriveToUpdateMode() {
@@ -38,6 +49,7 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
   const bool requestRefused =
       RefusedWithoutSense(EnterUpdateMode(transport_, kLoaderFlagOn), transport_) && firstRefused;
   platform.Sleep(kModePauseMs);
+  lastAttempt.driveUnreachable = requestRefused && NodeRefused(platform, transport_);
 
   if (Inquiry(transport_) == 0) {
     lastAttempt.stop = AttemptStop::UpdateModeRefused;

@@ -86,6 +86,9 @@ struct AttemptReport {
   std::optional<DeviceClaimResult> driveClaim;
   std::string backupNameTaken;   // the name chosen before, taken meanwhile (the backup went to backupFile)
   FileError fileError = FileError::None;  // why a file of the attempt could not be used
+  // The system kept the update-mode requests from the drive: a node of it is
+  // among the platform's AccessProblems.
+  bool driveUnreachable = false;
   int finalPage = NoPage;
   int finalProgress = 0;
   std::string detail;            // why it stopped, for people (English)

@@ -33,8 +33,10 @@ constexpr std::size_t kMountInfoDeviceField = 2;  // "major:minor", counted from
 constexpr unsigned kHalfWordBits = 32;
 
 constexpr std::string_view kRawIo = "CAP_SYS_RAWIO";
-constexpr std::string_view kGroupAdvice =
-    ": add your user to group 'cdrom' (sudo usermod -aG cdrom $USER) and log in again, or run as root";
+constexpr std::string_view kGroupRemedy =
+    "add your user to group 'cdrom' (sudo usermod -aG cdrom $USER) and log in again, or run as root";
+constexpr std::string_view kGenericRemedy = "give your user read-write access to the drive's SCSI generic node (/dev/sg*)";
+constexpr std::uint16_t kLargestNodeNumber = 0xFFFF;  // the route's numbers are 16 bits wide
 
 bool AllDigits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -48,6 +50,29 @@ std::string_view GenericStemOf(std::string_view name) {
     return base;
   }
   return {};
+}
+
+// The number of a name that is `stem` followed by digits ("sr12" -> 12).
+std::optional<std::uint16_t> NumberAfterStem(std::string_view name, std::string_view stem) {
+  if (name.substr(0, stem.size()) != stem || !AllDigits(name.substr(stem.size()))) return std::nullopt;
+  const std::string_view digits = name.substr(stem.size());
+  unsigned number = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (ec != std::errc() || end != digits.data() + digits.size() || number > kLargestNodeNumber) return std::nullopt;
+  return static_cast<std::uint16_t>(number);
+}
+
+enum class Entries { Any, NotDirectories };
+
+// Adds the numbers of the entries of `dir` named `stem` and digits.
+void CollectNumbers(const std::filesystem::path& dir, std::string_view stem, Entries which,
+                    std::set<std::uint16_t>& numbers) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const auto n = NumberAfterStem(it->path().filename().string(), stem);
+    std::error_code kindError;
+    if (n && (which == Entries::Any || !it->is_directory(kindError))) numbers.insert(*n);
+  }
 }
 
 // "0:0:1:0": four decimal numbers joined by colons.
@@ -96,7 +121,7 @@ EventHandle LinuxPlatform::CreateEvent() {
   return ev;
 }
 
-std::string LinuxPlatform::DeviceName(TransportMode mode, std::uint8_t number) {
+std::string LinuxPlatform::DeviceName(TransportMode mode, std::uint16_t number) {
   std::string name = devRoot_;
   name += '/';
   name += mode == TransportMode::CdromDevice ? kCdromStem : kGenericStem;
@@ -104,14 +129,63 @@ std::string LinuxPlatform::DeviceName(TransportMode mode, std::uint8_t number) {
   return name;
 }
 
-std::vector<std::uint8_t> LinuxPlatform::PresentDeviceNumbers(TransportMode mode) {
-  std::vector<std::uint8_t> present;
-  for (std::uint8_t n = 0; n < kCachedCdroms; ++n) {
+std::vector<std::uint16_t> LinuxPlatform::RouteDeviceNumbers(TransportMode mode) {
+  namespace fs = std::filesystem;
+  // The devices the kernel knows, and the nodes /dev holds (sysfs may be
+  // hidden in a container): a number of either is worth an open.
+  std::set<std::uint16_t> numbers;
+  if (mode == TransportMode::CdromDevice) {
+    CollectNumbers(fs::path(sysfsRoot_) / "class" / "block", kCdromStem, Entries::Any, numbers);
+    CollectNumbers(fs::path(sysfsRoot_) / "block", kCdromStem, Entries::Any, numbers);
+  } else if (mode == TransportMode::DriveLetter) {
+    CollectNumbers(fs::path(sysfsRoot_) / "class" / "scsi_generic", kGenericStem, Entries::Any, numbers);
+  } else {
+    return {};
+  }
+  CollectNumbers(devRoot_, mode == TransportMode::CdromDevice ? kCdromStem : kGenericStem, Entries::NotDirectories,
+                 numbers);
+  return {numbers.begin(), numbers.end()};
+}
+
+std::vector<std::uint16_t> LinuxPlatform::PresentDeviceNumbers(TransportMode mode) {
+  std::vector<std::uint16_t> present;
+  for (const std::uint16_t n : RouteDeviceNumbers(mode)) {
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(DeviceName(mode, n), ec);
     if (!ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status)) present.push_back(n);
   }
   return present;
+}
+
+DeviceNodes LinuxPlatform::NodesOf(std::string_view name) {
+  DeviceNodes nodes;
+  if (CdromNumber(name)) {
+    nodes.block = std::string(name);
+    nodes.generic = GenericNodeFor(name);
+    return nodes;
+  }
+  const std::string_view stem = GenericStemOf(name);
+  if (stem.empty()) return nodes;
+  nodes.generic = std::string(name);
+  // The block node of the same SCSI device, when the sr driver has one.
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path blocks = fs::path(sysfsRoot_) / "class" / "scsi_generic" / std::string(stem) / "device" / "block";
+  for (fs::directory_iterator it(blocks, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (NumberAfterStem(entry, kCdromStem)) {
+      nodes.block = devRoot_ + "/" + entry;
+      break;
+    }
+  }
+  return nodes;
+}
+
+std::string LinuxPlatform::ResolveNodePath(std::string_view path) {
+  // /dev/cdrom and /dev/disk/by-id/... are links to the node itself.
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(std::filesystem::path(path), ec);
+  return ec ? std::filesystem::path(path).lexically_normal().string() : resolved.string();
 }
 
 std::optional<int> LinuxPlatform::CdromNumber(std::string_view name) const {
@@ -138,14 +212,9 @@ std::string LinuxPlatform::GenericNodeFor(std::string_view name) const {
   if (!number) {
     return {};
   }
-  const auto index = static_cast<std::size_t>(*number);
-  if (index >= genericCache_.size()) {
-    return LookUpGenericNode(*number);
-  }
-  if (!genericCache_[index]) {
-    genericCache_[index] = LookUpGenericNode(*number);
-  }
-  return *genericCache_[index];
+  const auto cached = genericCache_.find(*number);
+  if (cached != genericCache_.end()) return cached->second;
+  return genericCache_[*number] = LookUpGenericNode(*number);
 }
 
 std::string LinuxPlatform::LookUpGenericNode(int number) const {
@@ -177,13 +246,21 @@ bool LinuxPlatform::IsOpticalGeneric(std::string_view sgName) const {
   return type == kOpticalType;
 }
 
+void LinuxPlatform::NoteProblem(NodeAccessProblem problem) {
+  const bool known = std::any_of(accessProblems_.begin(), accessProblems_.end(), [&](const NodeAccessProblem& p) {
+    return p.node == problem.node && p.reason == problem.reason;
+  });
+  if (!known) accessProblems_.push_back(std::move(problem));
+}
+
 void LinuxPlatform::NoteOpenFailure(const std::string& path, int err, bool knownDrive) {
-  if ((err != EACCES && err != EPERM) || !knownDrive || !accessProblem_.empty()) {
+  if ((err != EACCES && err != EPERM) || !knownDrive) {
     return;
   }
-  accessProblem_ = "cannot open " + path;
-  accessProblem_ += err == EACCES ? " (permission denied)" : " (operation not permitted)";
-  accessProblem_ += kGroupAdvice;
+  const std::string reason = err == EACCES ? "permission denied" : "operation not permitted";
+  NoteProblem({path, reason, std::string(kGroupRemedy)});
+  if (!accessProblem_.empty()) return;  // the line for people names the first
+  accessProblem_ = "cannot open " + path + " (" + reason + "): " + std::string(kGroupRemedy);
 }
 
 DeviceHandle LinuxPlatform::OpenDevice(std::string_view name) {
@@ -254,9 +331,10 @@ PassThroughResult LinuxPlatform::PassThrough(DeviceHandle dev, std::span<std::ui
     if (rc == -EPERM && dev == lastFd_ && lastFdIsCdrom_ && accessProblem_.find(kRawIo) == std::string::npos) {
       std::string refusal = "the kernel refuses vendor commands to " + lastPath_ + " without ";
       refusal += kRawIo;
+      NoteProblem({lastPath_, "the kernel refuses vendor commands to it without " + std::string(kRawIo),
+                   std::string(kGenericRemedy) + ": " + std::string(kGroupRemedy)});
       if (accessProblem_.empty()) {
-        accessProblem_ = refusal + "; give your user read-write access to the drive's SCSI generic node (/dev/sg*)";
-        accessProblem_ += kGroupAdvice;
+        accessProblem_ = refusal + "; " + std::string(kGenericRemedy) + ": " + std::string(kGroupRemedy);
       } else {
         accessProblem_ = refusal + ", and " + accessProblem_;
       }

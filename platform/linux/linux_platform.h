@@ -56,7 +56,7 @@ class LinuxPlatform : public Platform {
   void CloseEvent(EventHandle) override {}
 
   // "/dev/sr%d" for CdromDevice, "/dev/sg%d" for DriveLetter (under devRoot).
-  std::string DeviceName(TransportMode mode, std::uint8_t number) override;
+  std::string DeviceName(TransportMode mode, std::uint16_t number) override;
   // Opens read-write and non-blocking (an empty drive must still open);
   // a cdrom node is reached through its SCSI generic node when that opens.
   DeviceHandle OpenDevice(std::string_view name) override;
@@ -65,14 +65,22 @@ class LinuxPlatform : public Platform {
   void Sleep(std::uint32_t milliseconds) override;
   FileSystem& Files() override { return *files_; }
   std::string AccessProblem() override { return accessProblem_; }
+  std::vector<NodeAccessProblem> AccessProblems() override { return accessProblems_; }
+  // The sr (CdromDevice) or sg (DriveLetter) numbers that sysfs's device
+  // classes and the node directory know, in ascending order; nothing is opened.
+  std::vector<std::uint16_t> RouteDeviceNumbers(TransportMode mode) override;
+  // /dev/srN and its generic node, or /dev/sgN and its block node (through sysfs).
+  DeviceNodes NodesOf(std::string_view name) override;
+  // The path with its links followed (/dev/disk/by-id/... -> /dev/sr0).
+  std::string ResolveNodePath(std::string_view path) override;
 
   // The SCSI generic node that sysfs names for a cdrom node ("/dev/sr0" -> "/dev/sg1");
   // empty when there is none or `name` is no cdrom node.
   std::string GenericNodeFor(std::string_view name) const;
 
-  // The numbers 0..9 whose node of `mode` is present (sr0..sr9 or sg0..sg9),
-  // from the directory alone: nothing is opened, so a shell's completion may ask.
-  std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override;
+  // The route numbers whose node of `mode` is present in the node directory:
+  // nothing is opened, so a shell's completion may ask.
+  std::vector<std::uint16_t> PresentDeviceNumbers(TransportMode mode) override;
 
   // CLOCK_MONOTONIC.
   std::uint64_t MonotonicMilliseconds() override;
@@ -102,7 +110,6 @@ class LinuxPlatform : public Platform {
 
  private:
   static constexpr std::uint32_t kBufferHandle = 1;
-  static constexpr std::size_t kCachedCdroms = 10;  // the route's device numbers
 
   std::string LookUpGenericNode(int number) const;
 
@@ -134,12 +141,14 @@ class LinuxPlatform : public Platform {
   std::optional<int> CdromNumber(std::string_view name) const;
   bool IsOpticalGeneric(std::string_view sgName) const;
   void NoteOpenFailure(const std::string& path, int err, bool knownDrive);
+  void NoteProblem(NodeAccessProblem problem);
 
   std::unique_ptr<FileSystem> files_;
   std::string devRoot_;
   std::string sysfsRoot_;
   std::string mountInfo_;
   std::string accessProblem_;
+  std::vector<NodeAccessProblem> accessProblems_;
   std::map<std::string, ListedNode, std::less<>> listed_;       // by device name
   std::map<std::string, NodeIdentity, std::less<>> lastOpened_;  // by device name: what its last open reached
   std::string heldName_;    // the claimed device name
@@ -149,7 +158,7 @@ class LinuxPlatform : public Platform {
   bool lastFdIsCdrom_ = false;  // opened as /dev/srN (vendor opcodes may be filtered)
   std::string lastPath_;
   // sysfs answers once per cdrom number; there is no rescan during a run.
-  mutable std::array<std::optional<std::string>, kCachedCdroms> genericCache_;
+  mutable std::map<int, std::string> genericCache_;
   LogindInhibitor inhibitor_;
 };
 

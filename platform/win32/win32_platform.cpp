@@ -145,7 +145,7 @@ void Win32Platform::CloseEvent(EventHandle ev) {
   if (ev != 0) ::CloseHandle(AsHandle(ev));
 }
 
-std::string Win32Platform::DeviceName(TransportMode mode, std::uint8_t number) {
+std::string Win32Platform::DeviceName(TransportMode mode, std::uint16_t number) {
   if (mode == TransportMode::CdromDevice) return std::string(kCdromPrefix) + std::to_string(number);
   std::string name(kDevicePrefix);
   name += static_cast<char>(kFirstDriveLetter + number);
@@ -322,6 +322,15 @@ std::uint64_t Win32Platform::RandomSeed() {
 }
 
 void Win32Platform::NoteFailure(std::string_view what, std::string_view name, std::uint32_t error) {
+  constexpr std::size_t kAdviceLead = 2;  // ": " before the advice
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_NOT_SUPPORTED) {
+    const bool denied = error == ERROR_ACCESS_DENIED;
+    NodeAccessProblem problem{std::string(name), denied ? "access denied" : "not supported",
+                              std::string((denied ? kElevationAdvice : kNotSupportedAdvice).substr(kAdviceLead))};
+    const bool known = std::any_of(accessProblems_.begin(), accessProblems_.end(),
+                                   [&](const NodeAccessProblem& p) { return p.node == problem.node; });
+    if (!known) accessProblems_.push_back(std::move(problem));
+  }
   if (!accessProblem_.empty()) return;
   if (error == ERROR_ACCESS_DENIED) {
     accessProblem_ = std::string(what) + std::string(name) + " (access denied)";

@@ -45,7 +45,7 @@ class Win32Platform final : public Platform {
   Win32Options& Options() { return options_; }
 
   // "\\.\cdrom%d" for CdromDevice, "\\.\d:" raised by the number for DriveLetter.
-  std::string DeviceName(TransportMode mode, std::uint8_t number) override;
+  std::string DeviceName(TransportMode mode, std::uint16_t number) override;
   // CreateFileA: read and write access, shared for both, open existing.
   DeviceHandle OpenDevice(std::string_view name) override;
   // DeviceIoControl(IOCTL_SCSI_PASS_THROUGH) on the block, in place. A call
@@ -56,6 +56,7 @@ class Win32Platform final : public Platform {
   void Sleep(std::uint32_t milliseconds) override;
   FileSystem& Files() override { return *files_; }
   std::string AccessProblem() override { return accessProblem_; }
+  std::vector<NodeAccessProblem> AccessProblems() override { return accessProblems_; }
 
   // GetTickCount, carried past its wrap every 49.7 days.
   std::uint64_t MonotonicMilliseconds() override;
@@ -127,6 +128,7 @@ class Win32Platform final : public Platform {
   DeviceHandle heldDevice_ = -1;  // the claim's handle, when it opened one
   bool heldLocked_ = false;
   std::string accessProblem_;
+  std::vector<NodeAccessProblem> accessProblems_;
   std::uint32_t lastTick_ = 0;
   std::uint64_t ticks_ = 0;
   bool ticking_ = false;

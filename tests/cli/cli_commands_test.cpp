@@ -1,5 +1,6 @@
 // drives, identify, backup, convert, the trace format, arguments and the platform choice.
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "cli/command_trace.h"
@@ -83,6 +84,109 @@ TEST_F(CliTest, DrivesListsSupportedDrivesInProbeOrder) {
   const CliRun noRoute = Run({"--simulate=aspi-no-library", "drives"});
   EXPECT_EQ(noRoute.status, kExitNoSuchDriveOrFile);
   EXPECT_FALSE(noRoute.err.empty());
+}
+
+// A drive by a node's path, as a Linux user names it: the block or generic
+// node, a link to one, or the device name itself. A path that leads to no
+// listed drive gets discovery's INQUIRYs and nothing else.
+TEST_F(CliTest, DrivesAreNamedByTheirNodes) {
+  nodeScript.nodes = {{"\\\\.\\cdrom0", {"/dev/sr0", "/dev/sg1"}},
+                      {"\\\\.\\cdrom1", {"/dev/sr1", "/dev/sg2"}},
+                      {"\\\\.\\cdrom3", {"/dev/sr3", "/dev/sg4"}}};
+  nodeScript.links = {{"/dev/disk/by-id/usb-TESSARO-0:0", "/dev/sr1"}, {"/dev/cdrom", "/dev/sr0"}};
+
+  const CliRun text = Run({"--simulate", "drives"});
+  ASSERT_EQ(text.status, kExitOk) << text.err;
+  EXPECT_TRUE(Contains(text.out, "   nodes  block /dev/sr0  generic /dev/sg1\n")) << text.out;
+  const nlohmann::json doc = nlohmann::json::parse(Run({"--simulate", "--json", "drives"}).out);
+  EXPECT_EQ(doc["drives"][0]["device"], "\\\\.\\cdrom0");
+  EXPECT_EQ(doc["drives"][0]["nodes"]["block"], "/dev/sr0");
+  EXPECT_EQ(doc["drives"][1]["nodes"]["generic"], "/dev/sg2");
+  EXPECT_TRUE(doc["drives"][2]["nodes"]["block"].is_null()) << "unknown nodes are null";
+  EXPECT_EQ(doc["accessProblems"], nlohmann::json::array());
+  EXPECT_EQ(doc["exitStatus"], kExitOk);
+
+  struct Row {
+    const char* which;
+    int status;
+    const char* address;  // of the drive backed up
+  };
+  const Row rows[] = {
+      {"/dev/sg1", kExitOk, "cdrom0"},
+      {"/dev/cdrom", kExitOk, "cdrom0"},
+      {"/dev/disk/by-id/usb-TESSARO-0:0", kExitOk, "cdrom1"},
+      {"\\\\.\\cdrom2", kExitOk, "cdrom2"},
+      {"/dev/sr3", kExitNoSuchDriveOrFile, ""},  // the unsupported DVD-ROM
+      {"/dev/sda", kExitNoSuchDriveOrFile, ""},
+  };
+  for (const Row& row : rows) {
+    const CliRun run = Run({"--simulate", "--trace", "--json", "backup", "--drive", row.which});
+    EXPECT_EQ(run.status, row.status) << row.which << "\n" << run.err;
+    const nlohmann::json backup = nlohmann::json::parse(run.out);
+    if (row.status == kExitOk) {
+      EXPECT_EQ(backup["drive"]["address"], row.address) << row.which;
+      continue;
+    }
+    EXPECT_TRUE(Contains(run.err, std::string(row.which) + " is not a supported drive")) << run.err;
+    EXPECT_EQ(backup["exitStatus"], row.status);
+    EXPECT_EQ(backup["code"], "not-a-drive") << row.which;
+    EXPECT_TRUE(backup["drive"].is_null() && backup["outcome"].is_null()) << backup.dump();
+    EXPECT_EQ(backup["accessProblems"], nlohmann::json::array());
+    EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(10, 0x12)) << row.which << ": nothing but discovery";
+  }
+}
+
+// Drives this user may not open make `drives` exit 7, with the problem node
+// by node in the document; a command on a drive that cannot be reached does too.
+TEST_F(CliTest, DrivesThisUserMayNotOpenAreNotAccessible) {
+  nodeScript.problems = {{"/dev/sg5", "permission denied", "add your user to group 'cdrom'"}};
+  const CliRun text = Run({"--simulate", "drives"});
+  EXPECT_EQ(text.status, kExitNotAccessible);
+  EXPECT_TRUE(Contains(text.err, "cannot open /dev/sg5 (permission denied): add your user to group 'cdrom'")) << text.err;
+  EXPECT_TRUE(Contains(text.out, "3  cdrom2 :  ")) << "the drives that open are still listed";
+  EXPECT_EQ(Run({"--simulate=empty", "drives"}).status, kExitNotAccessible);
+
+  const CliRun json = Run({"--simulate", "--json", "drives"});
+  const nlohmann::json doc = nlohmann::json::parse(json.out);
+  EXPECT_EQ(doc["exitStatus"], kExitNotAccessible);
+  EXPECT_EQ(doc["code"], "drives-not-accessible");
+  EXPECT_EQ(std::count(json.err.begin(), json.err.end(), '\n'), 1) << "told once:\n" << json.err;
+  EXPECT_EQ(doc["drives"].size(), 3u);
+  ASSERT_EQ(doc["accessProblems"].size(), 1u);
+  EXPECT_EQ(doc["accessProblems"][0],
+            (nlohmann::json{{"node", "/dev/sg5"}, {"reason", "permission denied"}, {"remedy", "add your user to group 'cdrom'"}}));
+
+  struct Row {
+    const char* which;
+    int status;
+    const char* said;
+    const char* code;
+  };
+  const Row rows[] = {
+      {"/dev/sg5", kExitNotAccessible, "/dev/sg5: this user may not open the drive", "drive-not-accessible"},
+      {"9", kExitNotAccessible, "drives exist that this user may not open", "drives-not-accessible"},
+      {"/dev/sda", kExitNoSuchDriveOrFile, "/dev/sda is not a supported drive", "not-a-drive"},
+  };
+  for (const Row& row : rows) {
+    const CliRun run = Run({"--simulate", "--trace", "--json", "backup", "--drive", row.which});
+    EXPECT_EQ(run.status, row.status) << row.which;
+    EXPECT_TRUE(Contains(run.err, row.said)) << run.err;
+    const nlohmann::json stopped = nlohmann::json::parse(run.out);
+    EXPECT_EQ(stopped["exitStatus"], row.status);
+    EXPECT_EQ(stopped["code"], row.code) << row.which;
+    EXPECT_TRUE(Contains(stopped["reason"].get<std::string>(), row.said)) << stopped.dump();
+    EXPECT_EQ(stopped["accessProblems"][0]["node"], "/dev/sg5");
+    EXPECT_EQ(TracedOpcodes(run.err), std::vector<int>(10, 0x12)) << row.which;
+  }
+  // A drive the system will not let this user hold gets no command.
+  nodeScript = {};
+  nodeScript.claimRefused = {"\\\\.\\cdrom0"};
+  const CliRun held = Run({"--simulate", "--json", "backup", "--drive", "1"});
+  EXPECT_EQ(held.status, kExitNotAccessible);
+  const nlohmann::json heldDoc = nlohmann::json::parse(held.out);
+  EXPECT_EQ(heldDoc["code"], "drive-no-access");
+  EXPECT_EQ(heldDoc["outcome"]["driveClaim"], "no-access");
+  EXPECT_FALSE(machine->Drive(0).InUpdateMode());
 }
 
 TEST_F(CliTest, IdentifyTellsFamilyFormAndWhyNot) {

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +24,43 @@
 #include "tests/support/scratch_dir.h"
 
 namespace orvel::testing {
+
+// What the simulator does not model of a Linux machine: the nodes of each
+// device name, links to them, and the nodes this user may not open.
+struct NodeScript {
+  std::map<std::string, DeviceNodes> nodes;  // by device name
+  std::map<std::string, std::string> links;  // a path and the node it leads to
+  std::vector<NodeAccessProblem> problems;
+  std::set<std::string> claimRefused;        // device names whose claim answers NoAccess
+};
+
+class ScriptedNodesPlatform final : public ForwardingPlatform {
+ public:
+  ScriptedNodesPlatform(Platform& inner, const NodeScript& script) : ForwardingPlatform(inner), script_(script) {}
+  DeviceNodes NodesOf(std::string_view name) override {
+    const auto it = script_.nodes.find(std::string(name));
+    return it == script_.nodes.end() ? ForwardingPlatform::NodesOf(name) : it->second;
+  }
+  std::string ResolveNodePath(std::string_view path) override {
+    const auto it = script_.links.find(std::string(path));
+    return it == script_.links.end() ? std::string(path) : it->second;
+  }
+  std::vector<NodeAccessProblem> AccessProblems() override {
+    return script_.problems.empty() ? ForwardingPlatform::AccessProblems() : script_.problems;
+  }
+  std::string AccessProblem() override {
+    if (script_.problems.empty()) return ForwardingPlatform::AccessProblem();
+    const NodeAccessProblem& first = script_.problems.front();
+    return "cannot open " + first.node + " (" + first.reason + "): " + first.remedy;
+  }
+  DeviceClaimResult ClaimListedDevice(std::string_view name) override {
+    if (script_.claimRefused.count(std::string(name)) != 0) return DeviceClaimResult::NoAccess;
+    return ForwardingPlatform::ClaimListedDevice(name);
+  }
+
+ private:
+  const NodeScript& script_;
+};
 
 struct CliRun {
   int status = -1;
@@ -41,7 +80,7 @@ class CliTest : public ::testing::Test {
                                   request.workingDirectory, error);
       if (!machine) return nullptr;
       // The machine stays the fixture's; the command line gets a view of it.
-      return std::make_unique<ForwardingPlatform>(*machine);
+      return std::make_unique<ScriptedNodesPlatform>(*machine, nodeScript);
     };
     env.getEnv = [](std::string_view name) -> std::optional<std::string> {
       if (name == "ORVEL_SIM_FAST") return std::string("1");
@@ -98,6 +137,7 @@ class CliTest : public ::testing::Test {
   const std::filesystem::path& dir() const { return dir_; }
 
   CliEnvironment env;
+  NodeScript nodeScript;
   std::unique_ptr<sim::SimMachine> machine;
   std::optional<PlatformRequest> lastRequest;
   int platformsMade = 0;

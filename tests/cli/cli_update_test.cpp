@@ -130,6 +130,8 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
     int page;
     const char* code;
     const char* reason = "";  // on standard error
+    bool nodeRefused = false;   // the platform names the drive's node among those the user may not use
+    bool claimRefused = false;  // the system does not let the user hold the drive
   };
   const Case cases[] = {
       {"no-update-mode", 0, false, kExitNoUpdateMode, UpdateModeFailed, "not-a-loader"},
@@ -150,8 +152,18 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
       {"default,swap=0:1", 0, true, kExitNoUpdateMode, UpdateModeFailed, "drive-list-changed"},
       {"default,sync-fails", 0, true, kExitBackupFailed, BackupFailed, "backup-write-failed"},
       {"timeout-poll", 0, false, kExitOk, Completed, nullptr},
+      // The drive cannot be reached: held by the system from this user, or its
+      // update-mode requests refused on the way to it (the same refusal from
+      // a drive this user may open is the drive's own).
+      {"default", 0, true, kExitNotAccessible, UpdateModeFailed, "drive-no-access", "", false, true},
+      {"default,fault=e4:1+:fail", 0, false, kExitNotAccessible, UpdateModeFailed, "drive-unreachable",
+       "group 'cdrom'", true},
+      {"default,fault=e4:1+:fail", 0, false, kExitNoUpdateMode, UpdateModeFailed, "not-a-loader"},
   };
   for (const Case& c : cases) {
+    nodeScript = {};
+    if (c.nodeRefused) nodeScript.problems = {{"\\\\.\\cdrom0", "permission denied", "add your user to group 'cdrom'"}};
+    if (c.claimRefused) nodeScript.claimRefused = {"\\\\.\\cdrom0"};
     std::vector<std::string> args{std::string("--simulate=") + c.scenario, "--json", "update", Sample(c.sample),
                                   "--drive", "1", "--yes"};
     if (c.backup) args.push_back("--backup");
@@ -170,8 +182,16 @@ TEST_F(UpdateCommand, RefusalsAndFailuresMapToTheirExitStatus) {
     // A backup that cannot be written ends the attempt before the drive is asked for.
     const nlohmann::json claim = c.page == NoBackupFileName ? nlohmann::json(nullptr)
                                  : swapped                  ? nlohmann::json("changed")
+                                 : c.claimRefused           ? nlohmann::json("no-access")
                                                             : nlohmann::json("claimed");
     EXPECT_EQ(doc["outcome"]["driveClaim"], claim) << c.scenario;
+    EXPECT_EQ(doc["accessProblems"].size(), c.nodeRefused ? 1u : 0u) << c.scenario;
+    if (c.nodeRefused) {
+      EXPECT_TRUE(Contains(doc["reason"].get<std::string>(), c.reason)) << run.out;
+    }
+    if (c.claimRefused) {
+      EXPECT_FALSE(machine->Drive(0).InUpdateMode()) << "no command after a refused claim";
+    }
     if (swapped) {
       EXPECT_FALSE(machine->Drive(0).InUpdateMode() || machine->Drive(1).InUpdateMode());
     }

@@ -43,6 +43,8 @@ RUNS = [
      "backup-read-short"),
     (["--simulate=default,swap=0:1", "update", "CW724132.KVF", "--drive", "1", "--yes"], "drive-list-changed"),
     (["--simulate", "backup", "--drive", "3"], None),
+    (["--simulate", "backup", "--drive", "\\\\.\\cdrom2"], None),
+    (["--simulate", "backup", "--drive", "/dev/sda"], "not-a-drive"),
     (["--simulate=alt-read", "backup", "--drive", "1"], "backup-not-possible"),
     (["--simulate=no-update-mode", "backup", "--drive", "1"], "not-a-loader"),
     (["--simulate=default,fault=e3:3:check:3/11/00", "backup", "--drive", "1"], "backup-read-failed"),

@@ -83,7 +83,7 @@ TEST(StopCodes, EveryCodeIsDistinctAndEveryAttemptStopHasOne) {
   for (const StopCodeRow& row : StopCodes()) {
     EXPECT_TRUE(seen.insert(row.code).second) << "twice: " << row.code;
     EXPECT_FALSE(row.meaning.empty()) << row.code;
-    EXPECT_TRUE(row.exitStatus == kNoExitStatus || (row.exitStatus > kExitOk && row.exitStatus <= kExitNoSuchDriveOrFile))
+    EXPECT_TRUE(row.exitStatus == kNoExitStatus || (row.exitStatus > kExitOk && row.exitStatus <= kExitNotAccessible))
         << row.code;
     EXPECT_EQ(&RowOf(row.stop), &row) << row.code;
   }
@@ -91,7 +91,8 @@ TEST(StopCodes, EveryCodeIsDistinctAndEveryAttemptStopHasOne) {
   for (int s = static_cast<int>(AttemptStop::None) + 1; s <= static_cast<int>(AttemptStop::RewriteTimedOut); ++s) {
     EXPECT_TRUE(StopOfAttempt(static_cast<AttemptStop>(s), std::nullopt).has_value()) << s;
   }
-  // A drive that could not be held: each reason its own code, all with the status of no update mode.
+  // A drive that could not be held: each reason its own code, all with the
+  // status of no update mode but the system's refusal, which is no access.
   std::set<StopCode> claims;
   for (const DeviceClaimResult claim : {DeviceClaimResult::NotListed, DeviceClaimResult::Changed,
                                         DeviceClaimResult::NotOptical, DeviceClaimResult::Mounted,
@@ -99,8 +100,41 @@ TEST(StopCodes, EveryCodeIsDistinctAndEveryAttemptStopHasOne) {
     const std::optional<StopCode> stop = StopOfAttempt(AttemptStop::DriveNotHeld, claim);
     ASSERT_TRUE(stop.has_value());
     EXPECT_TRUE(claims.insert(*stop).second) << DriveClaimName(claim);
-    EXPECT_EQ(RowOf(*stop).exitStatus, kExitNoUpdateMode) << DriveClaimName(claim);
+    EXPECT_EQ(RowOf(*stop).exitStatus, claim == DeviceClaimResult::NoAccess ? kExitNotAccessible : kExitNoUpdateMode)
+        << DriveClaimName(claim);
   }
+}
+
+// Update-mode requests the system kept from the drive: a switch that failed
+// for it is the drive out of reach (exit 7); a stop after a switch is not.
+TEST(StopCodes, AnUnreachableDriveIsNotAccessible) {
+  struct Case {
+    AttemptStop stop;
+    bool unreachable;
+    StopCode expected;
+  };
+  const Case cases[] = {
+      {AttemptStop::UpdateModeRefused, true, StopCode::DriveUnreachable},
+      {AttemptStop::NotALoader, true, StopCode::DriveUnreachable},
+      {AttemptStop::DriveTypeUnknown, true, StopCode::DriveUnreachable},
+      {AttemptStop::IdBlockReadShort, true, StopCode::DriveUnreachable},
+      {AttemptStop::UpdateModeRefused, false, StopCode::UpdateModeRefused},
+      {AttemptStop::NotALoader, false, StopCode::NotALoader},
+      {AttemptStop::ChunkFailed, true, StopCode::ChunkFailed},
+      {AttemptStop::BackupNamesTaken, true, StopCode::BackupNamesTaken},
+  };
+  for (const Case& c : cases) {
+    AttemptReport report;
+    report.stop = c.stop;
+    report.driveUnreachable = c.unreachable;
+    EXPECT_EQ(StopOfReport(report), c.expected) << RowOf(c.expected).code;
+  }
+  EXPECT_EQ(RowOf(StopCode::DriveUnreachable).exitStatus, kExitNotAccessible);
+  AttemptReport held;
+  held.stop = AttemptStop::DriveNotHeld;
+  held.driveClaim = DeviceClaimResult::InUse;
+  EXPECT_EQ(StopOfReport(held), StopCode::DriveInUse);
+  EXPECT_FALSE(StopOfReport(AttemptReport{}).has_value());
 }
 
 }  // namespace

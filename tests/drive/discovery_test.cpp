@@ -63,6 +63,34 @@ TEST_F(PassThroughDiscovery, ListsCatalogueDrivesInProbeOrderWithTheirAddresses)
   EXPECT_EQ(t.address.deviceNumber, 9) << "left at the last address probed";
 }
 
+// Where the platform enumerates its nodes, numbers past 9 are probed in its
+// order, and only the address kept beside the label carries them.
+TEST_F(PassThroughDiscovery, PlatformRouteNumbersPastNineAreProbedAndKeptBesideTheLabel) {
+  p.platformId = kPlatformNt;
+  p.routeNumbers = std::vector<std::uint16_t>{3, 12, 300};
+  Attach("\\\\.\\cdrom12", InquiryData("KESTREL ", ProductRow(0), "1.00"));
+  Attach("\\\\.\\cdrom300", InquiryData("KESTREL ", ProductRow(1), "1.02"));
+  p.nodes["\\\\.\\cdrom12"] = DeviceNodes{"/dev/sr12", "/dev/sg14"};
+  ASSERT_TRUE(t.SelectTransport(nullptr));
+  EXPECT_EQ(t.mode, TransportMode::CdromDevice) << "the route probe asks the same numbers";
+  p.openAttempts.clear();
+
+  const auto list = DiscoverDrives(t);
+  EXPECT_EQ(p.openAttempts, (std::vector<std::string>{"\\\\.\\cdrom3", "\\\\.\\cdrom12", "\\\\.\\cdrom300"}));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].label, "cdrom12 :  KESTREL " + ProductRow(0) + "1.00");
+  EXPECT_EQ(list[0].address.deviceNumber, 12);
+  EXPECT_EQ(list[1].address.deviceNumber, 300) << "no number is cut to a byte";
+  EXPECT_EQ(list[0].device, "\\\\.\\cdrom12");
+  EXPECT_EQ(list[0].nodes.block, "/dev/sr12");
+  EXPECT_EQ(list[0].nodes.generic, "/dev/sg14");
+  EXPECT_EQ(list[1].nodes.block, "") << "nodes the platform does not know stay empty";
+
+  // The label's digit would name another drive.
+  AddressFromLabel(t, list[0].label);
+  EXPECT_EQ(t.address.deviceNumber, 1);
+}
+
 TEST_F(PassThroughDiscovery, DriveLetterLabelsAndLoaderModeDrives) {
   t.mode = TransportMode::DriveLetter;
   Attach("\\\\.\\e:", InquiryData("KESTREL ", LoaderRowId(0), "0.01"));

@@ -154,15 +154,86 @@ TEST_F(LinuxPlatformTest, CdromNodesMapToTheirGenericNodeThroughSysfs) {
 }
 
 TEST_F(LinuxPlatformTest, PresentNodesAreListedWithoutOpeningAny) {
-  tree.Node("sr10");  // beyond the route's numbers
+  tree.Node("sr10");
   tree.Node("srx");
-  EXPECT_EQ(p.PresentDeviceNumbers(TransportMode::CdromDevice), (std::vector<std::uint8_t>{0, 1, 2}))
+  tree.Dir("sys/class/block/sr12");  // known to the kernel, but no node
+  EXPECT_EQ(p.PresentDeviceNumbers(TransportMode::CdromDevice), (std::vector<std::uint16_t>{0, 1, 2, 10}))
       << "sr7 is a directory, not a node";
-  EXPECT_EQ(p.PresentDeviceNumbers(TransportMode::DriveLetter), (std::vector<std::uint8_t>{1, 4}));
+  EXPECT_EQ(p.PresentDeviceNumbers(TransportMode::DriveLetter), (std::vector<std::uint16_t>{1, 4}));
   EXPECT_TRUE(p.opened.empty());
   FakeTree empty;
   LinuxPlatform none(empty.Root(), empty.Dev(), empty.Sys());
   EXPECT_TRUE(none.PresentDeviceNumbers(TransportMode::CdromDevice).empty());
+}
+
+// The route's numbers are those sysfs's classes and the node directory name,
+// in numeric order, past 9 as well; names that only look alike are no node.
+TEST_F(LinuxPlatformTest, RouteNumbersAreEnumeratedNotGuessed) {
+  struct Row {
+    const char* what;
+    std::vector<std::string> sysDirs;
+    std::vector<std::string> devNodes;
+    TransportMode mode;
+    std::vector<std::uint16_t> numbers;
+  };
+  const Row rows[] = {
+      {"sysfs and /dev together, in numeric order",
+       {"sys/class/block/sr12", "sys/class/block/sda", "sys/class/block/sr3x", "sys/block/sr21"},
+       {"sr10", "sr65536", "srx"},
+       TransportMode::CdromDevice,
+       {0, 1, 2, 10, 12, 21}},
+      {"generic nodes from their own class",
+       {"sys/class/scsi_generic/sg15", "sys/class/block/sr4"},
+       {"sg300"},
+       TransportMode::DriveLetter,
+       {1, 4, 15, 300}},
+  };
+  for (const Row& row : rows) {
+    FakeTree rowTree;
+    for (const char* base : {"sr0", "sg1", "sr1", "sr2", "sg4"}) rowTree.Node(base);
+    rowTree.Dir("dev/sr7");
+    rowTree.Dir("sys/class/block/sr0");
+    for (const std::string& dir : row.sysDirs) rowTree.Dir(dir);
+    for (const std::string& node : row.devNodes) rowTree.Node(node);
+    ScriptedLinux backend(rowTree.Root(), rowTree.Dev(), rowTree.Sys());
+    EXPECT_EQ(backend.RouteDeviceNumbers(row.mode), row.numbers) << row.what;
+    EXPECT_TRUE(backend.opened.empty()) << row.what;
+  }
+  EXPECT_TRUE(p.RouteDeviceNumbers(TransportMode::Aspi).empty());
+}
+
+// Each name knows the other node of its drive through sysfs, past sr9 too.
+TEST_F(LinuxPlatformTest, NodesOfADriveAreFoundFromEitherName) {
+  tree.Dir("sys/class/block/sr12/device/scsi_generic/sg14");
+  tree.Dir("sys/class/scsi_generic/sg14/device/block/sr12");
+  struct Row {
+    std::string name;
+    std::string block;
+    std::string generic;
+  };
+  const Row rows[] = {
+      {Dev("sr12"), Dev("sr12"), Dev("sg14")},
+      {Dev("sg14"), Dev("sr12"), Dev("sg14")},
+      {Dev("sg4"), "", Dev("sg4")},  // a generic node without a block node
+      {Dev("sr1"), Dev("sr1"), ""},
+      {"/elsewhere/disk", "", ""},
+  };
+  for (const Row& row : rows) {
+    const DeviceNodes nodes = p.NodesOf(row.name);
+    EXPECT_EQ(nodes.block, row.block) << row.name;
+    EXPECT_EQ(nodes.generic, row.generic) << row.name;
+  }
+  EXPECT_TRUE(p.opened.empty());
+}
+
+TEST_F(LinuxPlatformTest, NodePathsAreResolvedThroughTheirLinks) {
+  tree.Dir("dev/disk/by-id");
+  fs::create_symlink("../../sr0", fs::path(tree.Dev()) / "disk" / "by-id" / "usb-KESTREL_CRW-0:0");
+  fs::create_symlink("sr0", fs::path(tree.Dev()) / "cdrom");
+  EXPECT_EQ(p.ResolveNodePath(tree.Dev() + "/disk/by-id/usb-KESTREL_CRW-0:0"), Dev("sr0"));
+  EXPECT_EQ(p.ResolveNodePath(tree.Dev() + "/cdrom"), Dev("sr0"));
+  EXPECT_EQ(p.ResolveNodePath(tree.Dev() + "/./sg1"), Dev("sg1"));
+  EXPECT_EQ(p.ResolveNodePath(tree.Dev() + "/sr55"), Dev("sr55")) << "a missing node is itself";
 }
 
 TEST_F(LinuxPlatformTest, OpenFailuresAreReportedAsNoDevice) {
@@ -182,6 +253,18 @@ TEST_F(LinuxPlatformTest, PermissionProblemsNameTheNodeAndTheRemedy) {
   EXPECT_NE(msg.find("cannot open " + Dev("sg1") + " (permission denied)"), std::string::npos) << msg;
   EXPECT_NE(msg.find("group 'cdrom'"), std::string::npos) << msg;
   EXPECT_NE(msg.find("usermod -aG cdrom"), std::string::npos) << msg;
+
+  // For scripts, node by node: each refused node once.
+  p.denied.insert(Dev("sg4"));
+  p.CloseDevice(p.OpenDevice(Dev("sr0")));
+  p.CloseDevice(p.OpenDevice(Dev("sr2")));
+  const std::vector<NodeAccessProblem> problems = p.AccessProblems();
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0].node, Dev("sg1"));
+  EXPECT_EQ(problems[0].reason, "permission denied");
+  EXPECT_NE(problems[0].remedy.find("group 'cdrom'"), std::string::npos) << problems[0].remedy;
+  EXPECT_EQ(problems[1].node, Dev("sg4"));
+  EXPECT_EQ(p.AccessProblem(), msg) << "the line for people names the first";
 }
 
 TEST_F(LinuxPlatformTest, OnlyOpticalGenericNodesCountAsAccessProblems) {
@@ -204,6 +287,11 @@ TEST_F(LinuxPlatformTest, FilteredVendorCommandsOnABlockNodeAreExplained) {
   EXPECT_EQ(EnterUpdateMode(t, 1), 0);
   EXPECT_NE(p.AccessProblem().find("CAP_SYS_RAWIO"), std::string::npos) << p.AccessProblem();
   EXPECT_NE(p.AccessProblem().find(Dev("sr1")), std::string::npos);
+  const std::vector<NodeAccessProblem> problems = p.AccessProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].node, Dev("sr1"));
+  EXPECT_NE(problems[0].reason.find("CAP_SYS_RAWIO"), std::string::npos);
+  EXPECT_NE(problems[0].remedy.find("/dev/sg*"), std::string::npos) << problems[0].remedy;
 }
 
 // The generic node would not open, so the block node was used and the kernel

@@ -20,7 +20,8 @@ using testing::FakePlatform;
 
 constexpr std::uint32_t kWaitMs = 250;
 constexpr std::uint32_t kPauseMs = 200;
-constexpr std::uint8_t kDeviceNumber = 3;
+constexpr std::uint16_t kDeviceNumber = 3;
+constexpr std::uint16_t kLargeDeviceNumber = 300;
 constexpr Interruption kInterruption = 15;
 constexpr std::uint64_t kSeed = 0x5EEDu;
 
@@ -51,7 +52,13 @@ void ExpectEveryCallForwarded(Platform& outer, FakePlatform& inner) {
   const std::string name = outer.DeviceName(TransportMode::CdromDevice, kDeviceNumber);
   EXPECT_EQ(name, inner.DeviceName(TransportMode::CdromDevice, kDeviceNumber));
   inner.devices.insert(name);
-  EXPECT_EQ(outer.PresentDeviceNumbers(TransportMode::CdromDevice), std::vector<std::uint8_t>{kDeviceNumber});
+  EXPECT_EQ(outer.PresentDeviceNumbers(TransportMode::CdromDevice), std::vector<std::uint16_t>{kDeviceNumber});
+  inner.routeNumbers = std::vector<std::uint16_t>{kDeviceNumber, kLargeDeviceNumber};
+  EXPECT_EQ(outer.RouteDeviceNumbers(TransportMode::CdromDevice), *inner.routeNumbers);
+  inner.nodes[name] = DeviceNodes{"/dev/sr3", "/dev/sg4"};
+  EXPECT_EQ(outer.NodesOf(name).generic, "/dev/sg4");
+  inner.links["/dev/cdrom"] = "/dev/sr3";
+  EXPECT_EQ(outer.ResolveNodePath("/dev/cdrom"), "/dev/sr3");
   const DeviceHandle dev = outer.OpenDevice(name);
   EXPECT_NE(dev, -1);
   EXPECT_EQ(inner.openAttempts, std::vector<std::string>{name});
@@ -70,6 +77,9 @@ void ExpectEveryCallForwarded(Platform& outer, FakePlatform& inner) {
   EXPECT_EQ(&outer.Files(), &inner.files);
   inner.accessProblem = "cannot open /dev/sg0";
   EXPECT_EQ(outer.AccessProblem(), "cannot open /dev/sg0");
+  inner.accessProblems = {{"/dev/sg0", "permission denied", "join group cdrom"}};
+  ASSERT_EQ(outer.AccessProblems().size(), 1u);
+  EXPECT_EQ(outer.AccessProblems()[0].remedy, "join group cdrom");
 
   EXPECT_EQ(outer.MonotonicMilliseconds(), inner.waitedMs);
   inner.attemptHold = {false, "no logind"};

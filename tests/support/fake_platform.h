@@ -68,11 +68,15 @@ class FakePlatform : public Platform {
   std::set<std::string> devices;       // names that open
   PassThroughResponder responder;      // default: GOOD, nothing moved but the asked length
   std::string accessProblem;
+  std::vector<NodeAccessProblem> accessProblems;
+  std::optional<std::vector<std::uint16_t>> routeNumbers;  // default: 0..9
+  std::map<std::string, DeviceNodes> nodes;   // NodesOf, by device name
+  std::map<std::string, std::string> links;   // ResolveNodePath: a link and where it leads
   AttemptHold attemptHold{true, {}};  // what BeginAttempt gives
   Interruption heldInterruption = 0;  // what EndAttempt returns
   std::map<std::string, DeviceClaimResult> claimAnswers;  // by name; Claimed when not given
   std::uint64_t randomSeed = 0x0123456789ABCDEFu;
-  static constexpr std::uint8_t kDeviceNumbers = 10;
+  static constexpr std::uint16_t kDeviceNumbers = 10;
   MemoryFileSystem files;
 
   // --- record ---
@@ -142,7 +146,7 @@ class FakePlatform : public Platform {
   }
   void CloseEvent(EventHandle ev) override { liveEvents.erase(ev); }
 
-  std::string DeviceName(TransportMode mode, std::uint8_t number) override {
+  std::string DeviceName(TransportMode mode, std::uint16_t number) override {
     if (mode == TransportMode::CdromDevice) {
       return "\\\\.\\cdrom" + std::to_string(number);
     }
@@ -172,9 +176,21 @@ class FakePlatform : public Platform {
   void Sleep(std::uint32_t ms) override { waitedMs += ms; }
   FileSystem& Files() override { return files; }
   std::string AccessProblem() override { return accessProblem; }
-  std::vector<std::uint8_t> PresentDeviceNumbers(TransportMode mode) override {
-    std::vector<std::uint8_t> present;
-    for (std::uint8_t n = 0; n < kDeviceNumbers; ++n) {
+  std::vector<NodeAccessProblem> AccessProblems() override { return accessProblems; }
+  std::vector<std::uint16_t> RouteDeviceNumbers(TransportMode mode) override {
+    return routeNumbers ? *routeNumbers : Platform::RouteDeviceNumbers(mode);
+  }
+  DeviceNodes NodesOf(std::string_view name) override {
+    const auto it = nodes.find(std::string(name));
+    return it == nodes.end() ? DeviceNodes{} : it->second;
+  }
+  std::string ResolveNodePath(std::string_view path) override {
+    const auto it = links.find(std::string(path));
+    return it == links.end() ? std::string(path) : it->second;
+  }
+  std::vector<std::uint16_t> PresentDeviceNumbers(TransportMode mode) override {
+    std::vector<std::uint16_t> present;
+    for (std::uint16_t n = 0; n < kDeviceNumbers; ++n) {
       if (devices.count(DeviceName(mode, n)) != 0) present.push_back(n);
     }
     return present;

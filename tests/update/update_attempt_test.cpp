@@ -34,20 +34,33 @@ TEST(UpdateModeEntry, DriveThatStaysInNormalModeFailsAfterTwoPausedRequests) {
 // answers with sense gets no such remark.
 TEST(UpdateModeEntry, RequestsTheSystemRefusedNameTheAccessProblem) {
   constexpr const char* kProblem = "the kernel refuses vendor commands to /dev/sr0 without CAP_SYS_RAWIO";
+  // The node by node account names the drive's own node, or another drive's.
   class Filtered final : public ForwardingPlatform {
    public:
     using ForwardingPlatform::ForwardingPlatform;
     std::string AccessProblem() override { return kProblem; }
+    std::vector<NodeAccessProblem> AccessProblems() override {
+      const std::uint16_t number = transport->address.deviceNumber;
+      const std::string node = DeviceName(transport->mode, ownNode ? number : static_cast<std::uint16_t>(number + 1));
+      return {{node, "refused", "ask"}};
+    }
+    const ScsiTransport* transport = nullptr;
+    bool ownNode = true;
   };
   struct Case {
     sim::FaultKind kind;
     bool told;
+    bool ownNode;
+    bool unreachable;  // the attempt says the system kept the drive from the user
   };
-  for (const Case& c : {Case{sim::FaultKind::Fail, true}, Case{sim::FaultKind::Check, false}}) {
+  for (const Case& c : {Case{sim::FaultKind::Fail, true, true, true}, Case{sim::FaultKind::Fail, true, false, false},
+                        Case{sim::FaultKind::Check, false, true, false}}) {
     Rig rig(6, "QDX70");
     Filtered platform(*rig.platform);
+    platform.ownNode = c.ownNode;
     rig.proc.reset();
     rig.transport = std::make_unique<ScsiTransport>(platform);
+    platform.transport = rig.transport.get();
     TransportMessage message;
     ASSERT_TRUE(rig.transport->SelectTransport(&message)) << message.text;
     rig.proc = std::make_unique<UpdateProcedure>(*rig.transport, rig.host);
@@ -60,6 +73,7 @@ TEST(UpdateModeEntry, RequestsTheSystemRefusedNameTheAccessProblem) {
     const std::string detail = rig.proc->lastAttempt.detail;
     EXPECT_NE(detail.find("not a known loader"), std::string::npos) << detail;
     EXPECT_EQ(detail.find(kProblem) != std::string::npos, c.told) << detail;
+    EXPECT_EQ(rig.proc->lastAttempt.driveUnreachable, c.unreachable) << detail;
     rig.proc.reset();
     rig.transport.reset();
   }
