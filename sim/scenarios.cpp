@@ -458,6 +458,9 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
     } else if (key == "no-open") {
       if (!ParseDecimal(value, &number) || number > kByteMax) return fail("no-open needs a drive index");
       s.refuseOpen.push_back(static_cast<std::size_t>(number));
+    } else if (key == "no-access") {
+      if (!ParseDecimal(value, &number) || number > kByteMax) return fail("no-access needs a drive index");
+      s.denyAccess.push_back(static_cast<std::size_t>(number));
     } else if (key == "swap") {
       const std::size_t colon = value.find(':');
       std::uint64_t first = 0;
@@ -506,6 +509,13 @@ std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string work
     }
     m->RefuseOpen(m->AttachmentOf(index).deviceName);
   }
+  for (std::size_t index : parsed.denyAccess) {
+    if (index >= m->DriveCount()) {
+      if (error != nullptr) *error = "no-access: no drive " + std::to_string(index);
+      return nullptr;
+    }
+    m->DenyAccess(m->AttachmentOf(index).deviceName);
+  }
   if (parsed.pending) m->Aspi().pending = true;
   if (parsed.noLogind) m->SetCanKeepAwake(false);
   if (parsed.platformGiven) m->SetPlatformId(parsed.platformId);
@@ -553,6 +563,7 @@ std::string ScenarioHelp() {
       "  dir-sync-fails                      flushing the working directory fails\n"
       "  file-short=<offset>                 files read back as if they ended at that offset\n"
       "  no-open=<drive>                     that drive's device name does not open\n"
+      "  no-access=<drive>                   that drive's device name does not open for this user\n"
       "  swap=<drive>:<drive>                the two drives' device names trade drives after discovery\n"
       "  pending                             ASPI requests answer SS_PENDING first\n"
       "  no-logind                           nothing keeps the machine from sleeping during an attempt\n"

@@ -73,6 +73,7 @@ struct ScenarioSpec {
   std::vector<FaultRule> faults;
   FileFaults fileFaults;
   std::vector<std::size_t> refuseOpen;  // drive indexes
+  std::vector<std::size_t> denyAccess;  // drive indexes
   std::optional<std::pair<std::size_t, std::size_t>> swap;  // drive indexes
   bool pending = false;
   bool noLogind = false;

@@ -247,6 +247,25 @@ int SimMachine::RememberListedDevice(std::string_view name) {
   return 1;
 }
 
+void SimMachine::DenyAccess(std::string deviceName) {
+  refusedNames_.push_back(deviceName);
+  deniedNames_.push_back(std::move(deviceName));
+}
+
+std::vector<NodeAccessProblem> SimMachine::AccessProblems() {
+  std::vector<NodeAccessProblem> problems;
+  for (const std::string& name : deniedNames_) {
+    problems.push_back({name, "permission denied", "run without no-access in the scenario"});
+  }
+  return problems;
+}
+
+std::string SimMachine::AccessProblem() {
+  if (deniedNames_.empty()) return {};
+  const NodeAccessProblem first = AccessProblems().front();
+  return "cannot open " + first.node + " (" + first.reason + "): " + first.remedy;
+}
+
 DeviceClaimResult SimMachine::ClaimListedDevice(std::string_view name) {
   ++claims_;
   claimed_.clear();

@@ -85,6 +85,8 @@ class SimMachine : public Platform {
   std::vector<FaultRule>& Faults() { return faults_; }
   // A device name that exists but does not open.
   void RefuseOpen(std::string deviceName) { refusedNames_.push_back(std::move(deviceName)); }
+  // The same as the system's refusal of this user: AccessProblems names it.
+  void DenyAccess(std::string deviceName);
   FileFaults& FileFaultSettings() { return fileFaults_; }
   // Whether the machine can be kept from sleeping during an attempt (a real
   // one without logind cannot).
@@ -148,6 +150,8 @@ class SimMachine : public Platform {
   void ActOnInterruption(Interruption interruption) override { RaiseInterruption(interruption); }
   int RememberListedDevice(std::string_view name) override;
   DeviceClaimResult ClaimListedDevice(std::string_view name) override;
+  std::string AccessProblem() override;
+  std::vector<NodeAccessProblem> AccessProblems() override;
   void ReleaseListedDevice(std::string_view name) override;
   std::uint64_t RandomSeed() override { return randomSeed_; }
 
@@ -200,6 +204,7 @@ class SimMachine : public Platform {
   int libraryLoads_ = 0;
   std::vector<FaultRule> faults_;
   std::vector<std::string> refusedNames_;
+  std::vector<std::string> deniedNames_;
   FileFaults fileFaults_;
   std::unique_ptr<FileSystem> files_;
   VirtualClock clock_;

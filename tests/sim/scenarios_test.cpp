@@ -33,7 +33,7 @@ TEST(Scenarios, EveryListedScenarioBuildsAndIsInTheHelp) {
     EXPECT_FALSE(s.help.empty());
   }
   for (const char* option : {"fault=", "timeout", "short:", "aborted", "disk-full=", "sync-fails", "file-short=",
-                             "no-open=", "swap=", "pending", "no-logind", "platform=", "hold="}) {
+                             "no-open=", "no-access=", "swap=", "pending", "no-logind", "platform=", "hold="}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }
@@ -87,7 +87,7 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   ScenarioSpec parsed;
   std::string error;
   ASSERT_EQ(ParseScenario("default,fault=e2@1:3+:check:04/00,fault=any:2:short:100,disk-full=4096,sync-fails,"
-                          "file-short=77,no-open=2,swap=0:2,pending,no-logind,platform=1,hold=sum-again",
+                          "file-short=77,no-open=2,no-access=1,swap=0:2,pending,no-logind,platform=1,hold=sum-again",
                           &parsed, &error),
             1)
       << error;
@@ -106,6 +106,7 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   EXPECT_TRUE(parsed.fileFaults.syncFails);
   EXPECT_EQ(parsed.fileFaults.shortReadAt, 77U);
   EXPECT_EQ(parsed.refuseOpen, (std::vector<std::size_t>{2}));
+  EXPECT_EQ(parsed.denyAccess, (std::vector<std::size_t>{1}));
   EXPECT_EQ(parsed.swap, (std::pair<std::size_t, std::size_t>{0, 2}));
   EXPECT_TRUE(parsed.pending);
   EXPECT_TRUE(parsed.noLogind);
@@ -138,6 +139,7 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   EXPECT_TRUE(awake->BeginAttempt().machineKeptAwake);
   EXPECT_EQ(awake->EndAttempt(), 0);
   EXPECT_EQ(MakeScenario("default,no-open=9", dir.path(), &error), nullptr);
+  EXPECT_EQ(MakeScenario("default,no-access=9", dir.path(), &error), nullptr);
   EXPECT_EQ(MakeScenario("default,swap=0:4", dir.path(), &error), nullptr);
   EXPECT_EQ(MakeScenario("aspi,swap=0:1", dir.path(), &error), nullptr) << "ASPI addresses name no device";
   EXPECT_EQ(MakeScenario("nosuch", dir.path(), &error), nullptr);

@@ -281,6 +281,19 @@ TEST(SimMachinePassThrough, DeviceNamesOpeningAndDriveLetters) {
   EXPECT_EQ(drives[0].label.substr(0, 10), "cdrom0 :  ");
   EXPECT_EQ(drives[1].label.substr(0, 10), "cdrom2 :  ");
   EXPECT_EQ(m.OpenDeviceCount(), 0);
+  EXPECT_TRUE(m.AccessProblems().empty()) << "a device that does not open is no refusal of this user";
+  EXPECT_TRUE(m.AccessProblem().empty());
+
+  // Refused to this user: not listed either, but named with the reason.
+  Rig denied("default,no-access=1");
+  EXPECT_EQ(denied.machine->OpenDevice("\\\\.\\cdrom1"), -1);
+  EXPECT_EQ(DiscoverDrives(denied.T()).size(), 2U);
+  const std::vector<NodeAccessProblem> problems = denied.machine->AccessProblems();
+  ASSERT_EQ(problems.size(), 1U);
+  EXPECT_EQ(problems[0].node, "\\\\.\\cdrom1");
+  EXPECT_EQ(problems[0].reason, "permission denied");
+  EXPECT_FALSE(problems[0].remedy.empty());
+  EXPECT_EQ(denied.machine->AccessProblem().find("cannot open \\\\.\\cdrom1 (permission denied)"), 0U);
 
   Rig letters("drive-letter");
   ASSERT_TRUE(letters.selected);
