@@ -27,9 +27,9 @@ bool IsScenarioName(std::string_view name) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvel;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  sim::ScenarioSpec spec;
+  sim::ScenarioSpec scenario;
   std::string parseError;
-  const int parsed = sim::ParseScenario(text, &spec, &parseError);
+  const int parsed = sim::ParseScenario(text, &scenario, &parseError);
   Require(parsed == 0 || parsed == 1);
   if (parsed == 0) {
     std::string buildError;
@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             buildError == parseError);
     return 0;
   }
-  Require(IsScenarioName(spec.name) && text.starts_with(spec.name));
-  for (const sim::FaultRule& rule : spec.faults) {
+  Require(IsScenarioName(scenario.name) && text.starts_with(scenario.name));
+  for (const sim::FaultRule& rule : scenario.faults) {
     Require(rule.occurrence >= 1 && rule.opcode >= sim::kAnyOpcode && rule.opcode <= 0xFF);
     Require(rule.drive >= sim::kAnyDrive && rule.drive <= 0xFF);
   }

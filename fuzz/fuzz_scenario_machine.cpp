@@ -24,9 +24,9 @@ void Require(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvel;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  sim::ScenarioSpec spec;
+  sim::ScenarioSpec scenario;
   std::string error;
-  if (sim::ParseScenario(text, &spec, &error) != 1) return 0;
+  if (sim::ParseScenario(text, &scenario, &error) != 1) return 0;
   // No directory: nothing here may touch a file.
   const std::unique_ptr<sim::SimMachine> machine = sim::MakeScenario(text, "/nonexistent/orvel-fuzz", &error);
   if (!machine) {

@@ -429,14 +429,14 @@ int Win32DialogWindow::ComboDir(int id, unsigned attributes, std::string_view pa
   const int countBefore = ComboCount(id);
   for (int i = 0; i < countBefore; ++i) before.insert(ComboItem(id, i));
 
-  std::string spec = system_.WorkingDirectory();
-  if (spec.empty() || spec == ".") {
-    spec = std::string(pattern);
+  std::string searchPath = system_.WorkingDirectory();
+  if (searchPath.empty() || searchPath == ".") {
+    searchPath = std::string(pattern);
   } else {
-    if (spec.back() != '\\' && spec.back() != '/') spec += '\\';
-    spec += pattern;
+    if (searchPath.back() != '\\' && searchPath.back() != '/') searchPath += '\\';
+    searchPath += pattern;
   }
-  if (calls.SendText(control, CB_DIR, attributes, spec) == kDirectoryFailed) return -1;
+  if (calls.SendText(control, CB_DIR, attributes, searchPath) == kDirectoryFailed) return -1;
 
   int lastAdded = -1;
   for (int i = ComboCount(id) - 1; i >= 0; --i) {
