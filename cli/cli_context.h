@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli.h"
@@ -38,6 +39,10 @@ struct CliContext {
   std::optional<StopCode> stop;  // why the command stopped, for its document
   std::string reason;            // the same for people
 
+  // A message for people in the run's language (0 English, 1 Japanese).
+  std::string Tr(std::string_view english, std::string_view japanese) const {
+    return std::string(options.language == 1 ? japanese : english);
+  }
   // A line for people: on the output, or on standard error with --json.
   std::ostream& text() { return options.json ? err : out; }
   // With --json, the run's one document: `body` completed with the fields
