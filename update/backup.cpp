@@ -161,27 +161,13 @@ int UpdateProcedure::BackUpFirmware() {
   host_.SetPage(BackingUp);
   platform.Sleep(kModePauseMs);
 
-  const FamilyTraits& traits = TraitsOf(driveFamily);
-  const std::uint32_t blocks = traits.backupBlocks;
-  const int step = traits.progressStep;
   // Always a whole image buffer: the packed encoder reads 1 MiB whatever the length.
   auto backup = NewImageBuffer();
   if (!backup) return fail(AttemptStop::BackupNoMemory, "no memory for the backup");
   backup->fill(kUnreadByte);
+  if (ReadDriveFirmware(*backup) == 0) return fail(lastAttempt.stop, lastAttempt.detail);
 
-  for (std::uint32_t b = 0; b < blocks; ++b) {
-    const std::uint32_t address = b * kFirmwareBlockSize;
-    if (ReadFirmwareBlock(transport_, address, alternateReadForm) == 0) {
-      return fail(ReadStop(transport_, AttemptStop::BackupReadFailed, AttemptStop::BackupReadShort),
-                  "firmware block " + std::to_string(b) + " could not be read: " +
-                  update_steps::ReadFailureText(transport_));
-    }
-    const auto data = transport_.DataBuffer();
-    std::copy(data.begin(), data.begin() + kFirmwareBlockSize, backup->begin() + address);
-    MoveBar(progressPos + step);
-  }
-
-  std::size_t length = static_cast<std::size_t>(blocks) * kFirmwareBlockSize;
+  std::size_t length = static_cast<std::size_t>(TraitsOf(driveFamily).backupBlocks) * kFirmwareBlockSize;
   // When nothing is converted the plain bytes are written.
   EncodeImageForFile(*backup, length, sourceFamily, driveFamily);
 
@@ -204,6 +190,23 @@ int UpdateProcedure::BackUpFirmware() {
     return 0;
   }
   return PlaceBackupFile();
+}
+
+int UpdateProcedure::ReadDriveFirmware(ImageBuffer& image) {
+  const FamilyTraits& traits = TraitsOf(driveFamily);
+  for (std::uint32_t b = 0; b < traits.backupBlocks; ++b) {
+    const std::uint32_t address = b * kFirmwareBlockSize;
+    if (ReadFirmwareBlock(transport_, address, alternateReadForm) == 0) {
+      lastAttempt.stop = ReadStop(transport_, AttemptStop::BackupReadFailed, AttemptStop::BackupReadShort);
+      lastAttempt.detail = "firmware block " + std::to_string(b) + " could not be read: " +
+                           update_steps::ReadFailureText(transport_);
+      return 0;
+    }
+    const auto data = transport_.DataBuffer();
+    std::copy(data.begin(), data.begin() + kFirmwareBlockSize, image.begin() + address);
+    MoveBar(progressPos + traits.progressStep);
+  }
+  return 1;
 }
 
 int UpdateProcedure::PlaceBackupFile() {

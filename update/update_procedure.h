@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "drive/drive_commands.h"
 #include "firmware/identify.h"
@@ -69,6 +70,8 @@ enum class AttemptStop {
   RewriteStartRefused,
   RewriteFailed,
   RewriteTimedOut,         // the rewrite did not end within the follow's bound
+  ReadBackNotPossible,     // the drive reads only in the alternate form, which carries no address
+  ImageNotForDrive,        // the file's image cannot be loaded for the drive's family, or is not its size
 };
 
 // What one attempt came to, for the command line and tests.
@@ -97,6 +100,26 @@ struct AttemptReport {
   // on with Platform::ActOnInterruption once its own output is done.
   Interruption heldInterruption = 0;
 };
+
+// Where the drive's firmware and a file's image differ: byte ranges in
+// address order, each starting and ending with a differing byte.
+struct ByteRange {
+  std::size_t offset = 0;
+  std::size_t length = 0;
+};
+// Fewer equal bytes than this between two differences do not split a range:
+// a changed firmware differs almost everywhere, with short runs of equal bytes
+// that would otherwise turn one region into thousands of ranges.
+inline constexpr std::size_t kRangeJoinGap = 16;
+struct FirmwareComparison {
+  std::size_t bytesCompared = 0;
+  std::size_t bytesDiffering = 0;
+  std::vector<ByteRange> ranges;
+  bool Equal() const { return bytesDiffering == 0; }
+};
+// The two spans compared over the shorter one's length.
+FirmwareComparison CompareImages(std::span<const std::uint8_t> drive, std::span<const std::uint8_t> file,
+                                 std::size_t joinGap = kRangeJoinGap);
 
 // Which CDRWFW series must have a free name when a backup is prepared.
 enum class BackupSeries {
@@ -145,6 +168,17 @@ class UpdateProcedure {
   // Closes and removes a prepared backup file that was not used.
   void DiscardBackupFile();
   bool HoldsBackupFile() const { return backupTemp_ != kNoFile; }
+  // Reads the drive's whole firmware (the image size of driveFamily) from
+  // address 0 into `image`, moving the bar a step per block; the rest of
+  // `image` is left as it was. 1 when every block arrived whole; 0 with
+  // lastAttempt.stop and detail (a failed or short read).
+  int ReadDriveFirmware(ImageBuffer& image);
+  // After the switch to update mode: the selected file's plain image, loaded
+  // as an update would load it for this drive, against the drive's firmware
+  // read back whole. 1 with *result filled (equal or not); 0 with
+  // lastAttempt.stop and detail (the drive reads only in the alternate form,
+  // the file does not load for the drive, or a read failed). Nothing is written.
+  int CompareDriveFirmware(FirmwareComparison* result);
   // Picks the first free CDRWFW00..09 name (or clears the box and shows NoBackupFileName).
   void ChooseBackupFileName();
   // A backup with no source file (the command line's `backup`): after the switch

@@ -310,5 +310,111 @@ TEST(Backup, PreparedFileIsRemovedOnEveryOtherWayOut) {
   }
 }
 
+TEST(CompareImages, RangesHoldEveryDifferenceAndJoinAcrossShortEqualRuns) {
+  struct Case {
+    const char* what;
+    std::vector<std::size_t> differing;  // offsets changed in the second image
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;
+  };
+  constexpr std::size_t kGap = kRangeJoinGap;
+  const Case cases[] = {
+      {"equal", {}, {}},
+      {"first and last byte", {0, 255}, {{0, 1}, {255, 1}}},
+      {"a run", {10, 11, 12}, {{10, 3}}},
+      {"fewer equal bytes than the gap join", {10, 10 + kGap}, {{10, kGap + 1}}},
+      {"the gap's worth of equal bytes splits", {10, 11 + kGap}, {{10, 1}, {11 + kGap, 1}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> drive(256, 0x5A);
+    std::vector<std::uint8_t> file = drive;
+    for (std::size_t at : c.differing) file[at] ^= 0xFF;
+    const FirmwareComparison result = CompareImages(drive, file);
+    EXPECT_EQ(result.bytesCompared, drive.size()) << c.what;
+    EXPECT_EQ(result.bytesDiffering, c.differing.size()) << c.what;
+    EXPECT_EQ(result.Equal(), c.differing.empty()) << c.what;
+    std::vector<std::pair<std::size_t, std::size_t>> got;
+    for (const ByteRange& r : result.ranges) got.emplace_back(r.offset, r.length);
+    EXPECT_EQ(got, c.ranges) << c.what;
+  }
+}
+
+// Read back after an update (and the power cycle it asks for), the drive
+// holds the file's image as the update loaded it, in every file form.
+TEST(ReadBack, AfterAnUpdateTheDriveHoldsTheFilesImage) {
+  struct Case {
+    int family;
+    const char* code;
+  };
+  for (const Case& c : {Case{2, "QDX4"}, Case{5, "QDX55"}, Case{6, "QDX72"}}) {
+    Rig rig(c.family, c.code);
+    rig.SelectNewerFile(c.family, c.code);
+    const std::size_t size = rig.installed.size();
+    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+    FirmwareComparison before;
+    ASSERT_EQ(rig.proc->CompareDriveFirmware(&before), 1) << rig.proc->lastAttempt.detail;
+    EXPECT_FALSE(before.Equal()) << c.family;
+    EXPECT_EQ(before.bytesCompared, size);
+    EXPECT_EQ(rig.Count(0xE3), 1 + size / kFirmwareBlockSize) << "the identification block and every block";
+
+    rig.drive->PowerCycle();
+    ASSERT_EQ(rig.Attempt(), Completed) << c.family;
+    rig.drive->PowerCycle();
+    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+    FirmwareComparison after;
+    ASSERT_EQ(rig.proc->CompareDriveFirmware(&after), 1) << rig.proc->lastAttempt.detail;
+    EXPECT_TRUE(after.Equal()) << c.family << ": " << after.bytesDiffering;
+    EXPECT_EQ(after.bytesCompared, size);
+
+    // A drive that kept part of its old memory (its loader area, say) shows it as one range.
+    rig.drive->PowerCycle();
+    for (std::size_t i = 0x100; i < 0x200; ++i) rig.drive->MutableFlash()[i] ^= 0xFF;
+    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+    FirmwareComparison kept;
+    ASSERT_EQ(rig.proc->CompareDriveFirmware(&kept), 1);
+    ASSERT_EQ(kept.ranges.size(), 1u);
+    EXPECT_EQ(kept.ranges[0].offset, 0x100u);
+    EXPECT_EQ(kept.ranges[0].length, 0x100u);
+  }
+}
+
+TEST(ReadBack, RefusesWhatCannotBeComparedAndStopsAtAShortRead) {
+  {
+    Rig rig(6, "QDX72");
+    rig.SelectNewerFile(6, "QDX72");
+    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+    rig.proc->alternateReadForm = 1;
+    const std::size_t reads = rig.Count(0xE3) + rig.Count(0xA8);
+    FirmwareComparison result;
+    EXPECT_EQ(rig.proc->CompareDriveFirmware(&result), 0);
+    EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::ReadBackNotPossible);
+    EXPECT_EQ(rig.Count(0xE3) + rig.Count(0xA8), reads) << "nothing read";
+  }
+  {
+    // A family-4 plain file loads as 1 MiB, not a family-2 drive's 512 KiB.
+    Rig rig(2, "QDX4");
+    rig.SelectNewerFile(4, "QDX50");
+    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+    FirmwareComparison result;
+    EXPECT_EQ(rig.proc->CompareDriveFirmware(&result), 0);
+    EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::ImageNotForDrive);
+    EXPECT_EQ(rig.Count(0xE3), 1u) << "only the identification block was read";
+  }
+  {
+    Rig rig(6, "QDX72");
+    rig.SelectNewerFile(6, "QDX72");
+    sim::FaultRule shortRead;
+    shortRead.opcode = 0xE3;
+    shortRead.occurrence = 4;
+    shortRead.kind = sim::FaultKind::ShortData;
+    shortRead.shortBytes = kFirmwareBlockSize / 2;
+    rig.machine->AddFault(shortRead);
+    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
+    FirmwareComparison result;
+    EXPECT_EQ(rig.proc->CompareDriveFirmware(&result), 0);
+    EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::BackupReadShort);
+    EXPECT_EQ(result.bytesCompared, 0u);
+  }
+}
+
 }  // namespace
 }  // namespace orvel::testing
