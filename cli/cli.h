@@ -26,6 +26,7 @@ enum CliExit : int {
   kExitUpdateFailed = 5,
   kExitNoSuchDriveOrFile = 6,
   kExitNotAccessible = 7,  // drives exist that this user may not open, or the named one cannot be reached
+  kExitFirmwareDiffers = 8,  // `verify`: the drive's firmware is not the file's image
 };
 
 // What the command asks of the platform factory.

@@ -121,9 +121,11 @@ struct UpdateArgs {
   std::string drive;
   bool backup = false;
   bool yes = false;
+  std::optional<std::string> passType;  // the "Pass Type" option on, with this entry
 };
 int CommandUpdate(CliContext& ctx, const UpdateArgs& args);
 int CommandBackup(CliContext& ctx, const std::string& drive);
+int CommandVerify(CliContext& ctx, const std::string& file, const std::string& drive);
 int CommandConvert(CliContext& ctx, const std::string& input, const std::string& output);
 int CommandMakeSamples(CliContext& ctx, const std::string& directory);
 

@@ -24,6 +24,9 @@ constexpr std::string_view kDrivesKeys[] = {"drives", "accessProblems"};
 constexpr std::string_view kIdentifyKeys[] = {"files"};
 constexpr std::string_view kUpdateKeys[] = {"drive", "file", "outcome", "interruption", "accessProblems"};
 constexpr std::string_view kBackupKeys[] = {"drive", "outcome", "interruption", "accessProblems"};
+constexpr std::string_view kVerifyKeys[] = {"drive",         "file",          "outcome",        "result",
+                                            "differingRanges", "bytesCompared", "bytesDiffering", "interruption",
+                                            "accessProblems"};
 constexpr std::string_view kConvertKeys[] = {"input", "output", "direction", "family", "form", "inputBytes", "outputBytes"};
 constexpr std::string_view kSamplesKeys[] = {"directory", "files"};
 
@@ -36,13 +39,17 @@ constexpr CliCommand kCommands[] = {
        return [files](CliContext& ctx) { return CommandIdentify(ctx, *files); };
      }},
     {"update", "Update a drive's firmware from FILE, as the dialog's Start does",
-     "update FILE --drive WHICH [--backup] [--yes]", kUpdateKeys,
+     "update FILE --drive WHICH [--backup] [--yes] [--pass-type KEY]", kUpdateKeys,
      [](CLI::App& sub) -> CommandHandler {
        auto args = Values<UpdateArgs>();
        sub.add_option("FILE", args->file, "Firmware file")->required();
        sub.add_option("--drive", args->drive, kWhichHelp)->required()->option_text("WHICH");
        sub.add_flag("--backup", args->backup, "Back up the current firmware to CDRWFW00..09 first");
        sub.add_flag("-y,--yes", args->yes, "Do not ask before writing (required with --json or without a terminal)");
+       sub.add_option("--pass-type", args->passType,
+                      "Override: let a file whose type code differs from the drive's only in its last two "
+                      "characters pass, when KEY begins with the file's eight-character key")
+           ->option_text("KEY");
        return [args](CliContext& ctx) {
          // A script's run never waits on a question, even with a terminal at hand.
          if (!args->yes && ctx.options.json) {
@@ -60,6 +67,18 @@ constexpr CliCommand kCommands[] = {
        auto drive = Values<std::string>();
        sub.add_option("--drive", *drive, kWhichHelp)->required()->option_text("WHICH");
        return [drive](CliContext& ctx) { return CommandBackup(ctx, *drive); };
+     }},
+    {"verify", "Compare a drive's firmware with FILE (the drive is left in update mode)",
+     "verify FILE --drive WHICH", kVerifyKeys,
+     [](CLI::App& sub) -> CommandHandler {
+       struct Args {
+         std::string file;
+         std::string drive;
+       };
+       auto args = Values<Args>();
+       sub.add_option("FILE", args->file, "Firmware file")->required();
+       sub.add_option("--drive", args->drive, kWhichHelp)->required()->option_text("WHICH");
+       return [args](CliContext& ctx) { return CommandVerify(ctx, args->file, args->drive); };
      }},
     {"convert", "Convert between an encoded file (.kvf) and its plain image (.bin)", "convert IN OUT", kConvertKeys,
      [](CLI::App& sub) -> CommandHandler {

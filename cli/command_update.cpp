@@ -1,3 +1,7 @@
+#include <algorithm>
+#include <iomanip>
+#include <sstream>
+
 #include "cli/cli_context.h"
 #include "cli/terminal_host.h"
 #include "firmware/catalogue.h"
@@ -135,6 +139,37 @@ int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& wh
   return status;
 }
 
+// What the dialog does on selecting the file, with the reason kept for the
+// operator (doc["file"]), and what the load would refuse only after the drive
+// had been switched to update mode and left there. The exit status of a
+// refusal, said while the drive is still untouched; nothing when the file may go on.
+std::optional<int> RefuseFileBeforeTheDrive(CliContext& ctx, DriveSession& session, const std::string& file,
+                                            nlohmann::json& doc, SourceIdentification* identified) {
+  const SourceIdentification id = IdentifyFile(session.platform->Files(), file);
+  *identified = id;
+  const std::string reason = WhyNotIdentified(file, id);
+  doc["file"] = IdentificationJson(file, id, reason);
+  if (!ctx.options.json) PrintIdentification(ctx.out, file, id, reason);
+  if (id.outcome == IdentifyOutcome::DidNotOpen) {
+    return ctx.Stop(StopCode::FileNotOpened, file + ": " + IdentifyReason(id));
+  }
+  if (const std::optional<StopCode> refused = IdentificationStop(id)) {
+    // Nothing could pass the type-code decision; the drive is left alone.
+    return ctx.Stop(*refused, file + " is not a firmware file of a supported drive: " + reason +
+                                  "; the drive was not touched");
+  }
+
+  // A name or size that does not fit the file's row: said as the dialog's
+  // type-code refusal would be, but before the switch.
+  FileError openError = FileError::None;
+  const std::string misfit = SourceFileMisfit(session.platform->Files(), file, id.entryIndex, &openError);
+  if (!misfit.empty()) {
+    const StopCode code = openError != FileError::None ? StopCode::FileNotOpened : StopCode::FileMisfit;
+    return ctx.Stop(code, misfit + "; the drive was not touched");
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
@@ -151,34 +186,16 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
     return status;
   };
 
-  // What the dialog does on selecting the file, with the reason kept for the operator.
-  const SourceIdentification id = IdentifyFile(session.platform->Files(), args.file);
-  const std::string reason = WhyNotIdentified(args.file, id);
-  doc["file"] = IdentificationJson(args.file, id, reason);
-  if (!ctx.options.json) PrintIdentification(ctx.out, args.file, id, reason);
-  if (id.outcome == IdentifyOutcome::DidNotOpen) {
-    return finish(ctx.Stop(StopCode::FileNotOpened, args.file + ": " + IdentifyReason(id)));
-  }
-  if (const std::optional<StopCode> refused = IdentificationStop(id)) {
-    // Nothing could pass the type-code decision; the drive is left alone.
-    return finish(ctx.Stop(*refused, args.file + " is not a firmware file of a supported drive: " + reason +
-                                         "; the drive was not touched"));
-  }
-
-  // What the load would refuse only after the drive had been switched to update
-  // mode and left there (a name or size that does not fit the file's row): said
-  // while the drive is still untouched, as the dialog's type-code refusal.
-  FileError openError = FileError::None;
-  const std::string misfit = SourceFileMisfit(session.platform->Files(), args.file, id.entryIndex, &openError);
-  if (!misfit.empty()) {
-    const StopCode code = openError != FileError::None ? StopCode::FileNotOpened : StopCode::FileMisfit;
-    return finish(ctx.Stop(code, misfit + "; the drive was not touched"));
+  SourceIdentification id;
+  if (const std::optional<int> refused = RefuseFileBeforeTheDrive(ctx, session, args.file, doc, &id)) {
+    return finish(*refused);
   }
 
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
   UpdateProcedure procedure(*session.transport, host);
   host.SetSourceName(args.file);
   host.RequestBackup(args.backup);
+  if (args.passType) host.PassType(*args.passType);
   procedure.IdentifySourceFile();
   if (args.backup && host.BackupCheckState() == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
@@ -204,6 +221,11 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   if (!report.switchRan) ctx.text() << "The drive was not touched.\n";
   if (page == BackupFailed) ctx.text() << "The drive was not rewritten.\n";
   // Refused or stopped after the switch: nothing brings the drive back but a power cycle.
+  if (page == TypeCodeMismatch && report.stop == AttemptStop::TypeCodeRefused && args.passType &&
+      DifferOnlyInLastTwo(procedure.driveTypeCode, procedure.sourceTypeCode)) {
+    ctx.text() << ctx.Tr("The --pass-type key does not match the file's.\n",
+                         "--pass-type のキーがファイルのキーと一致しません。\n");
+  }
   if (report.switchRan && (page == TypeCodeMismatch || page == BackupFailed)) {
     ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
   }
@@ -308,6 +330,144 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   host.FinishProgressLine();
   PrintBackupOutcome(ctx, procedure.lastAttempt);
   return finish(kExitOk, std::nullopt);
+}
+
+namespace {
+
+// How many differing ranges the text for people lists; the document lists all.
+constexpr std::size_t kRangesShown = 20;
+constexpr int kOffsetDigits = 6;
+
+std::string HexOffset(std::size_t value) {
+  std::ostringstream text;
+  text << "0x" << std::hex << std::setw(kOffsetDigits) << std::setfill('0') << value;
+  return text.str();
+}
+
+void PrintComparison(CliContext& ctx, const std::string& file, const FirmwareComparison& comparison) {
+  std::ostream& out = ctx.text();
+  const std::string compared = std::to_string(comparison.bytesCompared);
+  if (comparison.Equal()) {
+    out << ctx.Tr("The drive holds the firmware of " + file + ": all " + compared + " bytes are equal.\n",
+                  "ドライブのファームウェアは " + file + " と同じです（" + compared + " バイトすべてが一致しました）。\n");
+    return;
+  }
+  const std::string differing = std::to_string(comparison.bytesDiffering);
+  const std::string ranges = std::to_string(comparison.ranges.size());
+  out << ctx.Tr("The drive's firmware differs from " + file + " in " + differing + " of " + compared + " bytes, in " +
+                    ranges + " ranges:\n",
+                "ドライブのファームウェアは " + file + " と " + compared + " バイト中 " + differing + " バイトが " +
+                    ranges + " か所で異なります:\n");
+  for (std::size_t i = 0; i < comparison.ranges.size() && i < kRangesShown; ++i) {
+    const ByteRange& range = comparison.ranges[i];
+    out << "  " << HexOffset(range.offset) << ".." << HexOffset(range.offset + range.length - 1) << "  "
+        << ctx.Tr(std::to_string(range.length) + " bytes", std::to_string(range.length) + " バイト") << '\n';
+  }
+  if (comparison.ranges.size() > kRangesShown) {
+    const std::string more = std::to_string(comparison.ranges.size() - kRangesShown);
+    out << ctx.Tr("  ... and " + more + " more ranges (--json lists them all)\n",
+                  "  ……ほか " + more + " か所（--json ですべて表示されます）\n");
+  }
+}
+
+nlohmann::json RangesJson(const FirmwareComparison& comparison) {
+  nlohmann::json ranges = nlohmann::json::array();
+  for (const ByteRange& range : comparison.ranges) ranges.push_back({{"offset", range.offset}, {"length", range.length}});
+  return ranges;
+}
+
+}  // namespace
+
+int CommandVerify(CliContext& ctx, const std::string& file, const std::string& which) {
+  DriveSession session;
+  std::size_t index = 0;
+  const int opened = OpenNamedDrive(ctx, session, which, &index);
+  if (opened != kExitOk) return opened;
+  const DriveEntry& drive = session.drives[index];
+
+  nlohmann::json doc = {{"drive", DriveJson(session, index)}};
+  SourceIdentification id;
+  if (const std::optional<int> refused = RefuseFileBeforeTheDrive(ctx, session, file, doc, &id)) {
+    doc["accessProblems"] = AccessProblemsJson(*session.platform);
+    ctx.PrintDocument(doc, *refused);
+    return *refused;
+  }
+
+  TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
+  UpdateProcedure procedure(*session.transport, host);
+  host.SetSourceName(file);
+  procedure.IdentifySourceFile();
+  FirmwareComparison comparison;
+  bool compared = false;
+  // The page shown when the drive did not enter update mode; none otherwise
+  // (the dialog has no page for a comparison).
+  auto finish = [&](int status, std::optional<int> page) {
+    procedure.LetDriveGo();
+    procedure.EndAttempt();
+    host.FinishProgressLine();
+    const AttemptReport& report = procedure.lastAttempt;
+    if (!report.switchRan) {
+      ctx.text() << ctx.Tr("The drive was not touched.\n", "ドライブには何も送っていません。\n");
+    } else if (page != UpdateModeFailed) {
+      // Reads only, but the switch itself is undone by nothing but a power cycle.
+      ctx.text() << ctx.Tr("The drive stays in update mode until it is switched off and on.\n",
+                           "ドライブは電源を入れ直すまでアップデートモードのままです。\n");
+    }
+    doc["outcome"] = OutcomeJson(procedure, page, nullptr, false);
+    doc["result"] = compared ? nlohmann::json(comparison.Equal() ? "equal" : "different") : nlohmann::json(nullptr);
+    doc["differingRanges"] = compared ? RangesJson(comparison) : nlohmann::json(nullptr);
+    doc["bytesCompared"] = OrNull(compared, comparison.bytesCompared);
+    doc["bytesDiffering"] = OrNull(compared, comparison.bytesDiffering);
+    doc["interruption"] = InterruptionJson(report.heldInterruption);
+    doc["accessProblems"] = AccessProblemsJson(*session.platform);
+    ctx.PrintDocument(doc, status);
+    ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
+    return status;
+  };
+  auto procedureStop = [&]() {
+    const AttemptReport& report = procedure.lastAttempt;
+    return ctx.KeepStop(StopOfReport(report).value_or(StopCode::BackupReadFailed), report.detail);
+  };
+
+  // Claimed as for a backup: nothing reaches a drive that is not the one listed.
+  if (procedure.HoldListedDrive(&drive.address) == 0) {
+    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
+    TellWhyNotHeld(ctx, *procedure.lastAttempt.driveClaim);
+    return finish(procedureStop(), UpdateModeFailed);
+  }
+  procedure.BeginAttempt();
+  const int switchResult = procedure.SwitchDriveToUpdateMode();
+  procedure.lastAttempt.switchRan = true;
+  procedure.lastAttempt.switchResult = switchResult;
+  if (switchResult == 0) {
+    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
+    return finish(procedureStop(), UpdateModeFailed);
+  }
+  if (switchResult < 0) ctx.text() << ctx.Tr("The drive's flash ROM is blank.\n", "ドライブのフラッシュROMは空です。\n");
+
+  if (procedure.CompareDriveFirmware(&comparison) == 0) {
+    host.FinishProgressLine();
+    const AttemptReport& report = procedure.lastAttempt;
+    return finish(ctx.Stop(StopOfReport(report).value_or(StopCode::BackupReadFailed), report.detail), std::nullopt);
+  }
+  compared = true;
+  host.FinishProgressLine();
+  if (switchResult > 0 && !std::equal(procedure.driveTypeCode.begin(),
+                                      procedure.driveTypeCode.begin() + kTypeCodeLength,
+                                      procedure.sourceTypeCode.begin())) {
+    const std::string driveCode = Printable(TypeCodeText(procedure.driveTypeCode));
+    const std::string fileCode = Printable(TypeCodeText(procedure.sourceTypeCode));
+    ctx.text() << ctx.Tr("The drive's type code \"" + driveCode + "\" is not the file's \"" + fileCode + "\".\n",
+                         "ドライブのタイプコード「" + driveCode + "」はファイルのタイプコード「" + fileCode +
+                             "」と異なります。\n");
+  }
+  PrintComparison(ctx, file, comparison);
+  if (comparison.Equal()) return finish(kExitOk, std::nullopt);
+  return finish(ctx.KeepStop(StopCode::FirmwareDiffers,
+                             "the drive's firmware differs from " + file + " in " +
+                                 std::to_string(comparison.bytesDiffering) + " bytes (" +
+                                 std::to_string(comparison.ranges.size()) + " ranges)"),
+                std::nullopt);
 }
 
 }  // namespace orvel

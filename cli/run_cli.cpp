@@ -88,7 +88,8 @@ std::string ExitStatusHelp() {
          "  4  backup failed or not possible to name\n"
          "  5  update failed\n"
          "  6  no such drive or file\n"
-         "  7  drive not accessible (this user may not open it, or it cannot be reached)\n";
+         "  7  drive not accessible (this user may not open it, or it cannot be reached)\n"
+         "  8  verify: the drive's firmware differs from the file\n";
 }
 
 // The options every command shares, as the parser fills them.

@@ -30,6 +30,8 @@ constexpr StopCodeRow kRows[] = {
      "a file carries no type code of a supported drive"},
     {StopCode::FileMisfit, "file-misfit", kExitTypeCodeRefused,
      "a file's name or size does not fit its family; the drive was not touched"},
+    {StopCode::FileNotForDrive, "file-not-for-drive", kExitTypeCodeRefused,
+     "`verify`: the file's image does not load for the drive's family or is not the size of its firmware"},
     {StopCode::NoEncodedForm, "no-encoded-form", kExitTypeCodeRefused, "the file's family has no encoded form"},
     {StopCode::PackedAreaUsed, "packed-area-used", kExitTypeCodeRefused,
      "the image has bytes other than 0xFF at 0x4000..0x7FFF, which the packed form leaves out"},
@@ -42,7 +44,7 @@ constexpr StopCodeRow kRows[] = {
     {StopCode::BackupDirectoryRefused, "backup-directory-refused", kExitBackupFailed,
      "the working directory takes no backup (no room, read-only, denied); the drive was not touched"},
     {StopCode::BackupNotPossible, "backup-not-possible", kExitBackupFailed,
-     "the drive does not let its firmware be read back by address (`backup` only)"},
+     "the drive does not let its firmware be read back by address (`backup` and `verify`)"},
     {StopCode::BackupFormUnknown, "backup-form-unknown", kExitBackupFailed,
      "no file form is known for the drive's family (`backup` only)"},
     {StopCode::BackupReadFailed, "backup-read-failed", kExitBackupFailed, "a firmware block read failed"},
@@ -86,6 +88,8 @@ constexpr StopCodeRow kRows[] = {
     {StopCode::RewriteFailed, "rewrite-failed", kExitUpdateFailed, "the drive reported the rewrite failed"},
     {StopCode::RewriteTimedOut, "rewrite-timed-out", kExitUpdateFailed,
      "the rewrite did not end within 30 minutes (the drive stayed busy or stopped answering)"},
+    {StopCode::FirmwareDiffers, "firmware-differs", kExitFirmwareDiffers,
+     "`verify`: the drive's firmware differs from the file's image (`differingRanges` says where)"},
     {StopCode::Interrupted, "interrupted", kNoExitStatus,
      "an interruption (a signal, Ctrl-C) arrived during the attempt and was held until it ended; the program "
      "then ends by it"},
@@ -178,6 +182,10 @@ std::optional<StopCode> StopOfAttempt(AttemptStop stop, std::optional<DeviceClai
       return StopCode::RewriteFailed;
     case AttemptStop::RewriteTimedOut:
       return StopCode::RewriteTimedOut;
+    case AttemptStop::ReadBackNotPossible:
+      return StopCode::BackupNotPossible;
+    case AttemptStop::ImageNotForDrive:
+      return StopCode::FileNotForDrive;
   }
   return StopCode::FileNotIdentified;
 }

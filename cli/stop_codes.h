@@ -34,6 +34,7 @@ enum class StopCode {
   FileTooLarge,
   FileNotIdentified,
   FileMisfit,
+  FileNotForDrive,
   NoEncodedForm,
   PackedAreaUsed,
   PackedInvalid,
@@ -70,6 +71,7 @@ enum class StopCode {
   RewriteStartRefused,
   RewriteFailed,
   RewriteTimedOut,
+  FirmwareDiffers,
   Interrupted,
 };
 

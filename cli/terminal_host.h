@@ -21,12 +21,17 @@ class TerminalHost : public UpdateHost {
 
   void SetSourceName(std::string name) { sourceName_ = std::move(name); }
   void RequestBackup(bool on) { backupCheck_ = on ? 1 : 0; }
+  // The "Pass Type" box ticked with `key` as the password entry (--pass-type).
+  void PassType(std::string key) {
+    passTypeCheck_ = 1;
+    passwordEntry_ = std::move(key);
+  }
 
   std::string SelectedSourceName() override { return sourceName_; }
   int BackupCheckState() override { return backupCheck_; }
   int UpdateLoaderState() override { return 0; }
-  int PassTypeCheckState() override { return 0; }
-  std::string PasswordEntry() override { return {}; }
+  int PassTypeCheckState() override { return passTypeCheck_; }
+  std::string PasswordEntry() override { return passwordEntry_; }
 
   void SetPage(int page) override;
   void SetProgress(int position) override;
@@ -55,6 +60,8 @@ class TerminalHost : public UpdateHost {
   TerminalHostOptions options_;
   std::string sourceName_;
   int backupCheck_ = 0;
+  int passTypeCheck_ = 0;
+  std::string passwordEntry_;
   int page_ = 0;
   int progress_ = -1;  // nothing drawn yet
   bool progressLineOpen_ = false;

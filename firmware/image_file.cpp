@@ -165,6 +165,11 @@ bool PassKeyMatches(std::string_view entry, const PassKey& key) {
   return std::memcmp(entry.data(), key.data(), kPassKeyLength) == 0;
 }
 
+bool DifferOnlyInLastTwo(const TypeCode& drive, const TypeCode& source) {
+  return std::memcmp(drive.data(), source.data(), kSharedPrefixLength) == 0 &&
+         std::memcmp(drive.data(), source.data(), kTypeCodeLength) != 0;
+}
+
 bool CheckTypeCode(const TypeCodeCheck& check) {
   const char* drive = check.driveTypeCode.data();
   const char* source = check.sourceTypeCode.data();

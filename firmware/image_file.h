@@ -98,6 +98,8 @@ struct TypeCodeCheck {
 // Whether the update may go ahead: equal codes; or equal in the first four
 // with Pass Type ticked and the right entry; or a blank drive (six 0xFF).
 bool CheckTypeCode(const TypeCodeCheck& check);
+// Whether the codes differ only where Pass Type may let them pass (the last two bytes).
+bool DifferOnlyInLastTwo(const TypeCode& drive, const TypeCode& source);
 // The eight-byte Pass Type comparison (fewer than 8 characters, or an empty key, never match).
 bool PassKeyMatches(std::string_view entry, const PassKey& key);
 

@@ -564,9 +564,10 @@ TEST_F(CliTest, CompleteListsCandidatesWithoutTouchingADrive) {
     std::string out;
   };
   const std::vector<Case> cases = {
-      {{"complete", "commands"}, "drives\nidentify\nupdate\nbackup\nconvert\nhelp\n"},
-      {{"complete", "options", "update"}, "-h\n--help\n--drive\n--backup\n-y\n--yes\n"},
+      {{"complete", "commands"}, "drives\nidentify\nupdate\nbackup\nverify\nconvert\nhelp\n"},
+      {{"complete", "options", "update"}, "-h\n--help\n--drive\n--backup\n-y\n--yes\n--pass-type\n"},
       {{"complete", "options", "backup"}, "-h\n--help\n--drive\n"},
+      {{"complete", "options", "verify"}, "-h\n--help\n--drive\n"},
       {{"complete", "options", "make-samples"}, ""},
       {{"complete", "scenarios"}, scenarios},
       {{"complete", "drives"}, "1\n2\ncdrom0\ncdrom2\n"},

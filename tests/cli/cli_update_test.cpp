@@ -5,6 +5,8 @@
 #include "cli_fixture.h"
 #include "firmware/codec.h"
 #include "firmware/identify.h"
+#include "firmware/sample_firmware.h"
+#include "update/update_procedure.h"
 #include "update/page_texts.h"
 
 namespace orvel::testing {
@@ -356,6 +358,174 @@ TEST_F(UpdateCommand, TerminalRedrawsOneProgressLineAndJapaneseStepsAreShown) {
   ASSERT_EQ(traced.status, kExitOk) << traced.err;
   EXPECT_FALSE(Contains(traced.out, "\r\033[K"));
   EXPECT_TRUE(Contains(traced.out, "] 120/120\n"));
+}
+
+// The "Pass Type" override: a file whose type code differs from the drive's
+// (QDX72 in drive 1) only in its last two characters passes with the file's key.
+TEST_F(UpdateCommand, PassTypeLetsOnlyTheLastTwoCharactersDifferWithTheFilesKey) {
+  WriteBytes("CW754100.KVF", MakeFirmwareFile(6, "QDX75", "Tessaro CW-7540 Ver 1.00", 0x7540100));
+  WriteBytes("CW624100.KVF", MakeFirmwareFile(7, "QDX62", "Tessaro CW-7540 Ver 1.00", 0x6240100));
+  struct Case {
+    const char* file;
+    const char* key;  // nullptr: no --pass-type
+    int status;
+    bool keyTold;     // "does not match" is said
+  };
+  const Case cases[] = {
+      {"CW754100.KVF", "Tessaro ", kExitOk, false},
+      {"CW754100.KVF", "Tessaro CW-7540", kExitOk, false},  // characters after the eighth play no part
+      {"CW754100.KVF", nullptr, kExitTypeCodeRefused, false},
+      {"CW754100.KVF", "tessaro ", kExitTypeCodeRefused, true},
+      {"CW754100.KVF", "Tessaro", kExitTypeCodeRefused, true},  // seven characters never match
+      {"CW754100.KVF", "", kExitTypeCodeRefused, true},
+      // QDX620 against QDX720: the first four differ, which the key never lets pass.
+      {"CW624100.KVF", "Tessaro ", kExitTypeCodeRefused, false},
+      // Equal codes pass with or without it.
+      {"CW724132.KVF", "whatever", kExitOk, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--simulate", "update", c.file, "--drive", "1", "--yes"};
+    if (c.key != nullptr) args.insert(args.end(), {"--pass-type", c.key});
+    const CliRun run = Run(args);
+    const std::string what = std::string(c.file) + " " + (c.key ? c.key : "(none)");
+    EXPECT_EQ(run.status, c.status) << what << "\n" << run.err;
+    EXPECT_EQ(machine->Drive(0).RewritesCompleted(), c.status == kExitOk ? 1 : 0) << what;
+    EXPECT_EQ(Contains(run.out, "The --pass-type key does not match"), c.keyTold) << what << "\n" << run.out;
+    EXPECT_EQ(Contains(run.out, " Cannot update for different Type Code."), c.status != kExitOk) << what;
+  }
+}
+
+class VerifyCommand : public UpdateCommand {
+ protected:
+  // Every run of the test in one simulated machine, as one computer's drives
+  // from one command to the next.
+  void KeepOneMachine() {
+    env.makePlatform = [this](const PlatformRequest& request, std::string* error) -> std::unique_ptr<Platform> {
+      if (!machine) machine = sim::MakeScenario("default", request.workingDirectory, error);
+      if (!machine) return nullptr;
+      return std::make_unique<ScriptedNodesPlatform>(*machine, nodeScript);
+    };
+  }
+};
+
+constexpr int kWriteOpcodes[] = {0xAA, 0xE2, 0xE0, 0xE1};
+
+int WriteCommands(const std::string& err) {
+  const std::vector<int> ops = TracedOpcodes(err);
+  int count = 0;
+  for (int op : kWriteOpcodes) count += static_cast<int>(std::count(ops.begin(), ops.end(), op));
+  return count;
+}
+
+TEST_F(VerifyCommand, AfterAnUpdateAndAPowerCycleTheDriveHoldsTheFilesFirmware) {
+  KeepOneMachine();
+  ASSERT_EQ(Run({"--simulate", "update", Sample(0), "--drive", "1", "--yes"}).status, kExitOk);
+  machine->Drive(0).PowerCycle();
+
+  const CliRun run = Run({"--simulate", "--trace", "verify", Sample(0), "--drive", "1"});
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_TRUE(Contains(run.out, "The drive holds the firmware of " + Sample(0) + ": all 1048576 bytes are equal."))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "The drive stays in update mode until it is switched off and on.")) << run.out;
+  EXPECT_TRUE(machine->Drive(0).InUpdateMode());
+  // Update mode, the loader check, the identification block and the whole firmware: reads only.
+  std::vector<int> expected = Repeat({}, 0x12, kDiscoveryProbes);
+  expected.insert(expected.end(), {0xE4, 0xE4, 0x12, 0xE3});
+  EXPECT_EQ(TracedOpcodes(run.err), Repeat(expected, 0xE3, kBackupBlocksFull));
+  EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 1);
+
+  machine->Drive(0).PowerCycle();
+  const nlohmann::json doc = nlohmann::json::parse(Run({"--simulate", "--json", "verify", Sample(0), "--drive", "1"}).out);
+  EXPECT_EQ(doc["command"], "verify");
+  EXPECT_EQ(doc["result"], "equal");
+  EXPECT_EQ(doc["differingRanges"], nlohmann::json::array());
+  EXPECT_EQ(doc["bytesCompared"], kFullImageSize);
+  EXPECT_EQ(doc["bytesDiffering"], 0);
+  EXPECT_EQ(doc["outcome"]["driveClaim"], "claimed");
+  EXPECT_EQ(doc["outcome"]["switchResult"], 1);
+  EXPECT_EQ(doc["code"], nullptr);
+  EXPECT_EQ(Files().size(), sim::DefaultDrives().size() + 1) << "nothing written to disk";
+}
+
+TEST_F(VerifyCommand, DifferingFirmwareIsReportedByRange) {
+  const CliRun text = Run({"--simulate", "--trace", "verify", Sample(0), "--drive", "1"});
+  EXPECT_EQ(text.status, kExitFirmwareDiffers) << text.err;
+  EXPECT_TRUE(Contains(text.out, "The drive's firmware differs from " + Sample(0))) << text.out;
+  EXPECT_EQ(WriteCommands(text.err), 0);
+
+  const CliRun run = Run({"--simulate", "--json", "verify", Sample(0), "--drive", "1"});
+  EXPECT_EQ(run.status, kExitFirmwareDiffers);
+  const nlohmann::json doc = nlohmann::json::parse(run.out);
+  EXPECT_EQ(doc["result"], "different");
+  EXPECT_EQ(doc["code"], "firmware-differs");
+  // The ranges hold every differing byte, begin and end on one, and are
+  // split only by runs of at least kRangeJoinGap equal bytes.
+  const std::vector<std::uint8_t> file = sim::SampleImage(0);
+  const std::span<const std::uint8_t> flash = machine->Drive(0).Flash();
+  std::vector<bool> covered(file.size(), false);
+  std::size_t differing = 0;
+  std::size_t lastEnd = 0;
+  for (const nlohmann::json& range : doc["differingRanges"]) {
+    const std::size_t offset = range["offset"];
+    const std::size_t length = range["length"];
+    ASSERT_GT(length, 0u);
+    ASSERT_LE(offset + length, file.size());
+    EXPECT_NE(flash[offset], file[offset]);
+    EXPECT_NE(flash[offset + length - 1], file[offset + length - 1]);
+    if (lastEnd != 0) {
+      EXPECT_GE(offset - lastEnd, kRangeJoinGap);
+    }
+    lastEnd = offset + length;
+    for (std::size_t i = offset; i < lastEnd; ++i) covered[i] = true;
+  }
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    if (flash[i] == file[i]) continue;
+    ++differing;
+    EXPECT_TRUE(covered[i]) << "byte " << i;
+  }
+  EXPECT_EQ(doc["bytesDiffering"], differing);
+  EXPECT_GT(differing, 0u);
+}
+
+TEST_F(VerifyCommand, RefusalsLeaveTheDriveUnreadOrAsItWas) {
+  std::filesystem::copy_file(dir() / Sample(0), dir() / "PACKED.BIN");
+  struct Case {
+    const char* scenario;
+    std::string file;
+    const char* which;
+    int status;
+    const char* code;
+    bool switched;  // the drive was switched to update mode
+  };
+  const Case cases[] = {
+      // The alternate read form carries no address: nothing to compare by.
+      {"alt-read", Sample(0), "1", kExitBackupFailed, "backup-not-possible", true},
+      {"default", "PACKED.BIN", "1", kExitTypeCodeRefused, "file-misfit", false},
+      // A family-2 image is half the size of the family-6 drive's firmware.
+      {"default", Sample(2), "1", kExitTypeCodeRefused, "file-not-for-drive", true},
+      {"default", "NOSUCH.BIN", "1", kExitNoSuchDriveOrFile, "file-not-opened", false},
+      {"default", Sample(0), "9", kExitNoSuchDriveOrFile, "no-such-drive", false},
+      {"default", Sample(0), "/dev/sda", kExitNoSuchDriveOrFile, "not-a-drive", false},
+      {"default,swap=0:1", Sample(0), "1", kExitNoUpdateMode, "drive-list-changed", false},
+      {"no-update-mode", Sample(0), "1", kExitNoUpdateMode, "not-a-loader", true},
+      {"default,fault=e3:5:short:8192", Sample(0), "1", kExitBackupFailed, "backup-read-short", true},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Run({std::string("--simulate=") + c.scenario, "--json", "--trace", "verify", c.file, "--drive",
+                            c.which});
+    EXPECT_EQ(run.status, c.status) << c.scenario << " " << c.file << "\n" << run.err;
+    const nlohmann::json doc = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << run.out;
+    EXPECT_EQ(doc["code"], c.code) << c.scenario << " " << c.file;
+    EXPECT_EQ(doc["result"], nullptr);
+    EXPECT_TRUE(Contains(run.err, doc["reason"].get<std::string>())) << run.err;
+    const std::vector<int> ops = TracedOpcodes(run.err);
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), 0xE4) > 0, c.switched) << c.scenario << " " << c.file;
+    EXPECT_EQ(WriteCommands(run.err), 0);
+    if (c.switched && c.status != kExitNoUpdateMode) {
+      EXPECT_TRUE(Contains(run.err, "stays in update mode")) << run.err;
+    }
+  }
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ expect_contains() {
     fi
 }
 
-expect "orvel-cli " "backup convert drives help identify update"
+expect "orvel-cli " "backup convert drives help identify update verify"
 expect "orvel-cli help u" "update"
 expect "orvel-cli --json up" "update"
 expect "orvel-cli --lang " "en ja"

@@ -52,6 +52,12 @@ RUNS = [
     (["--simulate=no-update-mode", "backup", "--drive", "1"], "not-a-loader"),
     (["--simulate=default,fault=e3:3:check:3/11/00", "backup", "--drive", "1"], "backup-read-failed"),
     (["--simulate=disk-full", "backup", "--drive", "1"], "backup-directory-refused"),
+    (["--simulate", "verify", "CW724132.KVF", "--drive", "1"], "firmware-differs"),
+    (["--simulate=alt-read", "verify", "CW724132.KVF", "--drive", "1"], "backup-not-possible"),
+    (["--simulate", "verify", "PACKED.BIN", "--drive", "1"], "file-misfit"),
+    (["--simulate", "verify", "CR412304.BIN", "--drive", "1"], "file-not-for-drive"),
+    (["--simulate", "verify", "CW724132.KVF", "--drive", "9"], "no-such-drive"),
+    (["--simulate", "update", "CW724132.KVF", "--drive", "1", "--yes", "--pass-type", "Tessaro "], None),
     (["convert", "CW724132.KVF", "PLAIN.BIN"], None),
     (["convert", "CW516215.BIN", "OUT.KVF"], "no-encoded-form"),
     (["convert", "CW724132.KVF", "CW516215.BIN"], "output-exists"),
@@ -116,7 +122,7 @@ def main():
                 failures.append(f"{where}: code {doc.get('code')!r}, expected {code!r}")
             if doc.get("command"):
                 commands_seen.add(doc["command"])
-    missing = {"drives", "identify", "update", "backup", "convert", "make-samples", "help"} - commands_seen
+    missing = {"drives", "identify", "update", "backup", "verify", "convert", "make-samples", "help"} - commands_seen
     if missing:
         failures.append(f"no document of: {', '.join(sorted(missing))}")
     for failure in failures:

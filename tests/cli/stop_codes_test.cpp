@@ -83,12 +83,12 @@ TEST(StopCodes, EveryCodeIsDistinctAndEveryAttemptStopHasOne) {
   for (const StopCodeRow& row : StopCodes()) {
     EXPECT_TRUE(seen.insert(row.code).second) << "twice: " << row.code;
     EXPECT_FALSE(row.meaning.empty()) << row.code;
-    EXPECT_TRUE(row.exitStatus == kNoExitStatus || (row.exitStatus > kExitOk && row.exitStatus <= kExitNotAccessible))
+    EXPECT_TRUE(row.exitStatus == kNoExitStatus || (row.exitStatus > kExitOk && row.exitStatus <= kExitFirmwareDiffers))
         << row.code;
     EXPECT_EQ(&RowOf(row.stop), &row) << row.code;
   }
   EXPECT_FALSE(StopOfAttempt(AttemptStop::None, std::nullopt).has_value());
-  for (int s = static_cast<int>(AttemptStop::None) + 1; s <= static_cast<int>(AttemptStop::RewriteTimedOut); ++s) {
+  for (int s = static_cast<int>(AttemptStop::None) + 1; s <= static_cast<int>(AttemptStop::ImageNotForDrive); ++s) {
     EXPECT_TRUE(StopOfAttempt(static_cast<AttemptStop>(s), std::nullopt).has_value()) << s;
   }
   // A drive that could not be held: each reason its own code, all with the
@@ -122,6 +122,9 @@ TEST(StopCodes, AnUnreachableDriveIsNotAccessible) {
       {AttemptStop::NotALoader, false, StopCode::NotALoader},
       {AttemptStop::ChunkFailed, true, StopCode::ChunkFailed},
       {AttemptStop::BackupNamesTaken, true, StopCode::BackupNamesTaken},
+      // A comparison the drive or the file did not allow.
+      {AttemptStop::ReadBackNotPossible, false, StopCode::BackupNotPossible},
+      {AttemptStop::ImageNotForDrive, true, StopCode::FileNotForDrive},
   };
   for (const Case& c : cases) {
     AttemptReport report;
