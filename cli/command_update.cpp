@@ -445,6 +445,8 @@ int CommandVerify(CliContext& ctx, const std::string& file, const std::string& w
   }
   if (switchResult < 0) ctx.text() << ctx.Tr("The drive's flash ROM is blank.\n", "ドライブのフラッシュROMは空です。\n");
 
+  ctx.text() << ctx.Tr("Reading the drive's firmware back to compare it with " + file + ".\n",
+                       "ドライブのファームウェアを読み出して " + file + " と比較します。\n");
   if (procedure.CompareDriveFirmware(&comparison) == 0) {
     host.FinishProgressLine();
     const AttemptReport& report = procedure.lastAttempt;
