@@ -377,44 +377,5 @@ TEST(ReadBack, AfterAnUpdateTheDriveHoldsTheFilesImage) {
   }
 }
 
-TEST(ReadBack, RefusesWhatCannotBeComparedAndStopsAtAShortRead) {
-  {
-    Rig rig(6, "QDX72");
-    rig.SelectNewerFile(6, "QDX72");
-    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
-    rig.proc->alternateReadForm = 1;
-    const std::size_t reads = rig.Count(0xE3) + rig.Count(0xA8);
-    FirmwareComparison result;
-    EXPECT_EQ(rig.proc->CompareDriveFirmware(&result), 0);
-    EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::ReadBackNotPossible);
-    EXPECT_EQ(rig.Count(0xE3) + rig.Count(0xA8), reads) << "nothing read";
-  }
-  {
-    // A family-4 plain file loads as 1 MiB, not a family-2 drive's 512 KiB.
-    Rig rig(2, "QDX4");
-    rig.SelectNewerFile(4, "QDX50");
-    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
-    FirmwareComparison result;
-    EXPECT_EQ(rig.proc->CompareDriveFirmware(&result), 0);
-    EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::ImageNotForDrive);
-    EXPECT_EQ(rig.Count(0xE3), 1u) << "only the identification block was read";
-  }
-  {
-    Rig rig(6, "QDX72");
-    rig.SelectNewerFile(6, "QDX72");
-    sim::FaultRule shortRead;
-    shortRead.opcode = 0xE3;
-    shortRead.occurrence = 4;
-    shortRead.kind = sim::FaultKind::ShortData;
-    shortRead.shortBytes = kFirmwareBlockSize / 2;
-    rig.machine->AddFault(shortRead);
-    ASSERT_EQ(rig.proc->SwitchDriveToUpdateMode(), 1);
-    FirmwareComparison result;
-    EXPECT_EQ(rig.proc->CompareDriveFirmware(&result), 0);
-    EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::BackupReadShort);
-    EXPECT_EQ(result.bytesCompared, 0u);
-  }
-}
-
 }  // namespace
 }  // namespace orvel::testing
