@@ -108,13 +108,6 @@ TEST(CommandTrace, VerboseNamesTheCommandItsOutcomeAndAtTwoItsData) {
        "scsi:     0010  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"
        "scsi:     0020  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"
        "scsi:     0030  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"},
-      {send, DataOut, 16384, CommandOutcome::Good, 0, 0, 0, chunk, 2, 1,
-       "scsi: SEND IMAGE CHUNK (12-byte form) [aa 00 00 00 00 00 3c 00 00 00 00 00]、送信 16384 バイト: 正常終了\n"
-       "scsi:   送信データ: 16384 バイト（先頭 64 バイトを表示）\n"
-       "scsi:     0000  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"
-       "scsi:     0010  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"
-       "scsi:     0020  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"
-       "scsi:     0030  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"},
   };
   for (const Case& c : cases) {
     CommandRecord r;
