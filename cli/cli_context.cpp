@@ -81,8 +81,13 @@ int OpenDriveSession(CliContext& ctx, DriveSession& session) {
   session.transport = std::make_unique<ScsiTransport>(*session.platform);
   if (ctx.options.trace) {
     session.trace = std::make_unique<TraceObserver>(ctx.err);
-    session.transport->SetObserver(session.trace.get());
+    session.observers.Add(session.trace.get());
   }
+  if (ctx.options.verbose > 0) {
+    session.verbose = std::make_unique<VerboseObserver>(ctx, ctx.options.verbose);
+    session.observers.Add(session.verbose.get());
+  }
+  if (!session.observers.Empty()) session.transport->SetObserver(&session.observers);
   TransportMessage message;
   if (!session.transport->SelectTransport(&message)) return ctx.Stop(StopCode::NoRoute, message.text);
   const std::string problem = session.platform->AccessProblem();

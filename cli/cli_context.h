@@ -23,6 +23,7 @@ struct GlobalOptions {
   bool simulate = false;
   std::string scenario;
   bool trace = false;
+  int verbose = 0;  // how many -v: kVerboseCommands, kVerboseData
   bool json = false;
   int language = 0;
   std::string workingDirectory = ".";
@@ -60,12 +61,15 @@ struct CliContext {
   std::string PathOf(const std::string& name) const;
 };
 
-// An open route to the drives: platform, transport, the trace on it, and the
-// discovered drives.
+// An open route to the drives: platform, transport, the trace and verbose
+// output on it, and the discovered drives.
 struct DriveSession {
   std::unique_ptr<Platform> platform;
-  std::unique_ptr<ScsiTransport> transport;
+  // The observers outlive the transport that calls them.
   std::unique_ptr<TraceObserver> trace;
+  std::unique_ptr<VerboseObserver> verbose;
+  CommandObservers observers;
+  std::unique_ptr<ScsiTransport> transport;
   std::vector<DriveEntry> drives;
 };
 

@@ -15,8 +15,9 @@ namespace {
 TerminalHostOptions HostOptions(const CliContext& ctx) {
   TerminalHostOptions options;
   options.language = ctx.options.language;
-  // Trace lines on the same terminal would land inside a redrawn bar.
-  options.redrawProgress = ctx.env.outputIsTerminal && !ctx.options.json && !ctx.options.trace;
+  // Trace and verbose lines on the same terminal would land inside a redrawn bar.
+  options.redrawProgress =
+      ctx.env.outputIsTerminal && !ctx.options.json && !ctx.options.trace && ctx.options.verbose == 0;
   options.quiet = ctx.options.json;
   return options;
 }

@@ -105,6 +105,9 @@ void AddGlobalOptions(CLI::App& app, GlobalArgs& g) {
                "The drive simulator instead of real drives; =SCENARIO picks a machine (=help lists them)")
       ->option_text("[=SCENARIO]");
   app.add_flag("--trace", g.options.trace, "Every SCSI command on standard error, one line each");
+  app.add_flag("-v,--verbose", g.options.verbose,
+               "Each SCSI command on standard error by name, its sense in words; -vv adds its data "
+               "(the first 64 bytes each way)");
   app.add_flag("--json", g.options.json, "One JSON document on standard output; never asks (update needs --yes)");
   app.add_option("--lang", g.lang, "Language of the page texts: en (default) or ja")
       ->check(CLI::IsMember({"en", "ja"}))

@@ -24,6 +24,7 @@ constexpr std::uint32_t kByteMask = 0xFF;
 constexpr std::uint8_t kLogicalUnit = 0;
 constexpr std::size_t kMaxCdbLength = 16;
 constexpr std::size_t kPassThroughCdbBytes = 12;
+constexpr std::uint8_t kSenseKeyMask = 0x0F;
 
 // splitmix64: a fresh pattern per read from one seed.
 constexpr std::uint64_t kPatternIncrement = 0x9E3779B97F4A7C15u;
@@ -174,6 +175,7 @@ int ScsiTransport::ExecuteAspi(std::uint32_t length) {
   if (status == srb::SS_ERR) {
     lastAsc = block[srb::kSenseArea + fixed_sense::kAsc];
     lastAscq = block[srb::kSenseArea + fixed_sense::kAscq];
+    senseKey_ = block[srb::kSenseArea + fixed_sense::kSenseKey] & kSenseKeyMask;
     outcome_ = CommandOutcome::CheckCondition;
     return 0;
   }
@@ -241,6 +243,7 @@ int ScsiTransport::ExecutePassThrough(std::uint32_t length) {
   if (status == kStatusCheckCondition) {
     lastAsc = block[spt::kSenseArea + fixed_sense::kAsc];
     lastAscq = block[spt::kSenseArea + fixed_sense::kAscq];
+    senseKey_ = block[spt::kSenseArea + fixed_sense::kSenseKey] & kSenseKeyMask;
     outcome_ = CommandOutcome::CheckCondition;
     return 0;
   }
@@ -310,10 +313,18 @@ void ScsiTransport::Notify(std::uint32_t length, CommandOutcome outcome, int res
   record.length = length;
   record.outcome = outcome;
   if (outcome == CommandOutcome::CheckCondition) {
+    record.senseKey = senseKey_;
     record.asc = lastAsc;
     record.ascq = lastAscq;
   }
   record.result = result;
+  if (length <= kDataBufferSize) {
+    if (request_.direction == DataOut) {
+      record.data = std::span<const std::uint8_t>(request_.dataBuffer).first(length);
+    } else if (request_.direction == DataIn && outcome == CommandOutcome::Good) {
+      record.data = std::span<const std::uint8_t>(request_.dataBuffer).first(std::min(lastTransferred, length));
+    }
+  }
   observer_->OnCommand(record);
 }
 

@@ -48,8 +48,12 @@ struct CommandRecord {
   std::uint8_t direction = DataNone;
   std::uint32_t length = 0;           // transfer length asked for
   CommandOutcome outcome = CommandOutcome::Failed;
-  std::uint8_t asc = 0;               // with CheckCondition
+  std::uint8_t senseKey = 0;          // with CheckCondition
+  std::uint8_t asc = 0;
   std::uint8_t ascq = 0;
+  // The bytes that went out (DataOut: all `length`), or that came back
+  // (DataIn: what arrived of a good answer); valid during OnCommand only.
+  std::span<const std::uint8_t> data;
   int result = 0;                     // what ExecuteCommand returned
 };
 
@@ -140,6 +144,7 @@ class ScsiTransport {
   ScsiRequest request_;
   CommandObserver* observer_ = nullptr;
   CommandOutcome outcome_ = CommandOutcome::Failed;  // of the command in progress, for Notify
+  std::uint8_t senseKey_ = 0;                        // of a CheckCondition, for Notify
   std::uint64_t patternState_ = 0;
   std::array<std::uint8_t, kReadPatternSize> pattern_{};
   std::string claimed_;  // the device name held for an attempt

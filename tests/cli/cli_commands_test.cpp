@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "cli/cli_context.h"
 #include "cli/command_trace.h"
 #include "sim/real_time_platform.h"
 #include "cli_fixture.h"
@@ -46,6 +47,137 @@ TEST(CommandTrace, LinesHaveTheFixedForm) {
   r.asc = 0xF7;
   r.ascq = 0x0A;
   EXPECT_EQ(FormatTraceLine(r), "scsi> 00 00 00 00 00 80 | out 16384 | check f7/0a");
+}
+
+TEST(CommandTrace, VerboseNamesTheCommandItsOutcomeAndAtTwoItsData) {
+  std::ostringstream out, err;
+  const CliEnvironment env;
+  CliContext ctx{out, err, env, {}, {}, false, std::nullopt, {}};
+  std::vector<std::uint8_t> inquiryData = {0x05, 0x80, 0x00, 0x02, 0x1F, 0x00, 0x00, 0x00};
+  for (const char c : std::string_view("TESSARO CDRW-7241       1.04")) inquiryData.push_back(static_cast<std::uint8_t>(c));
+  const std::vector<std::uint8_t> chunk(16384, 0xA5);
+  const std::uint8_t inquiry[] = {0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
+  const std::uint8_t read[] = {0xE3, 0x00, 0x00, 0x07, 0xC0, 0x04, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00};
+  const std::uint8_t poll[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x80};
+  const std::uint8_t send[] = {0xAA, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3C, 0x00, 0x00, 0x00, 0x00, 0x00};
+  const std::uint8_t unknown[] = {0x5A, 0x00};
+  struct Case {
+    std::span<const std::uint8_t> cdb;
+    std::uint8_t direction;
+    std::uint32_t length;
+    CommandOutcome outcome;
+    std::uint8_t key, asc, ascq;
+    std::span<const std::uint8_t> data;
+    int verbosity;
+    int language;
+    std::string text;
+  };
+  const Case cases[] = {
+      {inquiry, DataIn, 36, CommandOutcome::Good, 0, 0, 0, inquiryData, 1, 0,
+       "scsi: INQUIRY [12 00 00 00 24 00], in 36 bytes: good\n"},
+      {read, DataIn, 16384, CommandOutcome::CheckCondition, 0x5, 0x20, 0x00, {}, 1, 0,
+       "scsi: READ FIRMWARE BLOCK [e3 00 00 07 c0 04 00 40 00 00 00 00], in 16384 bytes: check condition: "
+       "ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE (5/20/00)\n"},
+      {poll, DataNone, 0, CommandOutcome::CheckCondition, 0x2, 0x3A, 0x00, {}, 2, 0,
+       "scsi: TEST UNIT READY [00 00 00 00 00 80]: check condition: NOT READY, MEDIUM NOT PRESENT (2/3a/00)\n"},
+      {poll, DataNone, 0, CommandOutcome::CheckCondition, 0xC, 0x51, 0x07, {}, 1, 0,
+       "scsi: TEST UNIT READY [00 00 00 00 00 80]: check condition: sense key c, asc/ascq 51/07 (c/51/07)\n"},
+      {poll, DataNone, 0, CommandOutcome::Timeout, 0, 0, 0, {}, 1, 1,
+       "scsi: TEST UNIT READY [00 00 00 00 00 80]: 時間内に応答がありませんでした\n"},
+      {unknown, DataNone, 0, CommandOutcome::Failed, 0, 0, 0, {}, 1, 0, "scsi: opcode 5a [5a 00]: did not reach the drive\n"},
+      // -vv: what came back, with its printable bytes beside the hex.
+      {inquiry, DataIn, 36, CommandOutcome::Good, 0, 0, 0, inquiryData, 2, 0,
+       "scsi: INQUIRY [12 00 00 00 24 00], in 36 bytes: good\n"
+       "scsi:   data in: 36 bytes\n"
+       "scsi:     0000  05 80 00 02 1f 00 00 00 54 45 53 53 41 52 4f 20  ........TESSARO \n"
+       "scsi:     0010  43 44 52 57 2d 37 32 34 31 20 20 20 20 20 20 20  CDRW-7241       \n"
+       "scsi:     0020  31 2e 30 34                                      1.04\n"},
+      // A short answer shows what arrived; a refused read shows no data.
+      {inquiry, DataIn, 36, CommandOutcome::Good, 0, 0, 0, std::span(inquiryData).first(3), 2, 1,
+       "scsi: INQUIRY [12 00 00 00 24 00]、受信 36 バイト: 正常終了\n"
+       "scsi:   受信データ: 3 バイト\n"
+       "scsi:     0000  05 80 00                                         ...\n"},
+      {read, DataIn, 16384, CommandOutcome::CheckCondition, 0x5, 0x20, 0x00, {}, 2, 0,
+       "scsi: READ FIRMWARE BLOCK [e3 00 00 07 c0 04 00 40 00 00 00 00], in 16384 bytes: check condition: "
+       "ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE (5/20/00)\n"},
+      // What went out is bounded: the first 64 bytes and the total.
+      {send, DataOut, 16384, CommandOutcome::Good, 0, 0, 0, chunk, 2, 0,
+       "scsi: SEND IMAGE CHUNK (12-byte form) [aa 00 00 00 00 00 3c 00 00 00 00 00], out 16384 bytes: good\n"
+       "scsi:   data out: 16384 bytes, the first 64 shown\n"
+       "scsi:     0000  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"
+       "scsi:     0010  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"
+       "scsi:     0020  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"
+       "scsi:     0030  a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  ................\n"},
+  };
+  for (const Case& c : cases) {
+    CommandRecord r;
+    r.cdb = c.cdb;
+    r.direction = c.direction;
+    r.length = c.length;
+    r.outcome = c.outcome;
+    r.senseKey = c.key;
+    r.asc = c.asc;
+    r.ascq = c.ascq;
+    r.data = c.data;
+    ctx.options.language = c.language;
+    EXPECT_EQ(FormatVerbose(r, c.verbosity, ctx), c.text);
+  }
+}
+
+// The lines of `err` that start with `prefix`.
+std::vector<std::string> LinesStartingWith(const std::string& err, std::string_view prefix) {
+  std::vector<std::string> found;
+  std::istringstream lines(err);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.starts_with(prefix)) found.push_back(line);
+  }
+  return found;
+}
+
+TEST_F(CliTest, VerboseNamesCommandsAndFaultsBesideAnUnchangedTrace) {
+  // The first update-mode command meets no medium; the identification-block read is refused.
+  const std::string simulate = "--simulate=default,fault=e4@0:1:check:3a/00,fault=e3@0:1:check:20/00";
+  const CliRun traced = Run({simulate.c_str(), "--trace", "backup", "--drive", "1"});
+  const CliRun both = Run({simulate.c_str(), "--trace", "-v", "backup", "--drive", "1"});
+  const CliRun verbose = Run({simulate.c_str(), "--verbose", "backup", "--drive", "1"});
+  EXPECT_EQ(both.status, traced.status);
+  EXPECT_EQ(verbose.status, traced.status);
+
+  const std::vector<std::string> traceLines = LinesStartingWith(traced.err, "scsi> ");
+  ASSERT_GT(traceLines.size(), 12u) << traced.err;
+  EXPECT_TRUE(LinesStartingWith(traced.err, "scsi: ").empty()) << "--trace alone prints its lines only";
+  EXPECT_EQ(LinesStartingWith(both.err, "scsi> "), traceLines) << "-v leaves the trace as it is";
+  EXPECT_TRUE(LinesStartingWith(verbose.err, "scsi> ").empty());
+
+  // One named line per command, right after its trace line.
+  const std::vector<std::string> named = LinesStartingWith(verbose.err, "scsi: ");
+  ASSERT_EQ(named.size(), traceLines.size()) << verbose.err;
+  EXPECT_EQ(LinesStartingWith(both.err, "scsi: "), named);
+  std::istringstream lines(both.err);
+  std::string line, previous;
+  while (std::getline(lines, line)) {
+    if (line.starts_with("scsi: ")) {
+      EXPECT_TRUE(previous.starts_with("scsi> ")) << line;
+    }
+    previous = line;
+  }
+  EXPECT_EQ(named[0], "scsi: INQUIRY [12 00 00 00 24 00], in 36 bytes: good");
+  EXPECT_TRUE(Contains(verbose.err,
+                       "scsi: ENTER UPDATE MODE [e4 00 00 00 00 00 00 00 00 40]: check condition: NOT READY, MEDIUM NOT "
+                       "PRESENT (2/3a/00)\n"));
+  EXPECT_TRUE(Contains(verbose.err, "scsi: READ FIRMWARE BLOCK [e3 00") &&
+              Contains(verbose.err, "in 16384 bytes: check condition: ILLEGAL REQUEST, INVALID COMMAND OPERATION "
+                                    "CODE (5/20/00)\n"));
+  EXPECT_TRUE(Contains(verbose.err, "scsi: READ FIRMWARE BLOCK (alternate form) [a8 00"));
+
+  // -vv with --json: the document alone on the output, the data beside the commands.
+  const CliRun data = Run({"--simulate", "-vv", "--json", "--lang", "ja", "drives"});
+  ASSERT_EQ(data.status, kExitOk) << data.err;
+  EXPECT_EQ(nlohmann::json::parse(data.out)["drives"].size(), 3u);
+  EXPECT_TRUE(Contains(data.err, "scsi: INQUIRY [12 00 00 00 24 00]、受信 36 バイト: 正常終了\nscsi:   受信データ: 36 バイト\n"
+                                 "scsi:     0000  "));
+  EXPECT_TRUE(Contains(data.err, "TESSARO")) << data.err;
 }
 
 TEST_F(CliTest, DrivesListsSupportedDrivesInProbeOrder) {

@@ -32,6 +32,7 @@ struct AspiStep {
   std::uint8_t finalStatus = srb::SS_COMP;
   std::uint8_t asc = 0;            // placed in SenseArea with SS_ERR
   std::uint8_t ascq = 0;
+  std::uint8_t senseKey = 0;
   std::vector<std::uint8_t> data;  // copied into the registered buffer
   // Instead of `data`: writes the answer into the registered buffer as it is
   // then (it may look at what the buffer held before).
@@ -243,6 +244,7 @@ class FakePlatform : public Platform {
     if (step.finalStatus == srb::SS_ERR) {
       srb[srb::kSenseArea + fixed_sense::kAsc] = step.asc;
       srb[srb::kSenseArea + fixed_sense::kAscq] = step.ascq;
+      srb[srb::kSenseArea + fixed_sense::kSenseKey] = step.senseKey;
     }
     if (GetLe32(srb, srb::kBufPointer) == kBufferHandle) {
       if (step.answer) {

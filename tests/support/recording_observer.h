@@ -17,10 +17,13 @@ struct RecordingObserver : CommandObserver {
     CommandOutcome outcome;
     std::uint8_t asc, ascq;
     int result;
+    std::uint8_t senseKey;
+    std::vector<std::uint8_t> data;
   };
   std::vector<Entry> seen;
   void OnCommand(const CommandRecord& r) override {
-    seen.push_back({{r.cdb.begin(), r.cdb.end()}, r.direction, r.length, r.outcome, r.asc, r.ascq, r.result});
+    seen.push_back({{r.cdb.begin(), r.cdb.end()}, r.direction, r.length, r.outcome, r.asc, r.ascq, r.result, r.senseKey,
+                    {r.data.begin(), r.data.end()}});
   }
 };
 

@@ -115,11 +115,14 @@ TEST_F(AspiTest, PendingRequestIsAwaitedForAtMostFiveSeconds) {
 
 TEST_F(AspiTest, SenseCodesFollowEachOutcome) {
   p.aspiSteps.push_back(Err(0x20, 0x00));
+  p.aspiSteps.back().senseKey = 0x5;
   EXPECT_EQ(Send(0xE3, DataIn, 16384), 0);
   EXPECT_EQ(t.lastAsc, 0x20);
   EXPECT_EQ(t.lastAscq, 0x00);
   EXPECT_EQ(obs.seen.back().outcome, CommandOutcome::CheckCondition);
+  EXPECT_EQ(obs.seen.back().senseKey, 0x5);
   EXPECT_EQ(obs.seen.back().asc, 0x20);
+  EXPECT_TRUE(obs.seen.back().data.empty()) << "a refused read brought no data";
 
   p.aspiSteps.push_back(Err(0x3A, 0x01));
   EXPECT_EQ(Send(0x00, DataNone, 0), 0);

@@ -84,12 +84,17 @@ TEST_F(PassThroughTest, DeviceIsOpenedAndClosedForEachCommandByModeAndNumber) {
 }
 
 TEST_F(PassThroughTest, OutcomesSetResultAndSense) {
-  p.responder = [](const std::string&, std::span<std::uint8_t> b) { return CheckCondition(b, 0x3A, 0x00); };
+  p.responder = [](const std::string&, std::span<std::uint8_t> b) {
+    b[spt::kSenseArea + fixed_sense::kSenseKey] = 0xE2;  // filemark, EOM and ILI bits around NOT READY
+    return CheckCondition(b, 0x3A, 0x00);
+  };
   EXPECT_EQ(Send(0x00, 6, DataNone, 0), 0);
   EXPECT_EQ(t.lastAsc, 0x3A);
   EXPECT_EQ(t.lastAscq, 0x00);
   EXPECT_EQ(obs.seen.back().outcome, CommandOutcome::CheckCondition);
+  EXPECT_EQ(obs.seen.back().senseKey, 0x2);
   EXPECT_EQ(obs.seen.back().asc, 0x3A);
+  EXPECT_TRUE(obs.seen.back().data.empty());
 
   p.responder = [](const std::string&, std::span<std::uint8_t> b) { return Good(b); };
   EXPECT_EQ(Send(0x00, 6, DataNone, 0), 1);
@@ -136,6 +141,8 @@ TEST_F(PassThroughTest, TransferredCountComesFromTheBackend) {
   };
   EXPECT_EQ(Send(0x12, 6, DataIn, 36), 1);
   EXPECT_EQ(t.lastTransferred, 20u);
+  // The observer sees what arrived, not the asked length.
+  EXPECT_EQ(obs.seen.back().data, std::vector<std::uint8_t>(t.DataBuffer().begin(), t.DataBuffer().begin() + 20));
 
   // A backend claiming more than was asked is held to the asked length.
   p.responder = [](const std::string&, std::span<std::uint8_t> b) {
@@ -150,6 +157,12 @@ TEST_F(PassThroughTest, TransferredCountComesFromTheBackend) {
   p.responder = nullptr;
   Send(0xE3, 12, DataIn, 16384);
   EXPECT_EQ(t.lastTransferred, 16384u);
+
+  // Data out: the whole asked length went, whatever the chunk inside it.
+  t.DataBuffer()[0] = 0x5A;
+  Send(0xAA, 12, DataOut, 16384);
+  ASSERT_EQ(obs.seen.back().data.size(), 16384u);
+  EXPECT_EQ(obs.seen.back().data[0], 0x5A);
 }
 
 TEST_F(PassThroughTest, MalformedRequestsNeverReachTheDevice) {
