@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::string_view("ZEB\0\0\0", 6)},
         FamilyOneCase{"StartNamesFamilyZero", 0x7C004, std::string_view("QDX\0\0\0", 6), 1, 0,
                       std::string_view("QDX\0\0\0", 6)}),
-    [](const ::testing::TestParamInfo<FamilyOneCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FamilyOneCase>& param) { return std::string(param.param.name); });
 
 TEST(UpdateModeEntry, FamilyOneDriveWithItsOwnFileUpdatesAndAnotherFamilysCodeIsRefused) {
   Rig rig(1, "QDX");
