@@ -182,19 +182,6 @@ INSTANTIATE_TEST_SUITE_P(
                       std::string_view("QDX\0\0\0", 6)}),
     [](const ::testing::TestParamInfo<FamilyOneCase>& param) { return std::string(param.param.name); });
 
-TEST(UpdateModeEntry, FamilyOneDriveWithItsOwnFileUpdatesAndAnotherFamilysCodeIsRefused) {
-  Rig rig(1, "QDX");
-  rig.SelectNewerFile(1, "QDX");
-  EXPECT_EQ(rig.proc->sourceFamily, 1);
-  EXPECT_EQ(rig.Attempt(), Completed) << rig.proc->lastAttempt.detail;
-  EXPECT_EQ(rig.proc->driveFamily, 1);
-  EXPECT_TRUE(rig.FlashIs(rig.newer));
-  // Its code gone from where the family keeps it: not taken for family 1.
-  std::memcpy(rig.drive->MutableFlash().data() + 0x7FF04, "ZEB001", kTypeCodeLength);
-  EXPECT_EQ(rig.Attempt(), UpdateModeFailed);
-  EXPECT_EQ(rig.Count(0xAA), 0u);
-}
-
 TEST(UpdateModeEntry, ForcedLoaderFlagOutlivesARefusedAttempt) {
   Rig rig(4, "QDX52");
   rig.SelectNewerFile(4, "QDX51");
