@@ -91,7 +91,7 @@ constexpr CliCommand kCommands[] = {
        sub.add_option("OUT", files->out, "Output file (never overwritten)")->required();
        return [files](CliContext& ctx) { return CommandConvert(ctx, files->in, files->out); };
      }},
-    {"make-samples", "Write sample firmware files for the simulator's drives", "", kSamplesKeys,
+    {"make-samples", "Write sample firmware files for the simulated drives (of --simulate=SCENARIO)", "", kSamplesKeys,
      [](CLI::App& sub) -> CommandHandler {
        auto directory = Values<std::string>();
        sub.add_option("DIR", *directory)->required();

@@ -245,6 +245,22 @@ std::optional<DriveFamilyMatch> FindDriveFamily(std::span<const std::uint8_t> bl
   return std::nullopt;
 }
 
+std::optional<DriveFamilyMatch> FindLoaderFamilyCode(int loaderFamily, std::span<const std::uint8_t> block) {
+  const std::uint32_t at = TraitsOf(loaderFamily).loaderCodeOffset;
+  if (at == family_traits_detail::kCodeAtStart || block.size() < at + kTypeCodeLength) return std::nullopt;
+  const std::span<const std::uint8_t> code = block.subspan(at, kTypeCodeLength);
+  for (std::size_t i = 0; i < TypeCodeTable.size(); ++i) {
+    const TypeCodeEntry& row = TypeCodeTable[i];
+    if (row.family == kEndFamily || row.typeCode == nullptr) break;
+    if (row.family != loaderFamily) continue;
+    const std::size_t length = std::strlen(row.typeCode);
+    if (length <= code.size() && std::memcmp(row.typeCode, code.data(), length) == 0) {
+      return DriveFamilyMatch{row.family, static_cast<int>(i), false};
+    }
+  }
+  return std::nullopt;
+}
+
 int FindFamilyRow(int family) {
   if (family == kEndFamily) return -1;
   for (std::size_t i = 0; i < TypeCodeTable.size(); ++i) {

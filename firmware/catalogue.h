@@ -64,6 +64,14 @@ struct DriveFamilyMatch {
 // strncmp(typeCode, block, 4). `block` holds at least 5 bytes.
 std::optional<DriveFamilyMatch> FindDriveFamily(std::span<const std::uint8_t> block);
 
+// For a block whose start matched no row: a loader whose family keeps the
+// drive's code further into the block (TraitsOf(family).loaderCodeOffset, the
+// family-1 loader) names the drive by the code there, when a TypeCodeTable row
+// of that same family stands there (all its characters, as a file's code is
+// matched). Nothing for any other loader family or code, so no other family
+// can be taken for it.
+std::optional<DriveFamilyMatch> FindLoaderFamilyCode(int loaderFamily, std::span<const std::uint8_t> block);
+
 // Index of the family's first TypeCodeTable row; -1 when it has none.
 int FindFamilyRow(int family);
 

@@ -189,7 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (fault == fuzz::ModeFault::None) {
       // Whatever the route and read form: the block the drive holds decides.
       const bool blank = std::all_of(block.begin(), block.begin() + kBlankLength, [](std::uint8_t b) { return b == 0xFF; });
-      const auto match = FindDriveFamily(block);
+      // The start decides; the family-1 loader's code further in only when the start names nothing.
+      std::optional<DriveFamilyMatch> match = FindDriveFamily(block);
+      if (!match) match = FindLoaderFamilyCode(loader.family, block);
       const int expected = staysNormal ? 0 : blank ? -2 : match ? 1 : 0;
       Require(result == expected);
       if (result == 1) Require(proc.driveFamily == match->family);

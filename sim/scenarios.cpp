@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "firmware/catalogue.h"
@@ -34,6 +35,40 @@ constexpr std::size_t kShortTypeCode = 4;
 constexpr std::uint8_t kErased = 0xFF;
 
 constexpr const char* kCdromPrefix = "\\\\.\\cdrom";
+
+// One drive per loader row, in LoaderTable order (families 0, 0, 2, 3, 1, 4,
+// 5, 6, 7, 8), so that every loader identification and every family shows;
+// then two drives whose codes raise family 4 to 5 (on the family-4 loader by
+// '9', on the family-5 loader by a byte above ASCII), then a blank drive of
+// every family on the family's first loader row. Product rows: a model of the
+// family's group in ProductIdTable.
+constexpr std::array<FamilyDrive, 21> kEveryFamilyDrives{{
+    {0, 0, 0, "QDX", "Tessaro CRW-2208 Ver 1.02", "Tessaro CRW-2208 Ver 1.10", "ROW0F0.BIN", 0xF0001, 0xF0002},
+    {0, 1, 6, "Uv-", "Kesta CDRW 4/4/24 Ver 2.00", "Kesta CDRW 4/4/24 Ver 2.04", "ROW1F0.BIN", 0xF0101, 0xF0102},
+    {2, 2, 16, "QDX43", "Tessaro CRW-1210 Ver 1.20", "Tessaro CRW-1210 Ver 1.31", "ROW2F2.BIN", 0xF2201, 0xF2202},
+    {3, 3, 25, "ZEB", "Tessaro ZR-4420U Ver 0.90", "Tessaro ZR-4420U Ver 0.95", "ROW3F3.BIN", 0xF3301, 0xF3302},
+    {1, 4, 10, "QDX", "Tessaro CRW-8812 Ver 1.00", "Tessaro CRW-8812 Ver 1.06", "ROW4F1.BIN", 0xF1401, 0xF1402},
+    {4, 5, 32, "QDX50", "Tessaro CRW-1610 Ver 3.10", "Tessaro CRW-1610 Ver 3.12", "ROW5F4.BIN", 0xF4501, 0xF4502},
+    {5, 6, 44, "QDX52", "Tessaro DRW-2400 Ver 1.00", "Tessaro DRW-2400 Ver 1.05", "ROW6F5.KVF", 0xF5601, 0xF5602},
+    {6, 7, 51, "QDX77", "Tessaro DRW-7040 Ver 2.00", "Tessaro DRW-7040 Ver 2.11", "ROW7F6.KVF", 0xF6701, 0xF6702},
+    {7, 8, 61, "QDX66", "Tessaro DRW-6040 Ver 1.40", "Tessaro DRW-6040 Ver 1.52", "ROW8F7.KVF", 0xF7801, 0xF7802},
+    {8, 9, 71, "KZTR5", "Kestrel DXR-8016 Ver 1.00", "Kestrel DXR-8016 Ver 1.20", "ROW9F8.KVF", 0xF8901, 0xF8902},
+    {5, 5, 45, "QDX59", "Tessaro DRW-2400S Ver 1.90", "Tessaro DRW-2400S Ver 1.93", "RAISEF5.KVF", 0xF5501, 0xF5502},
+    {5, 6, 46, "QDX5\x80", "Tessaro DRW-2402 Ver 0.99", nullptr, nullptr, 0xF5681, 0},
+    {0, 0, 1, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {1, 4, 11, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {2, 2, 17, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {3, 3, 26, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {4, 5, 33, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {5, 6, 45, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {6, 7, 52, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {7, 8, 62, nullptr, nullptr, nullptr, nullptr, 0, 0},
+    {8, 9, 72, nullptr, nullptr, nullptr, nullptr, 0, 0},
+}};
+// The pass-through names stop at cdrom9: the machine is an ASPI one, with as
+// many adapters as its drives need.
+constexpr std::uint8_t kEveryFamilyAdapters =
+    static_cast<std::uint8_t>((kEveryFamilyDrives.size() + kTargetsPerAdapter - 1) / kTargetsPerAdapter);
 
 std::uint32_t FamilyIdOffset(int family) {
   for (std::size_t i = 0; i < kTypeCodeRows; ++i) {
@@ -70,6 +105,26 @@ void AddDefaultDrives(SimMachine& m) {
   }
   m.AddDrive(MakeOtherDevice(), Attachment{CdromName(static_cast<int>(kDefaultDrives.size())), 0,
                                            static_cast<std::uint8_t>(kDefaultDrives.size())});
+}
+
+void AddEveryFamilyDrives(SimMachine& m) {
+  m.Aspi().adapterCount = kEveryFamilyAdapters;
+  for (std::size_t i = 0; i < kEveryFamilyDrives.size(); ++i) {
+    const FamilyDrive& d = kEveryFamilyDrives[i];
+    DriveIdentity id;
+    id.product = NormalProductId(d.productRow);
+    DriveBehaviour behaviour;
+    behaviour.loaderRow = d.loaderRow;
+    const bool blank = d.typeCode == nullptr;
+    std::vector<std::uint8_t> flash = blank ? std::vector<std::uint8_t>(PlainImageSize(d.family), kErased)
+                                            : MakeDriveImage(d.family, d.typeCode, d.installed, d.installedSeed);
+    const Attachment where{CdromName(static_cast<int>(i)), static_cast<std::uint8_t>(i / kTargetsPerAdapter),
+                           static_cast<std::uint8_t>(i % kTargetsPerAdapter)};
+    SimDrive& drive =
+        m.AddDrive(std::make_unique<SimDrive>(d.family, id, std::move(flash), std::move(behaviour)), where);
+    // Nothing to start from an erased flash: the drive waits in its loader.
+    if (blank) drive.StartInUpdateMode();
+  }
 }
 
 bool ParseHex(std::string_view text, unsigned limit, unsigned* out) {
@@ -374,6 +429,9 @@ constexpr Scenario kScenarios[] = {
                                              MakeDriveImage(kFamily, "QDX55", "Tessaro CW-5520 Ver 1.00", 0x5520100)),
                   Attachment{CdromName(0), 0, 0});
      }},
+    {kEveryFamilyScenario,
+     "ASPI on 3 adapters: a drive per loader row, two raised to family 5, a blank one per family",
+     kPlatformWindows, [](SimMachine& m) { AddEveryFamilyDrives(m); }},
 };
 
 // The rewrite phases a hold can stop at, by the drive's phase code.
@@ -395,6 +453,8 @@ const Scenario* FindScenario(std::string_view name) {
 std::span<const Scenario> Scenarios() { return kScenarios; }
 
 std::span<const SampleDrive> DefaultDrives() { return kDefaultDrives; }
+
+std::span<const FamilyDrive> EveryFamilyDrives() { return kEveryFamilyDrives; }
 
 std::vector<std::uint8_t> MakeDriveImage(int family, std::string_view typeCode, std::string_view description,
                                          std::uint32_t seed) {
@@ -576,17 +636,50 @@ std::string ScenarioHelp() {
   return text;
 }
 
-std::vector<std::string> ExistingSampleNames(FileSystem& files) {
-  std::vector<std::string> names;
-  for (const SampleDrive& d : kDefaultDrives) {
-    if (files.Exists(d.fileName)) names.emplace_back(d.fileName);
+std::vector<std::uint8_t> FamilySampleImage(std::size_t index) {
+  const FamilyDrive& d = kEveryFamilyDrives[index];
+  return MakeDriveImage(d.family, d.typeCode, d.newer, d.newerSeed);
+}
+
+namespace {
+
+// One sample file: its name, its family (for the file form) and its plain image, made when written.
+struct SampleFile {
+  const char* name;
+  int family;
+  std::function<std::vector<std::uint8_t>()> plain;
+};
+
+std::vector<SampleFile> SampleFilesOf(std::string_view scenario) {
+  std::vector<SampleFile> set;
+  if (scenario == kEveryFamilyScenario) {
+    for (std::size_t i = 0; i < kEveryFamilyDrives.size(); ++i) {
+      const FamilyDrive& d = kEveryFamilyDrives[i];
+      if (d.fileName != nullptr) set.push_back({d.fileName, d.family, [i] { return FamilySampleImage(i); }});
+    }
+    return set;
   }
-  if (files.Exists(kMisfitFileName)) names.emplace_back(kMisfitFileName);
+  for (std::size_t i = 0; i < kDefaultDrives.size(); ++i) {
+    set.push_back({kDefaultDrives[i].fileName, kDefaultDrives[i].family, [i] { return SampleImage(i); }});
+  }
+  set.push_back({kMisfitFileName, kMisfitFamily,
+                 [] { return MakeDriveImage(kMisfitFamily, kMisfitTypeCode, kMisfitDescription, kMisfitSeed); }});
+  return set;
+}
+
+}  // namespace
+
+std::vector<std::string> ExistingSampleNames(FileSystem& files, std::string_view scenario) {
+  std::vector<std::string> names;
+  for (const SampleFile& f : SampleFilesOf(scenario)) {
+    if (files.Exists(f.name)) names.emplace_back(f.name);
+  }
   return names;
 }
 
-int WriteSampleFirmware(FileSystem& files, std::vector<std::string>* written, std::string* error) {
-  const std::vector<std::string> existing = ExistingSampleNames(files);
+int WriteSampleFirmware(FileSystem& files, std::vector<std::string>* written, std::string* error,
+                        std::string_view scenario) {
+  const std::vector<std::string> existing = ExistingSampleNames(files, scenario);
   if (!existing.empty()) {
     if (error != nullptr) {
       *error = "already there, not replaced:";
@@ -614,12 +707,8 @@ int WriteSampleFirmware(FileSystem& files, std::vector<std::string>* written, st
     if (written != nullptr) written->emplace_back(name);
     return true;
   };
-  for (std::size_t i = 0; i < kDefaultDrives.size(); ++i) {
-    if (!writeOne(kDefaultDrives[i].fileName, kDefaultDrives[i].family, SampleImage(i))) return 0;
-  }
-  if (!writeOne(kMisfitFileName, kMisfitFamily,
-                MakeDriveImage(kMisfitFamily, kMisfitTypeCode, kMisfitDescription, kMisfitSeed))) {
-    return 0;
+  for (const SampleFile& f : SampleFilesOf(scenario)) {
+    if (!writeOne(f.name, f.family, f.plain())) return 0;
   }
   return 1;
 }

@@ -103,6 +103,23 @@ struct SampleDrive {
   std::uint32_t newerSeed;
 };
 std::span<const SampleDrive> DefaultDrives();
+
+// The drives of the every-family machine, in the order of their ASPI
+// addresses (eight targets to an adapter): one per LoaderTable row, two whose
+// codes raise family 4 to 5, and a blank drive of every family.
+struct FamilyDrive {
+  int family;
+  int loaderRow;            // the LoaderTable row it reports in update mode
+  int productRow;           // NormalProductId it reports in normal mode
+  const char* typeCode;     // nullptr: erased flash, waiting in its loader
+  const char* installed;    // description of the firmware the drive holds
+  const char* newer;        // description of its sample file's firmware
+  const char* fileName;     // its sample file; nullptr: none of its own
+  std::uint32_t installedSeed;
+  std::uint32_t newerSeed;
+};
+std::span<const FamilyDrive> EveryFamilyDrives();
+inline constexpr const char* kEveryFamilyScenario = "every-family";
 // A sample file that fits none of the default drives (its type code differs).
 inline constexpr const char* kMisfitFileName = "KZ900200.KVF";
 
@@ -113,13 +130,20 @@ std::vector<std::uint8_t> MakeDriveImage(int family, std::string_view typeCode, 
 // The plain image of the sample file for default drive `index`.
 std::vector<std::uint8_t> SampleImage(std::size_t index);
 
+// The plain image of the sample file of every-family drive `index` (which has one).
+std::vector<std::uint8_t> FamilySampleImage(std::size_t index);
+
+// Sample files belong to a scenario, named by `scenario` (a scenario name;
+// empty for the default machine): the every-family machine has its own set,
+// every other scenario the default drives' set.
 // The names of the sample files that already have a directory entry (of any
 // kind, learnt without opening it), in the order the samples are written.
-std::vector<std::string> ExistingSampleNames(FileSystem& files);
+std::vector<std::string> ExistingSampleNames(FileSystem& files, std::string_view scenario = {});
 // Writes the sample files into `files`, each created exclusively. Refuses
 // (0, nothing written, the names in *error) when any sample name exists: an
 // existing file is never replaced. 1, or 0 with *error; a file that fails is
 // removed. `written` receives the names.
-int WriteSampleFirmware(FileSystem& files, std::vector<std::string>* written, std::string* error);
+int WriteSampleFirmware(FileSystem& files, std::vector<std::string>* written, std::string* error,
+                        std::string_view scenario = {});
 
 }  // namespace orvel::sim

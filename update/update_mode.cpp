@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -87,7 +88,10 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
       driveTypeCode[kTypeCodeLength] = '\0';
       return -2;
     }
-    const auto match = FindDriveFamily(block);
+    // The start of the block decides; only when it names no family may a
+    // loader whose family keeps its code further in be named by that code.
+    std::optional<DriveFamilyMatch> match = FindDriveFamily(block);
+    if (!match) match = FindLoaderFamilyCode(entry.family, block);
     if (match) {
       driveFamily = match->family;
       const FamilyTraits& traits = TraitsOf(match->family);

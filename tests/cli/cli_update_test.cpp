@@ -63,6 +63,95 @@ TEST_F(UpdateCommand, WholeUpdateWithBackupRewritesTheDriveAndSavesItsFirmware) 
   EXPECT_TRUE(Contains(id.out, "packed"));
 }
 
+// Every drive of the every-family machine through the command line, with the
+// scenario's own sample files: a backup alone in the form of the drive's
+// family, then an update with a backup from its own file (a blank drive: the
+// first file of its family). The drive whose code's fifth byte is 0x80 has no
+// file of its own: a file of its family is a type-code refusal.
+class EveryFamilyDrive : public CliTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(EveryFamilyDrive, BacksUpAndUpdatesFromTheCommandLine) {
+  const std::size_t index = GetParam();
+  const sim::FamilyDrive& d = sim::EveryFamilyDrives()[index];
+  const std::string scenario = std::string("--simulate=") + sim::kEveryFamilyScenario;
+  const CliRun samples = Run({scenario, "make-samples", "."});
+  ASSERT_EQ(samples.status, kExitOk) << samples.err;
+  // By position and by address, in turn.
+  const std::string which = index % 2 == 0 ? std::to_string(index + 1)
+                                           : "HA:" + std::to_string(index / sim::kTargetsPerAdapter) +
+                                                 " ID:" + std::to_string(index % sim::kTargetsPerAdapter);
+  const bool blank = d.typeCode == nullptr;
+
+  const CliRun backup = Run({scenario, "--json", "backup", "--drive", which});
+  ASSERT_EQ(backup.status, kExitOk) << backup.err;
+  const nlohmann::json backupDoc = nlohmann::json::parse(backup.out);
+  EXPECT_EQ(backupDoc["outcome"]["switchResult"], blank ? -2 : 1);
+  EXPECT_EQ(backupDoc["outcome"]["driveFamily"], d.family);
+  const std::string backupName = backupDoc["outcome"]["backup"]["file"];
+  EXPECT_EQ(backupName, std::string("CDRWFW00") + FileExtensionOfFamily(d.family));
+  const std::vector<std::uint8_t> installed(machine->Drive(index).Flash().begin(), machine->Drive(index).Flash().end());
+  EXPECT_EQ(ReadBytes(backupName), EncodeForFamily(d.family, installed));
+
+  // Its own file, or the first of its family.
+  const auto all = sim::EveryFamilyDrives();
+  const std::size_t fileOf =
+      d.fileName != nullptr ? index
+                            : static_cast<std::size_t>(std::ranges::find_if(all, [&](const sim::FamilyDrive& o) {
+                                return o.family == d.family && o.fileName != nullptr;
+                              }) - all.begin());
+  ASSERT_LT(fileOf, all.size());
+  const CliRun update = Run({scenario, "--json", "update", sim::EveryFamilyDrives()[fileOf].fileName, "--drive", which,
+                             "--backup", "-y"});
+  const nlohmann::json doc = nlohmann::json::parse(update.out);
+  const sim::SimDrive& drive = machine->Drive(index);
+  if (!blank && d.fileName == nullptr) {
+    EXPECT_EQ(update.status, kExitTypeCodeRefused) << update.err;
+    EXPECT_EQ(doc["outcome"]["driveFamily"], d.family);
+    EXPECT_TRUE(std::ranges::equal(drive.Flash(), installed));
+    return;
+  }
+  ASSERT_EQ(update.status, kExitOk) << update.err;
+  EXPECT_EQ(doc["outcome"]["driveFamily"], d.family);
+  const std::vector<std::uint8_t> image = sim::FamilySampleImage(fileOf);
+  EXPECT_TRUE(std::ranges::equal(drive.Flash(), image));
+  EXPECT_EQ(drive.RewritesCompleted(), 1);
+  // The fifth character raised family 4 to 5: the loader area is rewritten too.
+  const bool raised = !blank && d.family == 5;
+  EXPECT_EQ(drive.LastRewriteLoaderByte(), raised ? 0x40 : 0x00);
+  EXPECT_EQ(doc["outcome"]["backup"]["file"], std::string("CDRWFW01") + FileExtensionOfFamily(d.family));
+  EXPECT_EQ(ReadBytes(std::string("CDRWFW01") + FileExtensionOfFamily(d.family)), ReadBytes(backupName));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFamilyMachine, EveryFamilyDrive,
+                         ::testing::Range(std::size_t{0}, sim::EveryFamilyDrives().size()),
+                         [](const ::testing::TestParamInfo<std::size_t>& param) {
+                           const sim::FamilyDrive& d = sim::EveryFamilyDrives()[param.param];
+                           return "Drive" + std::to_string(param.param + 1) + (d.typeCode == nullptr ? "Blank" : "") +
+                                  "Family" + std::to_string(d.family) + "LoaderRow" + std::to_string(d.loaderRow);
+                         });
+
+// make-samples writes the set of the scenario --simulate names; an unknown one is a usage error.
+TEST_F(CliTest, MakeSamplesWritesTheSetOfTheScenarioGiven) {
+  const CliRun every = Run({std::string("--simulate=") + sim::kEveryFamilyScenario + ",pending", "--json",
+                            "make-samples", "every"});
+  ASSERT_EQ(every.status, kExitOk) << every.err;
+  std::vector<std::string> expected;
+  for (const sim::FamilyDrive& d : sim::EveryFamilyDrives()) {
+    if (d.fileName != nullptr) expected.emplace_back(d.fileName);
+  }
+  EXPECT_EQ(nlohmann::json::parse(every.out)["files"], expected);
+  // Any other scenario, and none: the default drives' files.
+  for (const auto& [scenario, sub] : {std::pair{"--simulate", "none"}, std::pair{"--simulate=aspi", "aspi"}}) {
+    const CliRun plain = Run({scenario, "make-samples", sub});
+    ASSERT_EQ(plain.status, kExitOk) << plain.err;
+    EXPECT_TRUE(std::filesystem::exists(dir() / sub / Sample(0))) << scenario;
+    EXPECT_FALSE(std::filesystem::exists(dir() / sub / expected.front())) << scenario;
+  }
+  const CliRun unknown = Run({"--simulate=nosuch", "make-samples", "x"});
+  EXPECT_EQ(unknown.status, kExitUsage);
+  EXPECT_FALSE(std::filesystem::exists(dir() / "x"));
+}
+
 TEST_F(UpdateCommand, TraceShowsEveryCommandOfTheUpdateInOrder) {
   const CliRun run = Run({"--simulate", "--trace", "update", Sample(0), "--drive", "cdrom0", "--backup", "--yes"});
   ASSERT_EQ(run.status, kExitOk) << run.err;

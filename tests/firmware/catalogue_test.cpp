@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "firmware/catalogue.h"
 
@@ -183,6 +184,45 @@ TEST(FindDriveFamily, NoRowForOtherStartsOrShortBlocks) {
     const auto match = FindDriveFamily(std::span(reinterpret_cast<const std::uint8_t*>(start), 5));
     ASSERT_TRUE(match);
     EXPECT_NE(match->family, 1);
+  }
+}
+
+// A loader whose family keeps its code further into the block: only a code of
+// that family, standing there, names the drive; every other loader and code gives nothing.
+TEST(FindLoaderFamilyCode, OnlyTheFamilyOneLoaderNamesADriveByTheCodeFurtherIn) {
+  constexpr std::size_t kBlockSize = 0x4000;
+  constexpr std::size_t kFurtherIn = 0x3F00;
+  struct Case {
+    int loaderFamily;
+    std::string_view code;  // written at 0x3F00
+    std::size_t blockSize;
+    int row;                // -1: no match
+  };
+  const Case cases[] = {
+      {1, std::string_view("QDX\0\0\0", 6), kBlockSize, 2},
+      {1, "QDX1A0", kBlockSize, 2},       // all of the row's characters, as a file's code
+      {1, "QDX52 ", kBlockSize, 2},       // a family-1 code whatever follows it
+      {1, "qdx\0\0\0", kBlockSize, -1},
+      {1, "ZEB\0\0\0", kBlockSize, -1},  // another family's code does not make family 1
+      {1, "KZTR10", kBlockSize, -1},
+      {1, std::string_view("\xFF\xFF\xFF\xFF\xFF\xFF", 6), kBlockSize, -1},
+      {1, "QDX\0\0\0", kFurtherIn + 5, -1},  // the code runs past the block
+      {0, "QDX\0\0\0", kBlockSize, -1},      // the code of these families stands at the start
+      {3, "ZEB\0\0\0", kBlockSize, -1},
+      {5, "QDX55 ", kBlockSize, -1},
+      {-1, "QDX\0\0\0", kBlockSize, -1},
+      {9, "QDX\0\0\0", kBlockSize, -1},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> block(c.blockSize, 0);
+    std::memcpy(block.data() + kFurtherIn, c.code.data(), std::min(c.code.size(), block.size() - kFurtherIn));
+    const auto match = FindLoaderFamilyCode(c.loaderFamily, block);
+    SCOPED_TRACE("loader family " + std::to_string(c.loaderFamily) + ", code " + std::string(c.code));
+    ASSERT_EQ(match.has_value(), c.row >= 0);
+    if (!match) continue;
+    EXPECT_EQ(match->rowIndex, c.row);
+    EXPECT_EQ(match->family, 1);
+    EXPECT_FALSE(match->raised);
   }
 }
 

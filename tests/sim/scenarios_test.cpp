@@ -200,6 +200,60 @@ TEST(Scenarios, SampleFirmwareIsNewerAndFitsEachDefaultDrive) {
   EXPECT_TRUE(full.machine->Files().ListRegularFiles("*.KVF").empty());
 }
 
+// The every-family machine: on ASPI over three adapters, every drive listed
+// (a blank one under its loader's identification), all ten loader rows and
+// families 0..8 present, and a blank drive of each family. make-samples writes
+// its own set: each file identified as its drive's family, with the code the
+// drive keeps where its loader's block has it.
+TEST(Scenarios, EveryFamilyMachineHasEveryLoaderRowFamilyAndABlankDriveOfEach) {
+  Rig rig(kEveryFamilyScenario);
+  ASSERT_TRUE(rig.selected);
+  EXPECT_EQ(rig.T().mode, TransportMode::Aspi);
+  const std::vector<DriveEntry> drives = DiscoverDrives(rig.T());
+  ASSERT_EQ(drives.size(), EveryFamilyDrives().size());
+  FileSystem& fs = rig.machine->Files();
+  std::vector<std::string> written;
+  std::string error;
+  ASSERT_EQ(WriteSampleFirmware(fs, &written, &error, kEveryFamilyScenario), 1) << error;
+  EXPECT_TRUE(ExistingSampleNames(fs).empty()) << "the default set is another";
+  EXPECT_EQ(ExistingSampleNames(fs, kEveryFamilyScenario), written);
+
+  std::set<int> loaderRows;
+  std::set<int> families;
+  std::set<int> blankFamilies;
+  std::size_t files = 0;
+  for (std::size_t i = 0; i < drives.size(); ++i) {
+    const FamilyDrive& d = EveryFamilyDrives()[i];
+    const SimDrive& drive = rig.Drive(i);
+    SCOPED_TRACE("drive " + std::to_string(i) + ": " + drives[i].label);
+    EXPECT_EQ(drives[i].label.substr(0, 11),
+              "HA:" + std::to_string(i / kTargetsPerAdapter) + " ID:" + std::to_string(i % kTargetsPerAdapter) + "  ");
+    EXPECT_EQ(drive.family(), d.family);
+    EXPECT_STREQ(drive.Loader().loaderId, LoaderRow(d.loaderRow).loaderId);
+    loaderRows.insert(d.loaderRow);
+    if (d.typeCode == nullptr) {
+      EXPECT_EQ(drive.Loader().family, d.family);
+      EXPECT_EQ(drives[i].product, std::string(drive.Loader().loaderId));
+      EXPECT_TRUE(std::ranges::all_of(drive.Flash(), [](std::uint8_t b) { return b == 0xFF; }));
+      blankFamilies.insert(d.family);
+      continue;
+    }
+    families.insert(d.family);
+    if (d.fileName == nullptr) continue;
+    ++files;
+    const SourceIdentification id = IdentifyFile(fs, d.fileName);
+    ASSERT_EQ(id.outcome, IdentifyOutcome::Identified);
+    EXPECT_EQ(id.family, d.family);
+    const std::uint32_t codeAt = drive.Loader().idAddress + TraitsOf(drive.Loader().family).loaderCodeOffset;
+    EXPECT_EQ(std::memcmp(drive.Flash().data() + codeAt, id.typeCode.data(), kTypeCodeLength), 0);
+  }
+  EXPECT_EQ(loaderRows.size(), kLoaderRows);
+  const std::set<int> all{0, 1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_EQ(families, all);
+  EXPECT_EQ(blankFamilies, all);
+  EXPECT_EQ(written.size(), files);
+}
+
 TEST(Scenarios, ShortTypeCodesStandAloneInTheDriveImage) {
   const std::vector<std::uint8_t> image = MakeDriveImage(0, "QDX", "Tessaro CR-2400 Ver 1.00", 7);
   ASSERT_EQ(image.size(), kSmallImageSize);

@@ -134,6 +134,54 @@ TEST(UpdateModeEntry, ThreeCharacterCodeMatchesOnlyWhenFollowedByNul) {
   EXPECT_FALSE(rig.proc->lastAttempt.detail.empty());
 }
 
+// A family-1 drive: its loader reads from 0x7C004, and its code stands 0x3F00
+// into that block (0x7FF04 of its image). The start of the block still decides
+// first; the code further in counts only when the start names nothing and only
+// when it is a family-1 code.
+struct FamilyOneCase {
+  const char* name;
+  std::uint32_t at;        // image offset written
+  std::string_view bytes;  // what is written there
+  int result;              // of SwitchDriveToUpdateMode
+  int family;
+  std::string_view code;   // the drive's type code (result 1)
+};
+class FamilyOne : public ::testing::TestWithParam<FamilyOneCase> {};
+
+TEST_P(FamilyOne, IsNamedByTheCodeFurtherInOnlyWhenTheStartNamesNothing) {
+  constexpr std::uint32_t kLoaderRead = 0x7C004;
+  const FamilyOneCase& c = GetParam();
+  Rig rig(1, "QDX");
+  ASSERT_STREQ(rig.drive->Loader().loaderId, "RomKeeperStage2 ");
+  std::memcpy(rig.drive->MutableFlash().data() + c.at, c.bytes.data(), c.bytes.size());
+  EXPECT_EQ(rig.proc->SwitchDriveToUpdateMode(), c.result) << rig.proc->lastAttempt.detail;
+  EXPECT_EQ(rig.Count(0xE3), 1u);
+  const auto& read = rig.machine->GetTrace().Entries().back().cdb;
+  EXPECT_EQ(std::uint32_t{read[2]} << 24 | std::uint32_t{read[3]} << 16 | std::uint32_t{read[4]} << 8 | read[5],
+            kLoaderRead);
+  if (c.result == 0) {
+    EXPECT_EQ(rig.proc->lastAttempt.stop, AttemptStop::DriveTypeUnknown);
+    return;
+  }
+  EXPECT_EQ(rig.proc->driveFamily, c.family);
+  EXPECT_EQ(std::string(rig.proc->driveTypeCode.data(), kTypeCodeLength), c.code);
+  EXPECT_EQ(rig.proc->loaderUpdateForced + rig.proc->loaderUpdateBarred, 0);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, FamilyOne,
+    ::testing::Values(
+        FamilyOneCase{"CodeAsTheImageHasIt", 0x7FF04, std::string_view("QDX\0\0\0", 6), 1, 1,
+                      std::string_view("QDX\0\0\0", 6)},
+        FamilyOneCase{"LongerFamilyOneCode", 0x7FF04, "QDX1B2", 1, 1, "QDX1B2"},
+        FamilyOneCase{"OtherFamilysCodeFurtherIn", 0x7FF04, "ZEB001", 0, 0, ""},
+        FamilyOneCase{"NoCodeFurtherIn", 0x7FF04, "qdx100", 0, 0, ""},
+        // The start names family 3: it keeps it, and its code is the start's.
+        FamilyOneCase{"StartNamesAnotherFamily", 0x7C004, std::string_view("ZEB\0\0\0", 6), 1, 3,
+                      std::string_view("ZEB\0\0\0", 6)},
+        FamilyOneCase{"StartNamesFamilyZero", 0x7C004, std::string_view("QDX\0\0\0", 6), 1, 0,
+                      std::string_view("QDX\0\0\0", 6)}),
+    [](const ::testing::TestParamInfo<FamilyOneCase>& param) { return std::string(param.param.name); });
+
 TEST(UpdateModeEntry, ForcedLoaderFlagOutlivesARefusedAttempt) {
   Rig rig(4, "QDX52");
   rig.SelectNewerFile(4, "QDX51");
