@@ -70,6 +70,8 @@ enum class StopCode {
   RewriteStartRefused,
   RewriteFailed,
   RewriteTimedOut,
+  RecordNotWritten,
+  ReplayDeparted,
   Interrupted,
 };
 
