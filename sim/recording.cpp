@@ -12,6 +12,8 @@ namespace orvel {
 namespace {
 
 using nlohmann::json;
+// Written in the order of its fields, for people reading a recording.
+using Written = nlohmann::ordered_json;
 
 constexpr std::uint8_t kDirNone = 0x00;
 constexpr std::uint8_t kDirIn = srb::SRB_DIR_IN;
@@ -139,7 +141,7 @@ bool ReadHex(const json& object, const char* key, std::vector<std::uint8_t>& out
   return true;
 }
 
-void PutData(json& line, const char* key, const RecordedData& data) {
+void PutData(Written& line, const char* key, const RecordedData& data) {
   const std::string k(key);
   if (data.digest) {
     line[k + "Sha256"] = DigestHex(*data.digest);
@@ -165,41 +167,41 @@ bool ReadData(const json& object, const char* key, RecordedData& data) {
   return true;
 }
 
-json HeaderJson(const RecordingHeader& h) {
-  json head = json::object();
+Written HeaderJson(const RecordingHeader& h) {
+  Written head = Written::object();
   head["recording"] = "orvel";
   head["format"] = kRecordingFormat;
   head["version"] = h.version;
   head["route"] = RouteName(h.platformId);
   head["platformId"] = h.platformId;
   head["randomSeed"] = h.randomSeed;
-  head["bulkData"] = h.bulkDataKept ? "kept" : "sha256";
+  head["dataSent"] = h.bulkDataKept ? "kept" : "sha256";
   if (h.platformId == kPlatformWindows) {
     head["aspi"] = {{"library", h.aspiLibrary}, {"entryPoints", h.aspiEntryPoints}, {"supportInfo", h.aspiSupportInfo}};
   }
-  json names = json::object();
+  Written names = Written::object();
   for (const auto& [mode, word] : kModes) {
-    json list = json::array();
+    Written list = Written::array();
     const auto numbers = h.routeNumbers.find(static_cast<int>(mode));
     if (numbers != h.routeNumbers.end()) {
       for (const std::uint16_t n : numbers->second) list.push_back(n);
     }
-    json named = json::object();
+    Written named = Written::object();
     for (const auto& [key, name] : h.names) {
       if (key.first == static_cast<int>(mode)) named[std::to_string(key.second)] = name;
     }
     if (!list.empty() || !named.empty()) names[word] = {{"numbers", list}, {"names", named}};
   }
   head["routes"] = names;
-  json nodes = json::object();
+  Written nodes = Written::object();
   for (const auto& [name, n] : h.nodes) nodes[name] = {{"block", n.block}, {"generic", n.generic}};
   head["nodes"] = nodes;
-  json problems = json::array();
+  Written problems = Written::array();
   for (const NodeAccessProblem& p : h.accessProblems) {
     problems.push_back({{"node", p.node}, {"reason", p.reason}, {"remedy", p.remedy}});
   }
   head["accessProblems"] = problems;
-  json drives = json::array();
+  Written drives = Written::array();
   for (const RecordedDrive& d : h.drives) {
     drives.push_back({{"device", d.device}, {"vendor", d.vendor}, {"product", d.product}, {"revision", d.revision}});
   }
@@ -216,7 +218,7 @@ bool ReadHeader(const json& head, RecordingHeader& h) {
     return false;
   }
   std::string bulk;
-  if (!ReadString(head, "bulkData", bulk, false)) return false;
+  if (!ReadString(head, "dataSent", bulk, false)) return false;
   h.bulkDataKept = bulk == "kept";
   if (const json* aspi = Field(head, "aspi")) {
     const json* entries = aspi->is_object() ? Field(*aspi, "entryPoints") : nullptr;
@@ -285,8 +287,8 @@ bool ReadHeader(const json& head, RecordingHeader& h) {
   return true;
 }
 
-json RequestJson(const RecordedRequest& r, std::size_t position) {
-  json line = json::object();
+Written RequestJson(const RecordedRequest& r, std::size_t position) {
+  Written line = Written::object();
   line["n"] = position;
   switch (r.kind) {
     case RequestKind::Open:
@@ -447,8 +449,8 @@ std::string_view RouteName(std::uint32_t platformId) {
 
 std::string RecordingText(const Recording& recording) {
   constexpr int kNoIndent = -1;
-  const auto dump = [](const json& j) {
-    return j.dump(kNoIndent, ' ', false, json::error_handler_t::replace) + '\n';
+  const auto dump = [](const Written& j) {
+    return j.dump(kNoIndent, ' ', false, Written::error_handler_t::replace) + '\n';
   };
   std::string text = dump(HeaderJson(recording.header));
   for (std::size_t i = 0; i < recording.requests.size(); ++i) text += dump(RequestJson(recording.requests[i], i + 1));
@@ -567,7 +569,7 @@ void RecordingPlatform::FinishSrb(std::span<const std::uint8_t> block, std::uint
   const auto buffer = buffers_.find(GetLe32(block, srb::kBufPointer));
   if (r.direction == kDirIn && r.status == srb::SS_COMP && buffer != buffers_.end() &&
       r.length <= buffer->second.size()) {
-    r.dataIn = RecordedData::Of(buffer->second.first(r.length), keepBytes_);
+    r.dataIn = RecordedData::Of(buffer->second.first(r.length), true);
   }
   NoteDrive(r);
   recording_->requests.push_back(std::move(r));
@@ -641,7 +643,7 @@ PassThroughResult RecordingPlatform::PassThrough(DeviceHandle dev, std::span<std
     if (r.status == kStatusCheckCondition) {
       r.sense.assign(block.begin() + spt::kSenseArea, block.begin() + spt::kSenseArea + kSenseBytes);
     }
-    if (r.direction == kDirIn) r.dataIn = RecordedData::Of(data.first(std::min(r.delivered, r.length)), keepBytes_);
+    if (r.direction == kDirIn) r.dataIn = RecordedData::Of(data.first(std::min(r.delivered, r.length)), true);
   }
   const PassThroughResult call = r.call;
   NoteDrive(r);

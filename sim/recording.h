@@ -5,10 +5,13 @@
 // order, with a header naming the program's version, the route and the
 // drives. Stored as JSON lines: the header, then one request a line.
 //
-// Transfers larger than kKeptDataLimit bytes are kept as their SHA-256 and
-// length unless the bytes are asked for (RecordingPlatform's keepBytes); a
-// replay then compares sent data by digest and answers such reads from data
-// the program sent earlier with the same digest, else with zero bytes.
+// Data sent of more than kKeptDataLimit bytes (firmware chunks) is kept as
+// its SHA-256 and length unless the bytes are asked for (RecordingPlatform's
+// keepBytes); a replay compares it by digest. Data received is always kept:
+// the program acts on what it reads (the identification block, a backup).
+// A recording may still hold a read as a digest (one trimmed by hand): a
+// replay answers it with data the program sent earlier with that digest,
+// else with zero bytes.
 
 #include <cstdint>
 #include <map>

@@ -42,7 +42,7 @@ class ReplayAspiLibrary : public AspiLibrary {
 
 void ReplayState::NoteEnd() {
   if (departure || used >= total) return;
-  departure = ReplayDeparture{used + 1, {}, {}};
+  departure = ReplayDeparture{used + 1, next, {}};
 }
 
 std::string DepartureText(const ReplayDeparture& d) {
@@ -57,6 +57,7 @@ ReplayPlatform::ReplayPlatform(Recording recording, std::unique_ptr<FileSystem> 
     : recording_(std::move(recording)), files_(std::move(files)), state_(std::move(state)) {
   state_->total = recording_.requests.size();
   state_->bulkDataKept = recording_.header.bulkDataKept;
+  if (!recording_.requests.empty()) state_->next = DescribeRequest(recording_.requests.front());
 }
 
 ReplayPlatform::~ReplayPlatform() = default;
@@ -83,6 +84,7 @@ const RecordedRequest* ReplayPlatform::Take(const RecordedRequest& received) {
     if (expected.dataOut.digest) sent_[*expected.dataOut.digest] = received.dataOut.bytes;
   }
   ++state_->used;
+  state_->next = state_->used < recording_.requests.size() ? DescribeRequest(recording_.requests[state_->used]) : "";
   return &expected;
 }
 

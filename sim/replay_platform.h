@@ -34,6 +34,7 @@ struct ReplayState {
   std::size_t total = 0;        // requests in the recording
   std::size_t filledReads = 0;  // reads answered with zero bytes
   bool bulkDataKept = false;
+  std::string next;             // DescribeRequest of the next recorded request; empty past the end
 
   // Marks a run that ended before its recording did as departed.
   void NoteEnd();
