@@ -59,6 +59,11 @@ TEST_F(ReplayCommand, RecordedRunsReplayWithTheSameCommandsAndOutcome) {
       {"chunk-fails", {"update", Sample(0), "--drive", "1", "--yes"}, false},
       {"default", {"backup", "--drive", "2"}, false},
       {"aspi", {"backup", "--drive", "1"}, false},
+      // A request still running when the wait ended, let go at the next command.
+      {"aspi,fault=00:3:timeout", {"update", Sample(0), "--drive", "1", "--yes"}, false},
+      // Short reads: the driver's count on one route, the read pattern on the other.
+      {"default,fault=e3:5:short:8192", {"backup", "--drive", "1"}, false},
+      {"aspi,fault=e3:5:short:8192", {"backup", "--drive", "1"}, false},
   };
   for (const Case& c : cases) {
     const std::string what = std::string(c.scenario) + " " + c.command.front();
