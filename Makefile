@@ -4,7 +4,7 @@ PRESET ?= release
 BUILD := build/$(PRESET)
 FUZZ_SECONDS ?= 30
 
-.PHONY: all build deps test test-asan demo bench fuzz fuzz-coverage deb test-package windows test-windows clean
+.PHONY: all build deps recordings test test-asan demo bench fuzz fuzz-coverage deb test-package windows test-windows clean
 
 all: build
 
@@ -23,6 +23,12 @@ build: $(BUILD)/build.ninja
 test: deps
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The recorded updates that the tests replay (tests/data/recordings/), made
+# again from the simulator: for a change of the command sequence that is meant.
+recordings:
+	@$(MAKE) --no-print-directory build
+	@bash tools/record-updates.sh $(BUILD)
 
 test-asan: deps
 	@$(MAKE) --no-print-directory build PRESET=asan

@@ -5,6 +5,10 @@
 #include <cctype>
 #include <charconv>
 
+#ifndef ORVEL_VERSION
+#define ORVEL_VERSION "0.0.0"
+#endif
+
 namespace orvel {
 
 std::string DocumentText(const nlohmann::json& document) {
@@ -33,6 +37,7 @@ nlohmann::json JsonDocument(std::string_view command, const nlohmann::json& body
 
 void CliContext::PrintDocument(const nlohmann::json& body, int status) {
   if (!options.json || jsonPrinted) return;
+  status = SettleRun(status);
   out << DocumentText(JsonDocument(command, body, stop, reason, status));
   jsonPrinted = true;
 }
@@ -60,17 +65,109 @@ std::string CliContext::PathOf(const std::string& name) const {
   return JoinNativePath(options.workingDirectory, name);
 }
 
+namespace {
+
+std::string DepartureMessage(const CliContext& ctx, const ReplayDeparture& d) {
+  const std::string at = std::to_string(d.position);
+  if (d.received.empty()) {
+    return ctx.Tr(DepartureText(d), "再生が記録と食い違いました（要求 " + at +
+                                         "）: プログラムは終わりましたが、記録には続きがあります: " + d.expected);
+  }
+  if (d.expected.empty()) {
+    return ctx.Tr(DepartureText(d),
+                  "再生が記録と食い違いました（要求 " + at + "）: 記録は終わっていますが、プログラムが送りました: " +
+                      d.received);
+  }
+  return ctx.Tr(DepartureText(d), "再生が記録と食い違いました（要求 " + at + "）: 記録では " + d.expected +
+                                       "、プログラムが送ったのは " + d.received);
+}
+
+// --record FILE is created (an older one replaced) before anything is sent.
+int PrepareRecord(CliContext& ctx) {
+  auto target = std::make_shared<RecordTarget>();
+  target->recording = std::make_shared<Recording>();
+  target->files = MakeNativeFileSystem(ctx.options.workingDirectory);
+  target->name = ctx.options.record;
+  if (target->files->Exists(target->name)) target->files->Remove(target->name);
+  FileError error{};
+  target->file = target->files->CreateExclusive(target->name, &error);
+  if (target->file == kNoFile) {
+    return ctx.Stop(StopCode::RecordNotWritten, ctx.Tr("--record " + target->name + ": the file cannot be created",
+                                                        "--record " + target->name + ": ファイルを作成できません"));
+  }
+  ctx.record = std::move(target);
+  return kExitOk;
+}
+
+}  // namespace
+
+int CliContext::SettleRun(int status) {
+  if (runSettled) return settledStatus.value_or(status);
+  runSettled = true;
+  if (replay) {
+    replay->NoteEnd();
+    if (replay->departure) {
+      settledStatus = Stop(StopCode::ReplayDeparted, DepartureMessage(*this, *replay->departure));
+    } else if (replay->filledReads > 0) {
+      const std::string n = std::to_string(replay->filledReads);
+      text() << Tr("note: the recording holds no bulk data (only its SHA-256): " + n +
+                       " reads were answered with zero bytes\n",
+                   "注意: 記録には大きなデータがなく（SHA-256 のみ）、" + n + " 回の読み出しにゼロのバイトで答えました\n");
+    }
+  }
+  if (record && record->file != kNoFile) {
+    const std::string text = RecordingText(*record->recording);
+    FileError error{};
+    const bool written =
+        record->files->WriteAll(record->file,
+                                std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), &error) &&
+        record->files->SyncAndClose(record->file, &error);
+    record->file = kNoFile;
+    if (!written) {
+      const std::string why = Tr("--record " + record->name + ": the recording could not be written",
+                                 "--record " + record->name + ": 記録を書き込めませんでした");
+      if (status == kExitOk && !settledStatus) {
+        settledStatus = Stop(StopCode::RecordNotWritten, why);
+      } else {
+        err << "orvel-cli: " << why << '\n';
+      }
+    }
+  }
+  return settledStatus.value_or(status);
+}
+
 int OpenFilePlatform(CliContext& ctx, std::unique_ptr<Platform>& platform) {
-  if (!ctx.env.makePlatform) return ctx.Stop(StopCode::NoRoute, "no platform to reach drives with");
-  PlatformRequest request;
-  request.simulate = ctx.options.simulate;
-  request.scenario = ctx.options.scenario;
-  request.workingDirectory = ctx.options.workingDirectory;
-  request.realTime = !ctx.options.fast;
+  const std::string& scenario = ctx.options.scenario;
   std::string error;
-  platform = ctx.env.makePlatform(request, &error);
-  // A scenario text that does not parse is a usage error.
-  if (!platform) return ctx.Stop(ctx.options.simulate ? StopCode::Usage : StopCode::NoRoute, error);
+  if (ctx.options.simulate && scenario.starts_with(kReplayPrefix)) {
+    const std::string file = scenario.substr(kReplayPrefix.size());
+    if (NativePathKind(ctx.PathOf(file)) != PathKind::Other) {
+      return ctx.Stop(StopCode::FileNotOpened,
+                      ctx.Tr("replay:" + file + ": no such recording", "replay:" + file + ": その記録はありません"));
+    }
+    auto state = std::make_shared<ReplayState>();
+    platform = MakeReplay(file, MakeNativeFileSystem(ctx.options.workingDirectory), state, &error);
+    // A recording that does not parse is a usage error, as a scenario text is.
+    if (!platform) return ctx.Stop(StopCode::Usage, error);
+    ctx.replay = std::move(state);
+  } else {
+    if (!ctx.env.makePlatform) return ctx.Stop(StopCode::NoRoute, "no platform to reach drives with");
+    PlatformRequest request;
+    request.simulate = ctx.options.simulate;
+    request.scenario = scenario;
+    request.workingDirectory = ctx.options.workingDirectory;
+    request.realTime = !ctx.options.fast;
+    platform = ctx.env.makePlatform(request, &error);
+    // A scenario text that does not parse is a usage error.
+    if (!platform) return ctx.Stop(ctx.options.simulate ? StopCode::Usage : StopCode::NoRoute, error);
+  }
+  if (!ctx.options.record.empty()) {
+    if (!ctx.record) {
+      if (const int status = PrepareRecord(ctx); status != kExitOk) return status;
+    }
+    platform = std::make_unique<RecordingPlatform>(std::move(platform), ctx.record->recording, ORVEL_VERSION,
+                                                   ctx.options.recordBytes);
+  }
   return kExitOk;
 }
 

@@ -14,6 +14,8 @@
 #include "cli/command_trace.h"
 #include "cli/stop_codes.h"
 #include "firmware/identify.h"
+#include "sim/recording.h"
+#include "sim/replay_platform.h"
 #include "drive/discovery.h"
 #include "transport/scsi_transport.h"
 
@@ -28,6 +30,19 @@ struct GlobalOptions {
   int language = 0;
   std::string workingDirectory = ".";
   bool fast = false;  // the simulator's virtual clock (tests)
+  std::string record;        // --record FILE: every request to the drives, with its answer
+  bool recordBytes = false;  // --record-bytes: bulk data kept, not only its SHA-256
+};
+
+// The prefix of --simulate=replay:FILE.
+inline constexpr std::string_view kReplayPrefix = "replay:";
+
+// Where --record writes, created before the first request.
+struct RecordTarget {
+  std::shared_ptr<Recording> recording;
+  std::unique_ptr<FileSystem> files;
+  FileHandle file = kNoFile;
+  std::string name;
 };
 
 struct CliContext {
@@ -39,6 +54,10 @@ struct CliContext {
   bool jsonPrinted = false;
   std::optional<StopCode> stop;  // why the command stopped, for its document
   std::string reason;            // the same for people
+  std::shared_ptr<RecordTarget> record;  // with --record
+  std::shared_ptr<ReplayState> replay;   // with --simulate=replay:FILE
+  bool runSettled = false;               // SettleRun has run
+  std::optional<int> settledStatus;      // the status it gave, when it changed it
 
   // A message for people in the run's language (0 English, 1 Japanese).
   std::string Tr(std::string_view english, std::string_view japanese) const {
@@ -57,6 +76,10 @@ struct CliContext {
   // An interruption held during an attempt (0: none) acts, once everything
   // for people and scripts has been written.
   void ActOnHeldInterruption(Platform& platform, Interruption held);
+  // Once per run, before its document: a replay that departed from its
+  // recording stops the run (its status replaces `status`), and --record's
+  // file is written. Returns the run's status.
+  int SettleRun(int status);
   // A working-directory name turned into a path.
   std::string PathOf(const std::string& name) const;
 };

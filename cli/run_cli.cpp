@@ -102,7 +102,8 @@ struct GlobalArgs {
 
 void AddGlobalOptions(CLI::App& app, GlobalArgs& g) {
   app.add_flag("--simulate", g.simulateListed,
-               "The drive simulator instead of real drives; =SCENARIO picks a machine (=help lists them)")
+               "The drive simulator instead of real drives; =SCENARIO picks a machine (=help lists them), "
+               "=replay:FILE plays a --record file back")
       ->option_text("[=SCENARIO]");
   app.add_flag("--trace", g.options.trace, "Every SCSI command on standard error, one line each");
   app.add_flag("-v,--verbose", g.options.verbose,
@@ -113,6 +114,11 @@ void AddGlobalOptions(CLI::App& app, GlobalArgs& g) {
       ->check(CLI::IsMember({"en", "ja"}))
       ->option_text("en|ja");
   app.add_option("-C", g.workingDirectory, "Working directory (firmware and backup files)")->option_text("DIR");
+  app.add_option("--record", g.options.record,
+                 "Every request to the drives with its answer, as JSON lines, into FILE (replaced)")
+      ->option_text("FILE");
+  app.add_flag("--record-bytes", g.options.recordBytes,
+               "With --record: keep large data sent in full, not only its SHA-256");
   app.add_flag("--fast", g.options.fast, "Simulator pauses on the virtual clock")->group("");
 }
 
@@ -196,7 +202,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   options.scenario = simulate.value_or(std::string());
   options.language = globals.lang == "ja" ? 1 : 0;
   options.fast = options.fast || EnvSaysFast(env);
-  CliContext ctx{out, err, env, options, {}, false, std::nullopt, {}};
+  CliContext ctx{out, err, env, options, {}, false, std::nullopt, {}, nullptr, nullptr, false, std::nullopt};
   for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();
   if (const int status = UseWorkingDirectory(ctx, globals.workingDirectory); status != kExitOk) return status;
 
@@ -207,6 +213,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       break;
     }
   }
+  status = ctx.SettleRun(status);
   // Scripts get their one document also when a command stopped early.
   ctx.PrintDocument(nlohmann::json::object(), status);
   return status;

@@ -90,6 +90,10 @@ constexpr StopCodeRow kRows[] = {
      "the rewrite did not end within 30 minutes (the drive stayed busy or stopped answering)"},
     {StopCode::FirmwareDiffers, "firmware-differs", kExitFirmwareDiffers,
      "`verify`: the drive's firmware differs from the file's image (`differingRanges` says where)"},
+    {StopCode::RecordNotWritten, "record-not-written", kExitUpdateFailed,
+     "`--record`'s file could not be created or written"},
+    {StopCode::ReplayDeparted, "replay-departed", kExitUpdateFailed,
+     "under `--simulate=replay:FILE` the program sent a request the recording does not have there"},
     {StopCode::Interrupted, "interrupted", kNoExitStatus,
      "an interruption (a signal, Ctrl-C) arrived during the attempt and was held until it ended; the program "
      "then ends by it"},

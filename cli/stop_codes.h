@@ -72,6 +72,8 @@ enum class StopCode {
   RewriteFailed,
   RewriteTimedOut,
   FirmwareDiffers,
+  RecordNotWritten,
+  ReplayDeparted,
   Interrupted,
 };
 

@@ -18,6 +18,9 @@
 #include "firmware/catalogue.h"
 #include "firmware/codec.h"
 #include "firmware/sample_firmware.h"
+#include "drive/discovery.h"
+#include "sim/recording.h"
+#include "sim/sim_machine.h"
 #include "fuzz/input_layouts.h"
 #include "sim/scenarios.h"
 #include "sim/sim_drive.h"
@@ -282,6 +285,29 @@ bool Sense(const fs::path& root) {
   return d.ok();
 }
 
+// Recordings of the discovery on machines of both routes, with faults, and
+// with every transfer hashed or kept.
+bool Replay(const fs::path& root) {
+  SeedDirectory d(root, "fuzz_replay");
+  constexpr const char* kMachines[] = {"default", "aspi", "aspi-pending", "drive-letter", "no-open", "aspi-aborted"};
+  for (const char* machine : kMachines) {
+    for (const bool keep : {false, true}) {
+      std::string error;
+      std::unique_ptr<Platform> sim = sim::MakeScenario(machine, "/nonexistent/orvel-seeds", &error);
+      if (!sim) return false;
+      auto recording = std::make_shared<Recording>();
+      RecordingPlatform recorder(std::move(sim), recording, "0.0.0", keep);
+      {
+        ScsiTransport transport(recorder);
+        TransportMessage message;
+        if (transport.SelectTransport(&message)) DiscoverDrives(transport);
+      }
+      d.Add(std::string(machine) + (keep ? "-kept" : ""), RecordingText(*recording));
+    }
+  }
+  return d.ok();
+}
+
 }  // namespace
 }  // namespace orvel::fuzz
 
@@ -293,7 +319,8 @@ int main(int argc, char** argv) {
   using namespace orvel::fuzz;
   const fs::path root(argv[1]);
   const bool ok = Identify(root) && Decode(root) && Encode(root) && Convert(root) && UpdateMode(root) &&
-                  Scenario(root, "fuzz_scenario") && Scenario(root, "fuzz_scenario_machine") && Inquiry(root) && Sense(root);
+                  Scenario(root, "fuzz_scenario") && Scenario(root, "fuzz_scenario_machine") && Inquiry(root) && Sense(root) &&
+                  Replay(root);
   if (!ok) {
     std::fprintf(stderr, "%s: could not write the seeds under %s\n", argv[0], argv[1]);
     return 1;
