@@ -61,7 +61,7 @@ std::string CliContext::PathOf(const std::string& name) const {
 }
 
 int OpenFilePlatform(CliContext& ctx, std::unique_ptr<Platform>& platform) {
-  if (!ctx.env.makePlatform) return ctx.Stop(StopCode::NoRoute, "no platform to reach drives with");
+  if (!ctx.env.makePlatform) return ctx.Stop(StopCode::NoRoute, ctx.Tr("no platform to reach drives with", "ドライブに到達する手段がありません"));
   PlatformRequest request;
   request.simulate = ctx.options.simulate;
   request.scenario = ctx.options.scenario;
