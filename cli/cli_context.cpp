@@ -151,7 +151,7 @@ int OpenFilePlatform(CliContext& ctx, std::unique_ptr<Platform>& platform) {
     if (!platform) return ctx.Stop(StopCode::Usage, error);
     ctx.replay = std::move(state);
   } else {
-    if (!ctx.env.makePlatform) return ctx.Stop(StopCode::NoRoute, "no platform to reach drives with");
+    if (!ctx.env.makePlatform) return ctx.Stop(StopCode::NoRoute, ctx.Tr("no platform to reach drives with", "ドライブに到達する手段がありません"));
     PlatformRequest request;
     request.simulate = ctx.options.simulate;
     request.scenario = scenario;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -124,19 +125,31 @@ nlohmann::json JsonDocument(std::string_view command, const nlohmann::json& body
 // Printed as every document is: bytes that are not UTF-8 replaced.
 std::string DocumentText(const nlohmann::json& document);
 
-// A file's identification, for people and for --json.
-std::string IdentifyReason(const SourceIdentification& id);
+// A file's identification, for people (in `language`) and for --json.
+std::string IdentifyReason(const SourceIdentification& id, int language);
+// For --json; FormWord for people.
 std::string FormName(FileForm form);
+std::string FormWord(const CliContext& ctx, FileForm form);
 // Bytes outside printable ASCII written as \xNN.
 std::string Printable(std::string_view bytes);
 std::string TypeCodeText(const TypeCode& code);
-// IdentifyReason, and for a name ending in ".kvf" that the packed decoder refused the file.
-std::string WhyNotIdentified(const std::string& name, const SourceIdentification& id);
-// `reason` (from WhyNotIdentified) replaces IdentifyReason when given.
-void PrintIdentification(std::ostream& out, const std::string& name, const SourceIdentification& id,
-                         const std::string& reason = {});
-nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id,
-                                  const std::string& reason = {});
+// The family of a packed form whose plain image `bytes` are (what convert
+// decodes a .KVF to, which is no source for an update), or nothing.
+std::optional<int> PackedFamilyOfPlainImage(std::span<const std::uint8_t> bytes);
+// What a plain image of packed family `family` is, and that its .KVF file is the source of an update.
+std::string PlainImageNote(const CliContext& ctx, int family);
+// Why a file is not identified, in the run's language: IdentifyReason, for a
+// name ending in ".kvf" that the packed decoder refused the file, and for a
+// plain image of a packed family (`plainOfPacked`) that its .KVF file is the source.
+std::string WhyNotIdentified(const CliContext& ctx, const std::string& name, const SourceIdentification& id,
+                             std::optional<int> plainOfPacked);
+// The same, the file's bytes read through `fs` where they may be such a plain image.
+std::string WhyNotIdentified(const CliContext& ctx, FileSystem& fs, const std::string& name,
+                             const SourceIdentification& id);
+// `reason`: from WhyNotIdentified (unused for an identified file).
+void PrintIdentification(const CliContext& ctx, std::ostream& out, const std::string& name,
+                         const SourceIdentification& id, const std::string& reason);
+nlohmann::json IdentificationJson(const std::string& name, const SourceIdentification& id, const std::string& reason);
 // Why a file is not identified, for scripts (nothing when it is).
 std::optional<StopCode> IdentificationStop(const SourceIdentification& id);
 

@@ -36,58 +36,70 @@ struct Conversion {
   std::span<const std::uint8_t> Output() const { return {buffer->data(), length}; }
 };
 
-void Decode(const std::string& name, Conversion& c) {
+void Decode(const CliContext& ctx, const std::string& name, Conversion& c) {
   const SourceIdentification id = IdentifyFileBytes(c.Output());
   if (id.outcome != IdentifyOutcome::Identified) {
-    c.refusal = "not identified: " + WhyNotIdentified(name, id);
+    c.refusal = ctx.Tr("not identified: ", "識別できません: ") +
+                WhyNotIdentified(ctx, name, id, PackedFamilyOfPlainImage(c.Output()));
     c.refusalCode = IdentificationStop(id).value_or(StopCode::FileNotIdentified);
     return;
   }
   c.family = id.family;
   c.form = FormOfFamily(id.family);
   if (c.form == FileForm::Plain) {
-    c.refusal = "family " + std::to_string(id.family) + " has no encoded form; the file is a plain image already";
+    const std::string family = std::to_string(id.family);
+    c.refusal = ctx.Tr("family " + family + " has no encoded form; the file is a plain image already",
+                       "ファミリー " + family + " には符号化された形式がありません。このファイルは既にプレーンイメージです");
     c.refusalCode = StopCode::NoEncodedForm;
     return;
   }
   // Removing the byte key keeps the length: a file cut short (or too long) would give an image of the wrong size.
   const std::uint32_t size = PlainImageSize(id.family);
   if (c.form == FileForm::ByteKeyed && c.length != size) {
-    c.refusal = "a byte-keyed file of family " + std::to_string(id.family) + " has " + std::to_string(size) +
-                " bytes, this file has " + std::to_string(c.length);
+    const std::string family = std::to_string(id.family);
+    c.refusal = ctx.Tr("a byte-keyed file of family " + family + " has " + std::to_string(size) + " bytes, this file has " +
+                           std::to_string(c.length),
+                       "ファミリー " + family + " のバイトキー付きファイルは " + std::to_string(size) +
+                           " バイトですが、このファイルは " + std::to_string(c.length) + " バイトです");
     c.refusalCode = StopCode::FileMisfit;
     return;
   }
   if (DecodeImageFromFile(*c.buffer, c.length, id.family, id.family) != 1) {
-    c.refusal = "not a valid packed image";
+    c.refusal = ctx.Tr("not a valid packed image", "正しいパックイメージではありません");
     c.refusalCode = StopCode::PackedInvalid;
   }
 }
 
-void Encode(Conversion& c) {
+void Encode(const CliContext& ctx, Conversion& c) {
   const int row = FindRowForPlainImage(c.Output());
   if (row < 0) {
-    c.refusal = "no matching family: no type code of the catalogue stands at its place in the image";
+    c.refusal = ctx.Tr("no matching family: no type code of the catalogue stands at its place in the image",
+                       "一致するファミリーがありません: カタログのどのタイプコードもイメージ内の所定の位置にありません");
     return;
   }
   const int family = TypeCodeRow(row).family;
   c.family = family;
   c.form = FormOfFamily(family);
   if (c.form == FileForm::Plain) {
-    c.refusal = "family " + std::to_string(family) + " has no encoded form";
+    c.refusal = ctx.Tr("family " + std::to_string(family) + " has no encoded form",
+                       "ファミリー " + std::to_string(family) + " には符号化された形式がありません");
     c.refusalCode = StopCode::NoEncodedForm;
     return;
   }
   const std::uint32_t size = PlainImageSize(family);
   if (c.length != size) {
-    c.refusal = "a plain image of family " + std::to_string(family) + " has " + std::to_string(size) +
-                " bytes, this file has " + std::to_string(c.length);
+    c.refusal = ctx.Tr("a plain image of family " + std::to_string(family) + " has " + std::to_string(size) +
+                           " bytes, this file has " + std::to_string(c.length),
+                       "ファミリー " + std::to_string(family) + " のプレーンイメージは " + std::to_string(size) +
+                           " バイトですが、このファイルは " + std::to_string(c.length) + " バイトです");
     c.refusalCode = StopCode::FileMisfit;
     return;
   }
   // Only the packed encoder can refuse.
   if (EncodeImageForFile(*c.buffer, c.length, static_cast<std::uint8_t>(family), family) != 1) {
-    c.refusal = "the packed form needs bytes 0x4000..0x7FFF all 0xFF, and this image has others there";
+    c.refusal = ctx.Tr("the packed form needs bytes 0x4000..0x7FFF all 0xFF, and this image has others there",
+                       "パック形式には 0x4000..0x7FFF のバイトがすべて 0xFF である必要がありますが、このイメージには"
+                       "ほかの値があります");
     c.refusalCode = StopCode::PackedAreaUsed;
   }
 }
@@ -101,16 +113,21 @@ int ReadInput(CliContext& ctx, FileSystem& fs, const std::string& name, Conversi
   }
   switch (read.failure) {
     case LoadFailure::OpenFailed:
-      return ctx.Stop(StopCode::FileNotOpened, name + ": " + FileErrorText(read.fileError));
+      return ctx.Stop(StopCode::FileNotOpened, name + ": " + FileErrorText(read.fileError, ctx.options.language));
     case LoadFailure::StatusFailed:
-      return ctx.Stop(StopCode::FileNotOpened, name + ": its length cannot be read");
+      return ctx.Stop(StopCode::FileNotOpened, name + ctx.Tr(": its length cannot be read", ": 長さを読み取れません"));
     case LoadFailure::Empty:
-      return ctx.Stop(StopCode::FileEmpty, name + ": empty file");
+      return ctx.Stop(StopCode::FileEmpty, name + ctx.Tr(": empty file", ": 空のファイルです"));
     case LoadFailure::TooLarge:
-      return ctx.Stop(StopCode::FileTooLarge, name + ": too large (over 1,048,576 bytes)");
+      return ctx.Stop(StopCode::FileTooLarge, name + ctx.Tr(": too large (over 1,048,576 bytes)",
+                                                            ": 大きすぎます（1,048,576 バイトを超えています）"));
     default:
-      return ctx.Stop(StopCode::FileNotOpened, name + ": read failed");
+      return ctx.Stop(StopCode::FileNotOpened, name + ctx.Tr(": read failed", ": 読み取りに失敗しました"));
   }
+}
+
+std::string AlreadyExists(const CliContext& ctx) {
+  return ctx.Tr(" already exists; it is not overwritten", " は既に存在します。上書きはしません");
 }
 
 // Writes `data` under a temporary name and links it to `name`, which must not
@@ -124,19 +141,22 @@ int WriteExclusive(CliContext& ctx, FileSystem& fs, const std::string& name, std
     h = fs.CreateExclusive(temp, &error);
     if (h == kNoFile && error != FileError::Exists) break;
   }
-  if (h == kNoFile) return ctx.Stop(StopCode::OutputNotWritten, name + ": cannot be created: " + FileErrorText(error));
+  const int language = ctx.options.language;
+  const std::string notCreated = ctx.Tr(": cannot be created: ", ": 作成できません: ");
+  if (h == kNoFile) return ctx.Stop(StopCode::OutputNotWritten, name + notCreated + FileErrorText(error, language));
   const bool written = fs.WriteAll(h, data, &error);
   FileError closeError = FileError::None;
   const bool closed = fs.SyncAndClose(h, &closeError);
   if (!written || !closed) {
     fs.Remove(temp);
     // The write's own error, not the close's that followed it.
-    return ctx.Stop(StopCode::OutputNotWritten, name + ": write failed: " + FileErrorText(written ? closeError : error));
+    return ctx.Stop(StopCode::OutputNotWritten, name + ctx.Tr(": write failed: ", ": 書き込みに失敗しました: ") +
+                                                    FileErrorText(written ? closeError : error, language));
   }
   if (fs.RenameNoReplace(temp, name, &error)) return kExitOk;
   fs.Remove(temp);
-  if (error == FileError::Exists) return ctx.Stop(StopCode::OutputExists, name + " already exists; it is not overwritten");
-  return ctx.Stop(StopCode::OutputNotWritten, name + ": cannot be created: " + FileErrorText(error));
+  if (error == FileError::Exists) return ctx.Stop(StopCode::OutputExists, name + AlreadyExists(ctx));
+  return ctx.Stop(StopCode::OutputNotWritten, name + notCreated + FileErrorText(error, language));
 }
 
 }  // namespace
@@ -149,7 +169,8 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
   };
   const ConvertDirection direction = DirectionOf(input, output);
   if (direction == ConvertDirection::Unknown) {
-    const std::string why = "convert goes from .kvf to .bin (decode) or from .bin to .kvf (encode)";
+    const std::string why = ctx.Tr("convert goes from .kvf to .bin (decode) or from .bin to .kvf (encode)",
+                                   "convert は .kvf から .bin へ（復号）、または .bin から .kvf へ（符号化）変換します");
     return finish(ctx.Stop(StopCode::WrongExtensions, why));
   }
   doc["direction"] = direction == ConvertDirection::Decode ? "decode" : "encode";
@@ -166,7 +187,7 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
     fs = native.get();
   }
   if (fs->Exists(output)) {
-    const std::string why = output + " already exists; it is not overwritten";
+    const std::string why = output + AlreadyExists(ctx);
     return finish(ctx.Stop(StopCode::OutputExists, why));
   }
   Conversion c;
@@ -175,25 +196,36 @@ int CommandConvert(CliContext& ctx, const std::string& input, const std::string&
   const std::size_t inputBytes = c.length;
 
   if (direction == ConvertDirection::Decode) {
-    Decode(input, c);
+    Decode(ctx, input, c);
   } else {
-    Encode(c);
+    Encode(ctx, c);
   }
   if (c.family) {
     doc["family"] = *c.family;
     doc["form"] = FormName(c.form);
   }
+  const bool plainOfPacked = direction == ConvertDirection::Decode && c.form == FileForm::Packed;
   if (!c.refusal.empty()) {
-    return finish(ctx.Stop(c.refusalCode, input + ": cannot convert: " + c.refusal + "; nothing written"));
+    return finish(ctx.Stop(c.refusalCode, input + ctx.Tr(": cannot convert: ", ": 変換できません: ") + c.refusal +
+                                              ctx.Tr("; nothing written", "。何も書き込んでいません")));
   }
   const int written = WriteExclusive(ctx, *fs, output, c.Output());
   if (written != kExitOk) return finish(written);
   doc["inputBytes"] = inputBytes;
   doc["outputBytes"] = c.length;
   if (!ctx.options.json) {
-    ctx.out << input << " (family " << c.family.value_or(kEndFamily) << ", " << FormName(c.form) << ") "
-            << (direction == ConvertDirection::Decode ? "decoded" : "encoded") << " to " << output << ", "
-            << c.length << " bytes\n";
+    const std::string family = std::to_string(c.family.value_or(kEndFamily));
+    const std::string bytes = std::to_string(c.length);
+    const bool decoded = direction == ConvertDirection::Decode;
+    ctx.out << input
+            << ctx.Tr(" (family " + family + ", " + FormWord(ctx, c.form) + ") " + (decoded ? "decoded" : "encoded") +
+                          " to " + output + ", " + bytes + " bytes\n",
+                      "（ファミリー " + family + "、" + FormWord(ctx, c.form) + "）を " + output + " に" +
+                          (decoded ? "復号" : "符号化") + "しました（" + bytes + " バイト）\n");
+  }
+  // The plain image is for reading, not for the drive: said also to scripts (on standard error).
+  if (plainOfPacked) {
+    ctx.text() << output << ctx.Tr(": note: ", ": 注意: ") << PlainImageNote(ctx, *c.family) << '\n';
   }
   return finish(kExitOk);
 }

@@ -11,7 +11,9 @@ int CommandDrives(CliContext& ctx) {
   const nlohmann::json problems = AccessProblemsJson(*session.platform);
   // People were told on standard error when the session opened.
   const int status =
-      problems.empty() ? kExitOk : ctx.KeepStop(StopCode::DrivesNotAccessible, "drives exist that this user may not open");
+      problems.empty() ? kExitOk : ctx.KeepStop(StopCode::DrivesNotAccessible,
+                                       ctx.Tr("drives exist that this user may not open",
+                                              "このユーザーが開けないドライブがあります"));
 
   if (ctx.options.json) {
     nlohmann::json list = nlohmann::json::array();
@@ -20,13 +22,13 @@ int CommandDrives(CliContext& ctx) {
     return status;
   }
   if (session.drives.empty()) {
-    ctx.out << "No supported drive found.\n";
+    ctx.out << ctx.Tr("No supported drive found.\n", "対応するドライブが見つかりません。\n");
     return status;
   }
   for (std::size_t i = 0; i < session.drives.size(); ++i) {
     const DriveEntry& drive = session.drives[i];
     ctx.out << (i + 1) << "  " << Printable(drive.label) << '\n'
-            << "   address " << AddressPart(session.transport->mode, drive.address) << "  vendor \""
+            << ctx.Tr("   address ", "   アドレス ") << AddressPart(session.transport->mode, drive.address) << "  vendor \""
             << Printable(drive.vendor) << "\"  product \"" << Printable(drive.product) << "\"  revision \""
             << Printable(drive.revision) << "\"\n";
     if (!drive.nodes.block.empty() || !drive.nodes.generic.empty()) {

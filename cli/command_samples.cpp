@@ -21,15 +21,18 @@ int CommandMakeSamples(CliContext& ctx, const std::string& directory) {
     scenario = parsed.name;
   }
   const std::string path = ctx.PathOf(directory);
-  if (!CreateNativeDirectories(path)) return finish(ctx.Stop(StopCode::NoSuchDirectory, directory + ": not a directory"));
+  if (!CreateNativeDirectories(path)) return finish(ctx.Stop(StopCode::NoSuchDirectory, directory + ctx.Tr(": not a directory", ": ディレクトリではありません")));
   std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(path);
   // Existing files are never replaced: refused before anything is written.
   const std::vector<std::string> existing = sim::ExistingSampleNames(*fs, scenario);
   if (!existing.empty()) {
     std::string names;
     for (const std::string& name : existing) names += (names.empty() ? "" : ", ") + directory + '/' + name;
-    return finish(ctx.Stop(StopCode::SamplesExist, names + (existing.size() == 1 ? " exists" : " exist") +
-                                                       "; sample files never replace files, nothing was written"));
+    const std::string why =
+        names + ctx.Tr(existing.size() == 1 ? " exists; sample files never replace files, nothing was written"
+                                            : " exist; sample files never replace files, nothing was written",
+                       " が既に存在します。サンプルファイルは既存のファイルを置き換えません。何も書き込んでいません");
+    return finish(ctx.Stop(StopCode::SamplesExist, why));
   }
   std::vector<std::string> written;
   std::string error;

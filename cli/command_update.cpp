@@ -12,6 +12,17 @@
 namespace orvel {
 namespace {
 
+constexpr const char* kAllNamesTaken = "CDRWFW00..09";
+
+std::string DriveNotTouched(const CliContext& ctx) {
+  return ctx.Tr("The drive was not touched.\n", "ドライブには何も送信していません。\n");
+}
+
+std::string StaysInUpdateMode(const CliContext& ctx) {
+  return ctx.Tr("The drive stays in update mode until it is switched off and on.\n",
+                "ドライブは電源を切って入れ直すまでアップデートモードのままです。\n");
+}
+
 TerminalHostOptions HostOptions(const CliContext& ctx) {
   TerminalHostOptions options;
   options.language = ctx.options.language;
@@ -27,7 +38,7 @@ void PrintResultPage(CliContext& ctx, int page, const std::string& detail) {
   const std::string text = TerminalText(InformationText(page, ctx.options.language, false));
   std::ostream& out = ctx.text();
   if (!text.empty()) out << text << (text.back() == '\n' ? "" : "\n");
-  if (page == BackupFailed) out << "The backup failed.\n";
+  if (page == BackupFailed) out << ctx.Tr("The backup failed.\n", "バックアップに失敗しました。\n");
   if (!detail.empty()) out << "(" << detail << ")\n";
 }
 
@@ -35,7 +46,10 @@ void PrintResultPage(CliContext& ctx, int page, const std::string& detail) {
 // list was made must be chosen anew.
 void TellWhyNotHeld(CliContext& ctx, DeviceClaimResult claim) {
   if (claim == DeviceClaimResult::Changed) {
-    ctx.text() << "The drive list is out of date: list the drives again (orvel-cli drives) and choose the drive anew.\n";
+    ctx.text() << ctx.Tr("The drive list is out of date: list the drives again (orvel-cli drives) and choose the drive "
+                         "anew.\n",
+                         "ドライブの一覧が古くなっています。ドライブを一覧し直し（orvel-cli drives）、ドライブを選び直して"
+                         "ください。\n");
   }
 }
 
@@ -43,11 +57,15 @@ void TellWhyNotHeld(CliContext& ctx, DeviceClaimResult claim) {
 // have been used (the drive lets no backup be read, or the name was taken).
 void PrintBackupOutcome(CliContext& ctx, const AttemptReport& report) {
   if (report.backupWritten) {
-    ctx.text() << "Backup written to " << report.backupFile;
-    if (!report.backupNameTaken.empty()) ctx.text() << " (" << report.backupNameTaken << " was taken meanwhile)";
+    ctx.text() << ctx.Tr("Backup written to ", "バックアップの書き込み先: ") << report.backupFile;
+    if (!report.backupNameTaken.empty()) {
+      ctx.text() << ctx.Tr(" (" + report.backupNameTaken + " was taken meanwhile)",
+                           "（" + report.backupNameTaken + " は途中で使用されました）");
+    }
     ctx.text() << '\n';
   } else if (report.backupSkipped) {
-    ctx.text() << "No backup was written: the drive does not let its firmware be read back by address.\n";
+    ctx.text() << ctx.Tr("No backup was written: the drive does not let its firmware be read back by address.\n",
+                         "バックアップは書き込んでいません: このドライブはファームウェアをアドレス指定で読み出せません。\n");
   }
 }
 
@@ -85,12 +103,15 @@ nlohmann::json OutcomeJson(const UpdateProcedure& procedure, std::optional<int> 
 }
 
 // An interruption held through the attempt, which ends the program once the document is out.
-nlohmann::json InterruptionJson(Interruption held) {
+nlohmann::json InterruptionJson(const CliContext& ctx, Interruption held) {
   if (held == 0) return nullptr;
+  const std::string number = std::to_string(held);
   return {{"code", RowOf(StopCode::Interrupted).code},
           {"number", held},
-          {"reason", "interruption " + std::to_string(held) +
-                         " arrived during the attempt and was held until it ended; the program ends by it now"}};
+          {"reason", ctx.Tr("interruption " + number +
+                                " arrived during the attempt and was held until it ended; the program ends by it now",
+                            "試行中に割り込み " + number + " が届き、試行が終わるまで保留しました。これによりプログラムは"
+                            "ここで終了します")}};
 }
 
 bool Confirmed(CliContext& ctx, const std::string& question) {
@@ -121,19 +142,24 @@ int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& wh
     return kExitOk;
   }
   Platform& platform = *session.platform;
-  const std::string listed = std::to_string(session.drives.size()) + " listed by `drives`";
+  const std::string count = std::to_string(session.drives.size());
+  const std::string listed = ctx.Tr(count + " listed by `drives`", "`drives` の一覧は " + count + " 台");
   StopCode code = StopCode::NoSuchDrive;
-  std::string why = "no such drive: " + which + " (" + listed + ")";
+  std::string why = ctx.Tr("no such drive: ", "そのようなドライブはありません: ") + which + ctx.Tr(" (", "（") + listed +
+                    ctx.Tr(")", "）");
   if (IsNodePath(which)) {
     // A path names a node for sure: refused, or no supported drive.
     const bool refused = PathRefused(platform, which);
     code = refused ? StopCode::DriveNotAccessible : StopCode::NotADrive;
-    why = which + (refused ? ": this user may not open the drive" : " is not a supported drive (" + listed + ")") +
-          "; it was not touched";
+    why = which +
+          (refused ? ctx.Tr(": this user may not open the drive", ": このユーザーはこのドライブを開けません")
+                   : ctx.Tr(" is not a supported drive (" + listed + ")",
+                            " は対応するドライブではありません（" + listed + "）")) +
+          ctx.Tr("; it was not touched", "。何も送信していません");
   } else if (!platform.AccessProblems().empty()) {
     // The drive meant may be one this user may not open.
     code = StopCode::DrivesNotAccessible;
-    why += "; drives exist that this user may not open";
+    why += ctx.Tr("; drives exist that this user may not open", "。このユーザーが開けないドライブがあります");
   }
   const int status = ctx.Stop(code, why);
   ctx.PrintDocument({{"accessProblems", AccessProblemsJson(platform)}}, status);
@@ -148,25 +174,28 @@ std::optional<int> RefuseFileBeforeTheDrive(CliContext& ctx, DriveSession& sessi
                                             nlohmann::json& doc, SourceIdentification* identified) {
   const SourceIdentification id = IdentifyFile(session.platform->Files(), file);
   *identified = id;
-  const std::string reason = WhyNotIdentified(file, id);
+  const std::string reason = WhyNotIdentified(ctx, session.platform->Files(), file, id);
   doc["file"] = IdentificationJson(file, id, reason);
-  if (!ctx.options.json) PrintIdentification(ctx.out, file, id, reason);
+  if (!ctx.options.json) PrintIdentification(ctx, ctx.out, file, id, reason);
   if (id.outcome == IdentifyOutcome::DidNotOpen) {
-    return ctx.Stop(StopCode::FileNotOpened, file + ": " + IdentifyReason(id));
+    return ctx.Stop(StopCode::FileNotOpened, file + ": " + IdentifyReason(id, ctx.options.language));
   }
   if (const std::optional<StopCode> refused = IdentificationStop(id)) {
     // Nothing could pass the type-code decision; the drive is left alone.
-    return ctx.Stop(*refused, file + " is not a firmware file of a supported drive: " + reason +
-                                  "; the drive was not touched");
+    return ctx.Stop(*refused, file +
+                                  ctx.Tr(" is not a firmware file of a supported drive: ",
+                                         " は対応するドライブのファームウェアファイルではありません: ") +
+                                  reason + ctx.Tr("; the drive was not touched", "。ドライブには何も送信していません"));
   }
 
   // A name or size that does not fit the file's row: said as the dialog's
   // type-code refusal would be, but before the switch.
   FileError openError = FileError::None;
-  const std::string misfit = SourceFileMisfit(session.platform->Files(), file, id.entryIndex, &openError);
+  const std::string misfit =
+      SourceFileMisfit(session.platform->Files(), file, id.entryIndex, &openError, ctx.options.language);
   if (!misfit.empty()) {
     const StopCode code = openError != FileError::None ? StopCode::FileNotOpened : StopCode::FileMisfit;
-    return ctx.Stop(code, misfit + "; the drive was not touched");
+    return ctx.Stop(code, misfit + ctx.Tr("; the drive was not touched", "。ドライブには何も送信していません"));
   }
   return std::nullopt;
 }
@@ -194,23 +223,31 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
   UpdateProcedure procedure(*session.transport, host);
+  procedure.detailLanguage = ctx.options.language;
   host.SetSourceName(args.file);
   host.RequestBackup(args.backup);
   if (args.passType) host.PassType(*args.passType);
   procedure.IdentifySourceFile();
   if (args.backup && host.BackupCheckState() == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
-    const int status = ctx.Stop(StopCode::BackupNamesTaken, "CDRWFW00..09 are all taken; the drive was not touched");
+    const int status = ctx.Stop(StopCode::BackupNamesTaken,
+                                kAllNamesTaken + ctx.Tr(" are all taken; the drive was not touched",
+                                                        " はすべて使用済みです。ドライブには何も送信していません"));
     doc["outcome"] = OutcomeJson(procedure, NoBackupFileName, nullptr, true);
     return finish(status);
   }
 
   if (!args.yes) {
-    const std::string question = "Write " + args.file + " (" + Printable(TypeCodeText(id.typeCode)) + ") to " +
-                                 Printable(drive.label) + (args.backup ? ", backing up its firmware first?" : "?");
+    const std::string file = args.file + " (" + Printable(TypeCodeText(id.typeCode)) + ")";
+    const std::string label = Printable(drive.label);
+    const std::string question =
+        args.backup ? ctx.Tr("Write " + file + " to " + label + ", backing up its firmware first?",
+                             "ファームウェアをバックアップしてから、" + file + " を " + label + " に書き込みますか?")
+                    : ctx.Tr("Write " + file + " to " + label + "?", file + " を " + label + " に書き込みますか?");
     if (!Confirmed(ctx, question)) {
-      ctx.err << "Nothing was written to the drive.\n";
-      return finish(ctx.KeepStop(StopCode::NotConfirmed, "not confirmed; nothing was written to the drive"));
+      ctx.err << ctx.Tr("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
+      return finish(ctx.KeepStop(StopCode::NotConfirmed, ctx.Tr("not confirmed; nothing was written to the drive",
+                                                                "確認されませんでした。ドライブには何も書き込んでいません")));
     }
   }
 
@@ -219,8 +256,8 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   const AttemptReport& report = procedure.lastAttempt;
   PrintResultPage(ctx, page, page == Completed ? std::string() : report.detail);
   if (report.driveClaim) TellWhyNotHeld(ctx, *report.driveClaim);
-  if (!report.switchRan) ctx.text() << "The drive was not touched.\n";
-  if (page == BackupFailed) ctx.text() << "The drive was not rewritten.\n";
+  if (!report.switchRan) ctx.text() << DriveNotTouched(ctx);
+  if (page == BackupFailed) ctx.text() << ctx.Tr("The drive was not rewritten.\n", "ドライブは書き換えていません。\n");
   // Refused or stopped after the switch: nothing brings the drive back but a power cycle.
   if (page == TypeCodeMismatch && report.stop == AttemptStop::TypeCodeRefused && args.passType &&
       DifferOnlyInLastTwo(procedure.driveTypeCode, procedure.sourceTypeCode)) {
@@ -228,7 +265,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
                          "--pass-type のキーがファイルのキーと一致しません。\n");
   }
   if (report.switchRan && (page == TypeCodeMismatch || page == BackupFailed)) {
-    ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
+    ctx.text() << StaysInUpdateMode(ctx);
   }
   PrintBackupOutcome(ctx, report);
 
@@ -238,7 +275,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
   }
   doc["outcome"] = OutcomeJson(
       procedure, page, OrNull(report.switchRan && report.switchResult != 0, report.typeCodeAccepted), args.backup);
-  doc["interruption"] = InterruptionJson(report.heldInterruption);
+  doc["interruption"] = InterruptionJson(ctx, report.heldInterruption);
   finish(status);
   ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
   return status;
@@ -252,8 +289,11 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   const DriveEntry& drive = session.drives[index];
 
   nlohmann::json doc = {{"drive", DriveJson(session, index)}};
-  TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
+  TerminalHostOptions hostOptions = HostOptions(ctx);
+  hostOptions.backupOnly = true;
+  TerminalHost host(ctx.out, ctx.err, hostOptions);
   UpdateProcedure procedure(*session.transport, host);
+  procedure.detailLanguage = ctx.options.language;
   // The page shown when it stops; none when the backup is written (the dialog has no page for a backup alone).
   auto finish = [&](int status, std::optional<int> page) {
     procedure.LetDriveGo();
@@ -262,12 +302,12 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     const AttemptReport& report = procedure.lastAttempt;
     // Once switched, only a power cycle brings the drive back to normal operation.
     if (!report.switchRan) {
-      ctx.text() << "The drive was not touched.\n";
+      ctx.text() << DriveNotTouched(ctx);
     } else if (page != UpdateModeFailed) {
-      ctx.text() << "The drive stays in update mode until it is switched off and on.\n";
+      ctx.text() << StaysInUpdateMode(ctx);
     }
     doc["outcome"] = OutcomeJson(procedure, page, nullptr, true);
-    doc["interruption"] = InterruptionJson(report.heldInterruption);
+    doc["interruption"] = InterruptionJson(ctx, report.heldInterruption);
     doc["accessProblems"] = AccessProblemsJson(*session.platform);
     ctx.PrintDocument(doc, status);
     ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
@@ -302,12 +342,14 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
     return finish(procedureStop(), UpdateModeFailed);
   }
-  if (switchResult < 0) ctx.text() << "The drive's flash ROM is blank.\n";
+  if (switchResult < 0) ctx.text() << ctx.Tr("The drive's flash ROM is blank.\n", "ドライブのフラッシュROMは空です。\n");
 
   // No source file to take the form from: the drive's own family decides it.
   if (procedure.TakeBackupFormFromDrive() == 0) {
+    const std::string family = std::to_string(procedure.driveFamily);
     const int status = ctx.Stop(StopCode::BackupFormUnknown,
-                                "no file form is known for drive family " + std::to_string(procedure.driveFamily));
+                                ctx.Tr("no file form is known for drive family " + family,
+                                       "ドライブのファミリー " + family + " のファイル形式は不明です"));
     return finish(status, BackupFailed);
   }
 
@@ -315,12 +357,15 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   procedure.ChooseBackupFileName();
   if (host.BackupCheckState() == 0) {
     PrintResultPage(ctx, NoBackupFileName, {});
-    return finish(ctx.Stop(StopCode::BackupNamesTaken, "CDRWFW00..09 are all taken"), NoBackupFileName);
+    return finish(ctx.Stop(StopCode::BackupNamesTaken, kAllNamesTaken + ctx.Tr(" are all taken", " はすべて使用済みです")),
+                  NoBackupFileName);
   }
   if (procedure.alternateReadForm != 0) {
     // The dialog's notice goes on with an update; here there is nothing to go on with.
     procedure.lastAttempt.backupSkipped = true;
-    const std::string detail = "the drive does not let its firmware be read back by address; no backup is possible";
+    const std::string detail =
+        ctx.Tr("the drive does not let its firmware be read back by address; no backup is possible",
+               "このドライブはファームウェアをアドレス指定で読み出せません。バックアップはできません");
     return finish(ctx.Stop(StopCode::BackupNotPossible, detail), BackupFailed);
   }
   if (procedure.BackUpFirmware() == 0) {

@@ -1,4 +1,5 @@
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
@@ -52,6 +53,30 @@ bool EnvSaysFast(const CliEnvironment& env) {
   return value.has_value() && !value->empty() && *value != "0";
 }
 
+constexpr int kEnglish = 0;
+constexpr int kJapanese = 1;
+
+// The language of the messages when --lang is not given: the locale's, as
+// POSIX picks the category (LC_ALL, LC_MESSAGES, LANG: the first one set and
+// not empty). Japanese only where the terminal is told to expect UTF-8.
+int LocaleLanguage(const CliEnvironment& env) {
+  if (!env.getEnv) return kEnglish;
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const std::optional<std::string> value = env.getEnv(name);
+    if (!value || value->empty()) continue;
+    const std::string_view locale(*value);
+    if (!locale.starts_with("ja")) return kEnglish;
+    const std::size_t dot = locale.find('.');
+    if (dot == std::string_view::npos) return kEnglish;
+    std::string codeset;
+    for (const char c : locale.substr(dot + 1, locale.find('@', dot) - dot - 1)) {
+      if (c != '-') codeset += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return codeset == "utf8" ? kJapanese : kEnglish;
+  }
+  return kEnglish;
+}
+
 // Whether --json stands among the options, so that a usage error still gives
 // scripts their one document.
 bool JsonAsked(const std::vector<const char*>& args) {
@@ -95,7 +120,7 @@ std::string ExitStatusHelp() {
 // The options every command shares, as the parser fills them.
 struct GlobalArgs {
   GlobalOptions options;
-  std::string lang = "en";
+  std::string lang;  // empty: the locale decides
   std::string workingDirectory;
   bool simulateListed = false;  // taken out before parsing (see SplitSimulate); listed for --help
 };
@@ -110,7 +135,7 @@ void AddGlobalOptions(CLI::App& app, GlobalArgs& g) {
                "Each SCSI command on standard error by name, its sense in words; -vv adds its data "
                "(the first 64 bytes each way)");
   app.add_flag("--json", g.options.json, "One JSON document on standard output; never asks (update needs --yes)");
-  app.add_option("--lang", g.lang, "Language of the page texts: en (default) or ja")
+  app.add_option("--lang", g.lang, "Language of the messages: en or ja (default: the locale's)")
       ->check(CLI::IsMember({"en", "ja"}))
       ->option_text("en|ja");
   app.add_option("-C", g.workingDirectory, "Working directory (firmware and backup files)")->option_text("DIR");
@@ -167,7 +192,10 @@ int UseWorkingDirectory(CliContext& ctx, const std::string& directory) {
   if (kind != PathKind::Directory) {
     const bool exists = kind != PathKind::Missing;
     const int status =
-        ctx.Stop(StopCode::NoSuchDirectory, "-C " + directory + (exists ? ": not a directory" : ": no such directory"));
+        ctx.Stop(StopCode::NoSuchDirectory,
+                 "-C " + directory +
+                     (exists ? ctx.Tr(": not a directory", ": ディレクトリではありません")
+                             : ctx.Tr(": no such directory", ": そのようなディレクトリはありません")));
     ctx.PrintDocument(nlohmann::json::object(), status);
     return status;
   }
@@ -200,7 +228,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   GlobalOptions& options = globals.options;
   options.simulate = simulate.has_value();
   options.scenario = simulate.value_or(std::string());
-  options.language = globals.lang == "ja" ? 1 : 0;
+  options.language = globals.lang.empty() ? LocaleLanguage(env) : (globals.lang == "ja" ? kJapanese : kEnglish);
   options.fast = options.fast || EnvSaysFast(env);
   CliContext ctx{out, err, env, options, {}, false, std::nullopt, {}, nullptr, nullptr, false, std::nullopt};
   for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();

@@ -13,6 +13,8 @@ constexpr int kBarCells = 40;
 constexpr std::string_view kClearLine = "\r\033[K";
 constexpr std::string_view kBackupNotPossible =
     "I could not back up the F/W in selected model. I continue the updating.";
+constexpr std::string_view kBackupNotPossibleJapanese =
+    "選択された機種ではF/Wをバックアップできませんでした。アップデートを続けます。";
 
 bool IsStepPage(int page) { return page >= BackingUp && page <= CheckingSumAgain; }
 
@@ -41,11 +43,45 @@ std::string CurrentStepLine(int page, int language, bool backupTicked) {
   return {};
 }
 
+std::string StepOfWhole(int page, int language, bool backupTicked) {
+  if (!IsStepPage(page)) return {};
+  const std::string text = TerminalText(InformationText(page, language, backupTicked));
+  int number = 0;
+  int total = 0;
+  std::string words;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    start = end + 1;
+    if (line.empty()) continue;
+    ++total;
+    if (!line.starts_with(kStepMarkerCurrent)) continue;
+    number = total;
+    line.remove_prefix(kStepMarkerCurrent.size());
+    while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
+    words = std::string(line);
+  }
+  if (number == 0) return {};
+  const std::string n = std::to_string(number);
+  const std::string m = std::to_string(total);
+  return language == Japanese ? words + "（ステップ " + n + "/" + m + "）" : words + " (step " + n + " of " + m + ")";
+}
+
 TerminalHost::TerminalHost(std::ostream& out, std::ostream& err, TerminalHostOptions options)
     : out_(out), err_(err), options_(options) {}
 
 void TerminalHost::SetPage(int page) {
   page_ = page;
+  if (options_.backupOnly) {
+    // Only the backup runs: it is the whole.
+    step_ = page == BackingUp ? (options_.language == Japanese ? "F/Wをバックアップ中（ステップ 1/1）"
+                                                                : "Backing Up F/W (step 1 of 1)")
+                              : std::string();
+  } else {
+    step_ = StepOfWhole(page, options_.language, backupCheck_ != 0);
+  }
   if (options_.quiet || !IsStepPage(page)) return;
   const std::string line = CurrentStepLine(page, options_.language, backupCheck_ != 0);
   if (!line.empty()) TextLine(line);
@@ -68,6 +104,7 @@ void TerminalHost::DrawProgress() {
   bar += std::to_string(progress_);
   bar += '/';
   bar += std::to_string(kProgressMax);
+  if (!step_.empty()) bar += "  " + step_;
   if (options_.redrawProgress) {
     out_ << kClearLine << bar << std::flush;
     progressLineOpen_ = true;
@@ -94,20 +131,26 @@ void TerminalHost::FinishProgressLine() {
 
 void TerminalHost::ShowBackupNotPossible() {
   backupNotPossibleShown_ = true;
+  const std::string_view notice = options_.language == Japanese ? kBackupNotPossibleJapanese : kBackupNotPossible;
   if (options_.quiet) {
-    err_ << kBackupNotPossible << '\n';
+    err_ << notice << '\n';
   } else {
-    TextLine(kBackupNotPossible);
+    TextLine(notice);
   }
 }
 
 void TerminalHost::ShowFileError(std::string_view name, FileError error) {
   FinishProgressLine();
-  err_ << "orvel-cli: " << name << ": " << FileErrorText(error) << '\n';
+  err_ << "orvel-cli: " << name << ": " << FileErrorText(error, options_.language) << '\n';
 }
 
 void TerminalHost::ShowMachineNotKeptAwake(std::string_view why) {
   FinishProgressLine();
+  if (options_.language == Japanese) {
+    err_ << "orvel-cli: この試行の間、このマシンのサスペンドやシャットダウンを防ぐものがありません（" << why
+         << "）。試行が終わるまでマシンを動かし続けてください\n";
+    return;
+  }
   err_ << "orvel-cli: nothing keeps this machine from suspending or shutting down during the attempt (" << why
        << "); keep it running until the attempt has ended\n";
 }

@@ -13,6 +13,7 @@ struct TerminalHostOptions {
   int language = 0;
   bool redrawProgress = false;  // a terminal: one line redrawn in place
   bool quiet = false;           // --json: nothing but the document on the output
+  bool backupOnly = false;      // the backup is the whole attempt (the `backup` command)
 };
 
 class TerminalHost : public UpdateHost {
@@ -66,10 +67,16 @@ class TerminalHost : public UpdateHost {
   int progress_ = -1;  // nothing drawn yet
   bool progressLineOpen_ = false;
   bool backupNotPossibleShown_ = false;
+  std::string step_;  // beside the bar: the current step in words and its number of the whole
 };
 
 // The marked line (">> ...") of a step page's information text, empty when none.
 std::string CurrentStepLine(int page, int language, bool backupTicked);
+
+// The current step of a step page in words and its number of the whole
+// ("Erasing Flash ROM (step 4 of 6)"), empty on any other page. The bar
+// starts anew in some steps, so it never stands without its step.
+std::string StepOfWhole(int page, int language, bool backupTicked);
 
 // "\r\n" as the dialog's texts have it, "\n" on a terminal.
 std::string TerminalText(std::string_view text);

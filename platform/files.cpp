@@ -33,6 +33,29 @@ const char* FileErrorText(FileError e) {
   return "unknown file error";
 }
 
+const char* FileErrorText(FileError e, int language) {
+  if (language != 1) return FileErrorText(e);
+  switch (e) {
+    case FileError::None:
+      return "エラーはありません";
+    case FileError::NotFound:
+      return "ファイルが見つかりません";
+    case FileError::AccessDenied:
+      return "アクセスが許可されていません";
+    case FileError::NotRegular:
+      return "通常のファイルではありません";
+    case FileError::Exists:
+      return "ファイルが既に存在します";
+    case FileError::NoSpace:
+      return "ディスクの空き容量がありません";
+    case FileError::Io:
+      return "入出力エラーが発生しました";
+    case FileError::ReadOnly:
+      return "読み取り専用のファイルシステムです";
+  }
+  return "不明なファイルエラーです";
+}
+
 bool MatchesPattern(std::string_view name, std::string_view pattern) {
   // Greedy wildcard match with one backtrack point for the last '*'.
   std::size_t n = 0;

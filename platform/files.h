@@ -26,6 +26,8 @@ enum class FileError {
 // One line of text for the operator, in English ("file not found",
 // "permission denied", "disk full", "read-only file system", ...).
 const char* FileErrorText(FileError e);
+// The same in a language of the program's texts (0 English, 1 Japanese).
+const char* FileErrorText(FileError e, int language);
 
 using FileHandle = int;  // -1 = none
 inline constexpr FileHandle kNoFile = -1;

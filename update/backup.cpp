@@ -53,8 +53,9 @@ std::string FirstFreeBackupName(FileSystem& files, const char* extension) {
   return {};
 }
 
-std::string TakenText(const char* extension) {
-  return std::string(kBackupStem) + "00.." + BackupName(kBackupNameCount - 1, extension) + " are all taken";
+std::string TakenText(const char* extension, int language) {
+  const std::string names = std::string(kBackupStem) + "00.." + BackupName(kBackupNameCount - 1, extension);
+  return update_steps::Worded(language, names + " are all taken", names + " はすべて使用済みです");
 }
 
 }  // namespace
@@ -90,7 +91,8 @@ int UpdateProcedure::PrepareBackupFile(BackupSeries series) {
   FileSystem& files = transport_.GetPlatform().Files();
   const auto fail = [this](std::string why, FileError error) {
     lastAttempt.stop = error == FileError::None ? AttemptStop::BackupNamesTaken : AttemptStop::BackupDirectoryRefused;
-    lastAttempt.detail = "the working directory takes no backup: " + std::move(why);
+    lastAttempt.detail = Say("the working directory takes no backup: ", "作業ディレクトリにバックアップを保存できません: ") +
+                         std::move(why);
     lastAttempt.fileError = error;
     return 0;
   };
@@ -106,12 +108,15 @@ int UpdateProcedure::PrepareBackupFile(BackupSeries series) {
   if (backupTemp_ == kNoFile) {
     const std::string name = backupTempName_;
     backupTempName_.clear();
-    return fail(name + " cannot be created: " + FileErrorText(error), error);
+    return fail(name + Say(" cannot be created: ", " を作成できません: ") + FileErrorText(error, detailLanguage), error);
   }
   if (!files.Reserve(backupTemp_, kBackupRoomBytes, &error)) {
     const std::string name = backupTempName_;
     DiscardBackupFile();
-    return fail("no room for " + std::to_string(kBackupRoomBytes) + " bytes in " + name + ": " + FileErrorText(error),
+    const std::string bytes = std::to_string(kBackupRoomBytes);
+    return fail(Say("no room for " + bytes + " bytes in " + name + ": ",
+                    name + " に " + bytes + " バイトの空きを確保できません: ") +
+                    FileErrorText(error, detailLanguage),
                 error);
   }
 
@@ -119,7 +124,7 @@ int UpdateProcedure::PrepareBackupFile(BackupSeries series) {
     for (const char* extension : {kPlainFileExtension, kEncodedFileExtension}) {
       if (FirstFreeBackupName(files, extension).empty()) {
         DiscardBackupFile();
-        return fail(TakenText(extension), FileError::None);
+        return fail(TakenText(extension, detailLanguage), FileError::None);
       }
     }
     return 1;
@@ -129,7 +134,7 @@ int UpdateProcedure::PrepareBackupFile(BackupSeries series) {
   std::string name = FirstFreeBackupName(files, extension);
   if (name.empty()) {
     DiscardBackupFile();
-    return fail(TakenText(extension), FileError::None);
+    return fail(TakenText(extension, detailLanguage), FileError::None);
   }
   // Taken since it was chosen: the operator is shown the name now used.
   if (!backupFileName.empty()) lastAttempt.backupNameTaken = backupFileName;
@@ -163,7 +168,7 @@ int UpdateProcedure::BackUpFirmware() {
 
   // Always a whole image buffer: the packed encoder reads 1 MiB whatever the length.
   auto backup = NewImageBuffer();
-  if (!backup) return fail(AttemptStop::BackupNoMemory, "no memory for the backup");
+  if (!backup) return fail(AttemptStop::BackupNoMemory, Say("no memory for the backup", "バックアップ用のメモリがありません"));
   backup->fill(kUnreadByte);
   if (ReadDriveFirmware(*backup) == 0) return fail(lastAttempt.stop, lastAttempt.detail);
 
@@ -177,7 +182,10 @@ int UpdateProcedure::BackUpFirmware() {
   FileError error = FileError::None;
   const std::span<const std::uint8_t> content(backup->data(), length);
   if (!files.WriteAll(backupTemp_, content, &error)) {
-    return fail(AttemptStop::BackupWriteFailed, "backup file " + backupTempName_ + " could not be written: " + FileErrorText(error));
+    return fail(AttemptStop::BackupWriteFailed,
+                Say("backup file " + backupTempName_ + " could not be written: ",
+                    "バックアップファイル " + backupTempName_ + " に書き込めませんでした: ") +
+                    FileErrorText(error, detailLanguage));
   }
   const FileHandle written = backupTemp_;
   backupTemp_ = kNoFile;  // closed by SyncAndClose whatever it reports
@@ -186,7 +194,9 @@ int UpdateProcedure::BackUpFirmware() {
     const std::string name = backupTempName_;
     backupTempName_.clear();
     lastAttempt.stop = AttemptStop::BackupWriteFailed;
-    lastAttempt.detail = "backup file " + name + " could not be completed: " + FileErrorText(error);
+    lastAttempt.detail = Say("backup file " + name + " could not be completed: ",
+                             "バックアップファイル " + name + " を完成できませんでした: ") +
+                         FileErrorText(error, detailLanguage);
     return 0;
   }
   return PlaceBackupFile();
@@ -198,8 +208,9 @@ int UpdateProcedure::ReadDriveFirmware(ImageBuffer& image) {
     const std::uint32_t address = b * kFirmwareBlockSize;
     if (ReadFirmwareBlock(transport_, address, alternateReadForm) == 0) {
       lastAttempt.stop = ReadStop(transport_, AttemptStop::BackupReadFailed, AttemptStop::BackupReadShort);
-      lastAttempt.detail = "firmware block " + std::to_string(b) + " could not be read: " +
-                           update_steps::ReadFailureText(transport_);
+      lastAttempt.detail = Say("firmware block " + std::to_string(b) + " could not be read: ",
+                               "ファームウェアのブロック " + std::to_string(b) + " を読み取れませんでした: ") +
+                           update_steps::ReadFailureText(transport_, detailLanguage);
       return 0;
     }
     const auto data = transport_.DataBuffer();
@@ -231,8 +242,10 @@ int UpdateProcedure::PlaceBackupFile() {
     lastAttempt.stop = error != FileError::None && error != FileError::Exists ? AttemptStop::BackupWriteFailed
                                                                               : AttemptStop::BackupNamesTaken;
     lastAttempt.detail = error != FileError::None && error != FileError::Exists
-                             ? "the backup could not be given its name: " + std::string(FileErrorText(error))
-                             : TakenText(extension) + " meanwhile; the backup was not kept";
+                             ? Say("the backup could not be given its name: ", "バックアップに名前を付けられませんでした: ") +
+                                   FileErrorText(error, detailLanguage)
+                             : TakenText(extension, detailLanguage) +
+                                   Say(" meanwhile; the backup was not kept", "（途中で使用されました）。バックアップは残していません");
     lastAttempt.fileError = error;
     return 0;
   }
@@ -244,8 +257,9 @@ int UpdateProcedure::PlaceBackupFile() {
   lastAttempt.backupFile = placed;
   if (!files.SyncDirectory(&error)) {
     lastAttempt.stop = AttemptStop::BackupWriteFailed;
-    lastAttempt.detail = "backup file " + placed + " is written, but the working directory could not be flushed: " +
-                         std::string(FileErrorText(error));
+    lastAttempt.detail = Say("backup file " + placed + " is written, but the working directory could not be flushed: ",
+                             "バックアップファイル " + placed + " は書き込みましたが、作業ディレクトリをフラッシュできませんでした: ") +
+                         FileErrorText(error, detailLanguage);
     lastAttempt.fileError = error;
     return 0;
   }

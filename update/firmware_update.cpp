@@ -82,19 +82,25 @@ int UpdateProcedure::Fail(AttemptStop stop, std::string why) {
 
 int UpdateProcedure::LoadImageForDrive(const FamilyTraits& traits) {
   const std::string name = host_.SelectedSourceName();
-  if (name.empty()) return Fail(AttemptStop::SourceNotIdentified, "no source file is selected");
+  if (name.empty()) {
+    return Fail(AttemptStop::SourceNotIdentified, Say("no source file is selected", "ソースファイルが選択されていません"));
+  }
 
   LoadReport load;
   if (LoadSourceImage(transport_.GetPlatform().Files(), name, sourceEntryIndex, sourceFamily, driveFamily,
                       imageBuffer, &load) == 0) {
     if (load.failure == LoadFailure::OpenFailed) host_.ShowFileError(name, load.fileError);
-    return Fail(AttemptStop::SourceNotLoaded, "source file \"" + name + "\" could not be loaded");
+    return Fail(AttemptStop::SourceNotLoaded, Say("source file \"" + name + "\" could not be loaded",
+                                                  "ソースファイル \"" + name + "\" を読み込めませんでした"));
   }
   // Only the file's own bytes go to the drive: an image of another size would
   // leave part of the flash with whatever the buffer held before.
   if (load.plainLength != traits.imageSize) {
-    return Fail(AttemptStop::ImageSizeMismatch, "source image holds " + std::to_string(load.plainLength) + " bytes, the drive needs " +
-                std::to_string(traits.imageSize));
+    const std::string held = std::to_string(load.plainLength);
+    const std::string needed = std::to_string(traits.imageSize);
+    return Fail(AttemptStop::ImageSizeMismatch,
+                Say("source image holds " + held + " bytes, the drive needs " + needed,
+                    "ソースイメージは " + held + " バイトですが、ドライブには " + needed + " バイトが必要です"));
   }
   // The file may have changed on disk since it was identified.
   const TypeCodeEntry& row = TypeCodeRow(sourceEntryIndex);
@@ -103,7 +109,9 @@ int UpdateProcedure::LoadImageForDrive(const FamilyTraits& traits) {
       !std::equal(sourceTypeCode.begin(), sourceTypeCode.begin() + kTypeCodeLength,
                   image.begin() + row.idOffset,
                   [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; })) {
-    return Fail(AttemptStop::SourceChanged, "source image no longer carries the type code \"" + std::string(sourceTypeCode.data()) + "\"");
+    const std::string code = "\"" + std::string(sourceTypeCode.data()) + "\"";
+    return Fail(AttemptStop::SourceChanged, Say("source image no longer carries the type code " + code,
+                                                "ソースイメージにタイプコード " + code + " がもうありません"));
   }
   return 1;
 }
@@ -127,7 +135,10 @@ int UpdateProcedure::SendImage(const FamilyTraits& traits) {
   const auto last = image.subspan(geometry.lastChunkOffset, geometry.lastChunkSize);
   std::copy(last.begin(), last.end(), transport_.DataBuffer().begin());
   if (SendImageChunk(transport_, geometry.lastChunkSize, form) == 0) {
-    return Fail(AttemptStop::ChunkFailed, std::string("last chunk failed in the ") + FormName(form) + " form: sense " + Sense(transport_));
+    return Fail(AttemptStop::ChunkFailed,
+                Say(std::string("last chunk failed in the ") + FormName(form) + " form: sense " + Sense(transport_),
+                    std::string("最後のチャンクの送信が ") + FormName(form) + " 形式で失敗しました: センス " +
+                        Sense(transport_)));
   }
   return 1;
 }
@@ -142,8 +153,11 @@ int UpdateProcedure::SendFullChunk(std::span<const std::uint8_t> chunk, int inde
     if (SendImageChunk(transport_, length, form) != 0) return 1;
     if (transport_.lastAsc == kAscMediumNotPresent) {
       if (++resends > kMaxChunkResends) {
-        return Fail(AttemptStop::ChunkResendsExceeded, "chunk " + std::to_string(index) + " was answered 3A more than " +
-                    std::to_string(kMaxChunkResends) + " times again");
+        const std::string number = std::to_string(index);
+        const std::string times = std::to_string(kMaxChunkResends);
+        return Fail(AttemptStop::ChunkResendsExceeded,
+                    Say("chunk " + number + " was answered 3A more than " + times + " times again",
+                        "チャンク " + number + " は再送を " + times + " 回超えても 3A で応答されました"));
       }
       continue;
     }
@@ -151,19 +165,28 @@ int UpdateProcedure::SendFullChunk(std::span<const std::uint8_t> chunk, int inde
       form = ChunkForm::Ten;
       continue;
     }
-    return Fail(AttemptStop::ChunkFailed, "chunk " + std::to_string(index) + " failed in the 10-byte form: sense " + Sense(transport_));
+    const std::string number = std::to_string(index);
+    return Fail(AttemptStop::ChunkFailed,
+                Say("chunk " + number + " failed in the 10-byte form: sense " + Sense(transport_),
+                    "チャンク " + number + " の送信が 10-byte 形式で失敗しました: センス " + Sense(transport_)));
   }
 }
 
 int UpdateProcedure::EndTransferAndStartRewrite() {
   const bool finished = std::ranges::any_of(
       kFinishVariants, [this](std::uint8_t variant) { return FinishTransfer(transport_, variant) != 0; });
-  if (!finished) return Fail(AttemptStop::TransferEndRefused, "end of transfer refused with variants 0, 1 and 2: sense " + Sense(transport_));
+  if (!finished) {
+    return Fail(AttemptStop::TransferEndRefused,
+                Say("end of transfer refused with variants 0, 1 and 2: sense " + Sense(transport_),
+                    "転送の終了が形式 0、1、2 のいずれでも拒否されました: センス " + Sense(transport_)));
+  }
 
   // The check box counts as it stands now, not as it stood when the update began.
   const int updateLoader = host_.UpdateLoaderState();
   if (StartRewrite(transport_, updateLoader, loaderUpdateForced, loaderUpdateBarred) != 1) {
-    return Fail(AttemptStop::RewriteStartRefused, "start of rewrite refused: sense " + Sense(transport_));
+    return Fail(AttemptStop::RewriteStartRefused,
+                Say("start of rewrite refused: sense " + Sense(transport_),
+                    "書き換えの開始が拒否されました: センス " + Sense(transport_)));
   }
   return 1;
 }
@@ -197,7 +220,10 @@ int UpdateProcedure::FollowRewrite(const FamilyTraits& traits) {
 
     const std::uint8_t asc = transport_.lastAsc;
     if (asc == kAscBusy || asc == kAscBusyToo) continue;
-    if (asc != kAscRewritePhase) return Fail(AttemptStop::RewriteFailed, "rewrite failed: sense " + Sense(transport_));
+    if (asc != kAscRewritePhase) {
+      return Fail(AttemptStop::RewriteFailed,
+                  Say("rewrite failed: sense " + Sense(transport_), "書き換えに失敗しました: センス " + Sense(transport_)));
+    }
     // A phase reported again changes nothing; an unknown one refreshes the page it is on.
     const std::uint8_t reported = transport_.lastAscq;
     if (reported == phase) continue;
@@ -209,13 +235,27 @@ int UpdateProcedure::FollowRewrite(const FamilyTraits& traits) {
     host_.SetPage(page);
   }
 
-  std::string why = "the rewrite did not end within ";
-  why += now - start >= kRewriteFollowMs ? std::to_string(kRewriteFollowMinutes) + " minutes"
-                                         : std::to_string(kMaxPollCycles) + " poll cycles";
-  if (!silent) return Fail(AttemptStop::RewriteTimedOut, why + ": the drive kept reporting busy (last sense " + Sense(transport_) + ")");
-  if (!everAnswered) return Fail(AttemptStop::RewriteTimedOut, why + ": the drive answered no poll after the rewrite started");
-  return Fail(AttemptStop::RewriteTimedOut, why + ": the drive stopped answering (no answer for the last " +
-              std::to_string((now - lastAnswerAt) / kMillisPerSecond) + " seconds)");
+  const bool outOfTime = now - start >= kRewriteFollowMs;
+  const std::string minutes = std::to_string(kRewriteFollowMinutes);
+  const std::string cycles = std::to_string(kMaxPollCycles);
+  const std::string why = outOfTime ? Say("the rewrite did not end within " + minutes + " minutes",
+                                          "書き換えが " + minutes + " 分以内に終わりませんでした")
+                                    : Say("the rewrite did not end within " + cycles + " poll cycles",
+                                          "書き換えが " + cycles + " 回のポーリング周期のうちに終わりませんでした");
+  if (!silent) {
+    return Fail(AttemptStop::RewriteTimedOut,
+                why + Say(": the drive kept reporting busy (last sense " + Sense(transport_) + ")",
+                          ": ドライブはビジーを報告し続けました（最後のセンス " + Sense(transport_) + "）"));
+  }
+  if (!everAnswered) {
+    return Fail(AttemptStop::RewriteTimedOut,
+                why + Say(": the drive answered no poll after the rewrite started",
+                          ": 書き換えの開始後、ドライブはポーリングに一度も応答しませんでした"));
+  }
+  const std::string seconds = std::to_string((now - lastAnswerAt) / kMillisPerSecond);
+  return Fail(AttemptStop::RewriteTimedOut,
+              why + Say(": the drive stopped answering (no answer for the last " + seconds + " seconds)",
+                        ": ドライブが応答しなくなりました（最後の " + seconds + " 秒間応答がありません）"));
 }
 
 }  // namespace orvel

@@ -3,30 +3,43 @@
 #include "firmware/catalogue.h"
 #include "firmware/identify.h"
 #include "update/update_procedure.h"
+#include "update/update_steps.h"
 
 namespace orvel {
 
-std::string SourceFileMisfit(FileSystem& fs, std::string_view name, int entryIndex, FileError* openError) {
+std::string SourceFileMisfit(FileSystem& fs, std::string_view name, int entryIndex, FileError* openError,
+                             int language) {
+  using update_steps::Worded;
   if (openError != nullptr) *openError = FileError::None;
   const TypeCodeEntry& row = TypeCodeRow(entryIndex);
   const std::string quoted = "\"" + std::string(name) + "\"";
   if (!NameFitsRow(name, entryIndex)) {
-    return quoted + " holds a family-" + std::to_string(row.family) + " file, which " +
-           (row.encoded == 1 ? "must be named .KVF" : "must not be named .KVF");
+    const std::string family = std::to_string(row.family);
+    if (row.encoded == 1) {
+      return Worded(language, quoted + " holds a family-" + family + " file, which must be named .KVF",
+                    quoted + " はファミリー " + family + " のファイルで、名前は .KVF でなければなりません");
+    }
+    return Worded(language, quoted + " holds a family-" + family + " file, which must not be named .KVF",
+                  quoted + " はファミリー " + family + " のファイルで、名前を .KVF にしてはいけません");
   }
   FileError error = FileError::None;
   const FileHandle h = fs.OpenRead(name, &error);
   if (h == kNoFile) {
     if (openError != nullptr) *openError = error;
-    return quoted + " does not open: " + FileErrorText(error);
+    return quoted + Worded(language, " does not open: ", " を開けません: ") + FileErrorText(error, language);
   }
   const std::int64_t length = fs.Length(h);
   fs.Close(h);
-  if (length < 0) return quoted + ": its length cannot be read";
+  if (length < 0) return quoted + Worded(language, ": its length cannot be read", ": 長さを読み取れません");
   if (!SizeFitsRow(static_cast<std::uint64_t>(length), entryIndex)) {
     const bool packed = row.encoded == 1 && FormOfFamily(row.family) == FileForm::Packed;
-    return quoted + " has " + std::to_string(length) + " bytes; a family-" + std::to_string(row.family) +
-           " file has " + (packed ? "1 to " + std::to_string(kFullImageSize) : std::to_string(PlainImageSize(row.family)));
+    const std::string has = std::to_string(length);
+    const std::string family = std::to_string(row.family);
+    const std::string fits =
+        packed ? "1 " + Worded(language, "to", "～") + " " + std::to_string(kFullImageSize)
+               : std::to_string(PlainImageSize(row.family));
+    return Worded(language, quoted + " has " + has + " bytes; a family-" + family + " file has " + fits,
+                  quoted + " は " + has + " バイトです。ファミリー " + family + " のファイルは " + fits + " バイトです");
   }
   return {};
 }

@@ -22,11 +22,14 @@ bool RefusedWithoutSense(int result, const ScsiTransport& t) { return result == 
 
 // A request the system itself refused (no sense from any drive) may have a
 // reason the platform can name, with the way to get access: said after `detail`.
-std::string WithAccessProblem(std::string detail, bool requestRefused, Platform& platform) {
+std::string WithAccessProblem(std::string detail, bool requestRefused, Platform& platform, int language) {
   if (!requestRefused) return detail;
   const std::string problem = platform.AccessProblem();
   if (problem.empty()) return detail;
-  return detail + "; the update-mode request did not reach the drive: " + problem;
+  return detail +
+         update_steps::Worded(language, "; the update-mode request did not reach the drive: ",
+                              "。アップデートモードへの要求はドライブに届きませんでした: ") +
+         problem;
 }
 
 // Whether the platform names one of the addressed drive's nodes among those this user may not use.
@@ -54,9 +57,10 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
 
   if (Inquiry(transport_) == 0) {
     lastAttempt.stop = AttemptStop::UpdateModeRefused;
-    lastAttempt.detail = WithAccessProblem("INQUIRY after the update-mode request failed: sense " +
-                                               update_steps::SenseText(transport_.lastAsc, transport_.lastAscq),
-                                           requestRefused, platform);
+    const std::string sense = update_steps::SenseText(transport_.lastAsc, transport_.lastAscq);
+    lastAttempt.detail = WithAccessProblem(Say("INQUIRY after the update-mode request failed: sense " + sense,
+                                               "アップデートモードへの要求の後の INQUIRY に失敗しました: センス " + sense),
+                                           requestRefused, platform, detailLanguage);
     return 0;
   }
   // Copied out: the block read below reuses the data buffer.
@@ -67,9 +71,10 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
   int entryIndex = FindLoaderEntry(productId, -1);
   if (entryIndex < 0) {
     lastAttempt.stop = AttemptStop::NotALoader;
-    lastAttempt.detail = WithAccessProblem("the drive reports \"" + std::string(productId.begin(), productId.end()) +
-                                               "\", not a known loader",
-                                           requestRefused, platform);
+    const std::string reported = "\"" + std::string(productId.begin(), productId.end()) + "\"";
+    lastAttempt.detail = WithAccessProblem(Say("the drive reports " + reported + ", not a known loader",
+                                               "ドライブの応答は " + reported + " で、既知のローダーではありません"),
+                                           requestRefused, platform, detailLanguage);
     return 0;
   }
   while (entryIndex >= 0) {
@@ -77,7 +82,8 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
     driveFamily = entry.family;
     if (ReadFirmwareBlock(transport_, entry.idAddress, alternateReadForm) == 0) {
       lastAttempt.stop = ReadStop(transport_, AttemptStop::IdBlockReadFailed, AttemptStop::IdBlockReadShort);
-      lastAttempt.detail = "reading the identification block failed: " + update_steps::ReadFailureText(transport_);
+      lastAttempt.detail = Say("reading the identification block failed: ", "識別ブロックの読み取りに失敗しました: ") +
+                           update_steps::ReadFailureText(transport_, detailLanguage);
       return 0;
     }
     const std::span<const std::uint8_t> block = transport_.DataBuffer();
@@ -110,7 +116,8 @@ int UpdateProcedure::SwitchDriveToUpdateMode() {
     entryIndex = FindLoaderEntry(productId, entryIndex);
   }
   lastAttempt.stop = AttemptStop::DriveTypeUnknown;
-  lastAttempt.detail = "the drive's identification block matches no type code";
+  lastAttempt.detail = Say("the drive's identification block matches no type code",
+                           "ドライブの識別ブロックはどのタイプコードにも一致しません");
   return 0;
 }
 

@@ -73,33 +73,47 @@ bool ReadWasShort(const ScsiTransport& t) {
   return t.lastTransferred > 0 && t.lastTransferred < kFirmwareBlockSize;
 }
 
-std::string ReadFailureText(const ScsiTransport& t) {
+std::string ReadFailureText(const ScsiTransport& t, int language) {
+  const std::string got = std::to_string(t.lastTransferred);
+  const std::string wanted = std::to_string(kFirmwareBlockSize);
   if (ReadWasShort(t)) {
-    return "only " + std::to_string(t.lastTransferred) + " of " + std::to_string(kFirmwareBlockSize) +
-           " bytes arrived";
+    return Worded(language, "only " + got + " of " + wanted + " bytes arrived",
+                  wanted + " バイトのうち " + got + " バイトしか届きませんでした");
   }
-  return "sense " + SenseText(t.lastAsc, t.lastAscq);
+  return Worded(language, "sense ", "センス ") + SenseText(t.lastAsc, t.lastAscq);
 }
 
 }  // namespace update_steps
 
-std::string DriveClaimText(DeviceClaimResult result, std::string_view device) {
+std::string DriveClaimText(DeviceClaimResult result, std::string_view device, int language) {
+  using update_steps::Worded;
   const std::string name(device);
   switch (result) {
     case DeviceClaimResult::Claimed:
       return {};
     case DeviceClaimResult::NotListed:
-      return "no drive at " + name + " was listed, or the system did not tell which device it is; nothing was sent to it";
+      return Worded(language,
+                    "no drive at " + name + " was listed, or the system did not tell which device it is; nothing was sent to it",
+                    name + " のドライブは一覧にないか、システムがどのデバイスかを示しませんでした。何も送信していません");
     case DeviceClaimResult::Changed:
-      return name + " no longer leads to the drive that was listed: the drive list is out of date; nothing was sent to it";
+      return Worded(language,
+                    name + " no longer leads to the drive that was listed: the drive list is out of date; nothing was sent to it",
+                    name + " は一覧にあったドライブを指していません。ドライブの一覧が古くなっています。何も送信していません");
     case DeviceClaimResult::NotOptical:
-      return name + " is not a CD/DVD drive; nothing was sent to it";
+      return Worded(language, name + " is not a CD/DVD drive; nothing was sent to it",
+                    name + " は CD/DVD ドライブではありません。何も送信していません");
     case DeviceClaimResult::Mounted:
-      return "a disc in the drive at " + name + " is mounted; unmount it first (nothing was sent to the drive)";
+      return Worded(language,
+                    "a disc in the drive at " + name + " is mounted; unmount it first (nothing was sent to the drive)",
+                    name + " のドライブのディスクがマウントされています。先にアンマウントしてください（ドライブには何も送信していません）");
     case DeviceClaimResult::InUse:
-      return "another program is using the drive at " + name + "; end it first (nothing was sent to the drive)";
+      return Worded(language,
+                    "another program is using the drive at " + name + "; end it first (nothing was sent to the drive)",
+                    name + " のドライブを別のプログラムが使用しています。先に終了してください（ドライブには何も送信していません）");
     case DeviceClaimResult::NoAccess:
-      return "the system does not let this user hold the drive at " + name + " (nothing was sent to it)";
+      return Worded(language,
+                    "the system does not let this user hold the drive at " + name + " (nothing was sent to it)",
+                    "このユーザーは " + name + " のドライブを確保することをシステムに許可されていません（何も送信していません）");
   }
   return {};
 }
@@ -122,7 +136,8 @@ int UpdateProcedure::HoldListedDrive(const DriveAddress* listedDrive) {
   if (listedDrive == nullptr) {
     lastAttempt.driveClaim = DeviceClaimResult::NotListed;
     lastAttempt.stop = AttemptStop::DriveNotHeld;
-    lastAttempt.detail = "no drive is listed; nothing was sent";
+    lastAttempt.detail = update_steps::Worded(detailLanguage, "no drive is listed; nothing was sent",
+                                              "ドライブが一覧にありません。何も送信していません");
     return 0;
   }
   transport_.address = *listedDrive;
@@ -133,7 +148,8 @@ int UpdateProcedure::HoldListedDrive(const DriveAddress* listedDrive) {
   Platform& platform = transport_.GetPlatform();
   lastAttempt.stop = AttemptStop::DriveNotHeld;
   lastAttempt.detail =
-      DriveClaimText(*lastAttempt.driveClaim, platform.DeviceName(transport_.mode, transport_.address.deviceNumber));
+      DriveClaimText(*lastAttempt.driveClaim, platform.DeviceName(transport_.mode, transport_.address.deviceNumber),
+                     detailLanguage);
   return 0;
 }
 
@@ -143,14 +159,17 @@ int UpdateProcedure::CheckBeforeTheDrive() {
   const std::string selected = host_.SelectedSourceName();
   if (!selectionIdentified || selected != identifiedName) {
     lastAttempt.stop = AttemptStop::SourceNotIdentified;
-    lastAttempt.detail = selected.empty() ? "no source file is selected"
-                                          : "source file \"" + selected + "\" was not identified";
+    lastAttempt.detail =
+        selected.empty()
+            ? update_steps::Worded(detailLanguage, "no source file is selected", "ソースファイルが選択されていません")
+            : update_steps::Worded(detailLanguage, "source file \"" + selected + "\" was not identified",
+                                   "ソースファイル \"" + selected + "\" は識別されていません");
     return TypeCodeMismatch;
   }
   // What the load would refuse only after the switch (and the backup).
   FileError openError = FileError::None;
   const std::string misfit =
-      SourceFileMisfit(transport_.GetPlatform().Files(), selected, sourceEntryIndex, &openError);
+      SourceFileMisfit(transport_.GetPlatform().Files(), selected, sourceEntryIndex, &openError, detailLanguage);
   if (!misfit.empty()) {
     lastAttempt.detail = misfit;
     lastAttempt.stop = openError != FileError::None ? AttemptStop::SourceNotOpened : AttemptStop::SourceMisfit;
@@ -196,8 +215,11 @@ int UpdateProcedure::RunUpdateAttempt(const DriveAddress* listedDrive) {
 
   if (!CheckTypeCodeNow()) {
     lastAttempt.stop = AttemptStop::TypeCodeRefused;
-    lastAttempt.detail = "type code of the drive \"" + std::string(driveTypeCode.data()) +
-                         "\" does not permit the file's \"" + std::string(sourceTypeCode.data()) + "\"";
+    const std::string drive = "\"" + std::string(driveTypeCode.data()) + "\"";
+    const std::string file = "\"" + std::string(sourceTypeCode.data()) + "\"";
+    lastAttempt.detail = update_steps::Worded(
+        detailLanguage, "type code of the drive " + drive + " does not permit the file's " + file,
+        "ドライブのタイプコード " + drive + " はファイルのタイプコード " + file + " を許可しません");
     return finish(TypeCodeMismatch);
   }
   lastAttempt.typeCodeAccepted = true;

@@ -94,7 +94,7 @@ struct AttemptReport {
   bool driveUnreachable = false;
   int finalPage = NoPage;
   int finalProgress = 0;
-  std::string detail;            // why it stopped, for people (English)
+  std::string detail;            // why it stopped, for people (in UpdateProcedure::detailLanguage)
   AttemptStop stop = AttemptStop::None;
   // An interruption held during the attempt (0: none), for the caller to act
   // on with Platform::ActOnInterruption once its own output is done.
@@ -130,7 +130,9 @@ enum class BackupSeries {
 // Why a selected, identified file cannot be sent, learnt without the drive:
 // its name does not fit its row, it no longer opens (*openError then says
 // why), or its size does not fit its row's image. Empty when it fits.
-std::string SourceFileMisfit(FileSystem& fs, std::string_view name, int entryIndex, FileError* openError);
+// `language`: of the text (0 English, 1 Japanese).
+std::string SourceFileMisfit(FileSystem& fs, std::string_view name, int entryIndex, FileError* openError,
+                             int language = 0);
 
 class UpdateProcedure {
  public:
@@ -233,10 +235,16 @@ class UpdateProcedure {
   bool selectionIdentified = false;
 
   AttemptReport lastAttempt;
+  // The language of lastAttempt.detail (0 English, 1 Japanese).
+  int detailLanguage = 0;
 
   ScsiTransport& Transport() { return transport_; }
 
  private:
+  // A detail for people in detailLanguage.
+  std::string Say(std::string_view english, std::string_view japanese) const {
+    return std::string(detailLanguage == 1 ? japanese : english);
+  }
   // The steps of RunFirmwareUpdate, in order; each 1 on success, 0 with lastAttempt.detail set.
   // The selected file into imageBuffer, checked to be what was identified and of the drive's size.
   int LoadImageForDrive(const FamilyTraits& traits);
@@ -270,9 +278,9 @@ class UpdateProcedure {
   int shownProgress_ = 0;
 };
 
-// Why an attempt's drive could not be held, for people (English); names the
+// Why an attempt's drive could not be held, for people (in `language`); names the
 // device. Empty for Claimed.
-std::string DriveClaimText(DeviceClaimResult result, std::string_view device);
+std::string DriveClaimText(DeviceClaimResult result, std::string_view device, int language = 0);
 // "claimed", "changed", ...: the result for machine-readable reports.
 std::string_view DriveClaimName(DeviceClaimResult result);
 

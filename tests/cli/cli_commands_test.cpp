@@ -396,6 +396,8 @@ TEST_F(CliTest, BackupSavesTheDrivesFirmwareInItsFamilysForm) {
   ASSERT_EQ(small.status, kExitOk) << small.err;
   EXPECT_TRUE(Contains(small.out, "Backup written to CDRWFW00.BIN"));
   EXPECT_TRUE(Contains(small.out, "stays in update mode"));
+  // The backup is the whole of this attempt.
+  EXPECT_TRUE(Contains(small.out, "/120  Backing Up F/W (step 1 of 1)")) << small.out;
   const std::vector<std::uint8_t> bin = ReadBytes("CDRWFW00.BIN");
   ASSERT_EQ(bin.size(), kSmallImageSize);
   EXPECT_TRUE(std::equal(bin.begin(), bin.end(), machine->Drive(2).Flash().begin()));
@@ -532,6 +534,22 @@ TEST_F(CliTest, ConvertGoesBothWaysByTheExtensions) {
   ASSERT_EQ(decode.status, kExitOk) << decode.err;
   const std::vector<std::uint8_t> plain = ReadBytes("PLAIN.BIN");
   EXPECT_EQ(plain, sim::SampleImage(0));
+  // A plain image of a packed family is for reading: no source of an update, the .KVF is.
+  const std::string notSource = "such a file is not a source for an update: the drive takes family 6 firmware only "
+                                "from its .KVF file";
+  EXPECT_TRUE(Contains(decode.out, "PLAIN.BIN: note: a plain image of family 6")) << decode.out;
+  EXPECT_TRUE(Contains(decode.out, notSource)) << decode.out;
+  const CliRun id = Run({"--json", "identify", "PLAIN.BIN"});
+  EXPECT_EQ(id.status, kExitTypeCodeRefused);
+  const nlohmann::json idDoc = nlohmann::json::parse(id.out);
+  EXPECT_EQ(idDoc["files"][0]["code"], "file-not-identified");
+  EXPECT_TRUE(Contains(idDoc["files"][0]["reason"].get<std::string>(), notSource)) << id.out;
+  const CliRun idJa = Run({"--lang", "ja", "identify", "PLAIN.BIN"});
+  EXPECT_TRUE(Contains(idJa.out, "PLAIN.BIN: 識別できません: ファミリー 6 のプレーンイメージです")) << idJa.out;
+  const CliRun update = Run({"--simulate", "update", "PLAIN.BIN", "--drive", "1", "--yes"});
+  EXPECT_EQ(update.status, kExitTypeCodeRefused);
+  EXPECT_TRUE(Contains(update.err, notSource)) << update.err;
+  EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 0);
 
   const CliRun encode = Run({"--json", "convert", "PLAIN.BIN", "AGAIN.kvf"});
   ASSERT_EQ(encode.status, kExitOk) << encode.err;
@@ -548,8 +566,11 @@ TEST_F(CliTest, ConvertGoesBothWaysByTheExtensions) {
   ASSERT_EQ(Run({"convert", "F5.BIN", "F5.KVF"}).status, kExitOk);
   const std::vector<std::uint8_t> keyed = ReadBytes("F5.KVF");
   EXPECT_EQ(keyed, EncodeForFamily(5, f5));
-  ASSERT_EQ(Run({"convert", "F5.KVF", "F5BACK.BIN"}).status, kExitOk);
+  const CliRun keyedBack = Run({"convert", "F5.KVF", "F5BACK.BIN"});
+  ASSERT_EQ(keyedBack.status, kExitOk);
   EXPECT_EQ(ReadBytes("F5BACK.BIN"), f5);
+  // Only a packed family's plain image gets the note.
+  EXPECT_FALSE(Contains(keyedBack.out + keyedBack.err, "note:")) << keyedBack.out;
 }
 
 TEST_F(CliTest, ConvertRefusesWhatItCannotConvertAndNeverOverwrites) {

@@ -82,8 +82,10 @@ class CliTest : public ::testing::Test {
       // The machine stays the fixture's; the command line gets a view of it.
       return std::make_unique<ScriptedNodesPlatform>(*machine, nodeScript);
     };
-    env.getEnv = [](std::string_view name) -> std::optional<std::string> {
+    env.getEnv = [this](std::string_view name) -> std::optional<std::string> {
       if (name == "ORVEL_SIM_FAST") return std::string("1");
+      const auto it = environment.find(std::string(name));
+      if (it != environment.end()) return it->second;
       return std::nullopt;
     };
     env.readLine = [this]() -> std::optional<std::string> {
@@ -137,6 +139,7 @@ class CliTest : public ::testing::Test {
   const std::filesystem::path& dir() const { return dir_; }
 
   CliEnvironment env;
+  std::map<std::string, std::string> environment;  // what getEnv answers (the locale)
   NodeScript nodeScript;
   std::unique_ptr<sim::SimMachine> machine;
   std::optional<PlatformRequest> lastRequest;

@@ -55,6 +55,14 @@ TEST_F(UpdateCommand, WholeUpdateWithBackupRewritesTheDriveAndSavesItsFirmware) 
   EXPECT_TRUE(Contains(run.out, "*** OK ** OK ** OK ***"));
   EXPECT_TRUE(Contains(run.out, "120/120"));
   EXPECT_TRUE(Contains(run.out, "Backup written to CDRWFW00.KVF"));
+  // Beside the bar, the step and its number of the whole: the bar starts anew in some steps.
+  at = 0;
+  for (const char* step : {"Backing Up F/W (step 1 of 6)", "Transferring Writing Data (step 2 of 6)",
+                           "Erasing Flash ROM (step 4 of 6)", "Writing Data into Flash ROM (step 5 of 6)",
+                           "Confirming SUM Code (step 6 of 6)"}) {
+    at = run.out.find(std::string("/120  ") + step, at);
+    ASSERT_NE(at, std::string::npos) << step << "\n" << run.out;
+  }
 
   // The backup is the drive's old firmware, in its family's packed form.
   const CliRun id = Run({"identify", "CDRWFW00.KVF"});
@@ -198,7 +206,8 @@ TEST_F(UpdateCommand, ProgressIsTheBarsLastPositionAfterAFailedRewrite) {
                                         "--backup", "--yes"};
     const CliRun text = Run(args);
     ASSERT_NE(text.status, kExitOk) << scenario;
-    const std::size_t slash = text.out.rfind("/120\n");
+    // The last bar drawn (the step stands beside it).
+    const std::size_t slash = text.out.rfind("/120  ");
     ASSERT_NE(slash, std::string::npos) << scenario << text.out;
     const std::size_t start = text.out.rfind("] ", slash) + 2;
     const int drawn = std::stoi(text.out.substr(start, slash - start));
@@ -422,6 +431,68 @@ TEST_F(UpdateCommand, AsksOnATerminalAndRequiresYesWithoutOne) {
   EXPECT_EQ(machine->Drive(0).RewritesCompleted(), 1);
 }
 
+// Every kind of message in the run's language: --lang, else the locale (the
+// first of LC_ALL, LC_MESSAGES, LANG set and not empty, Japanese only with UTF-8).
+TEST_F(UpdateCommand, MessagesFollowLangOrTheLocale) {
+  struct Setting {
+    const char* lang;  // --lang, or nullptr
+    std::map<std::string, std::string> environment;
+    bool japanese;
+  };
+  const Setting settings[] = {
+      {"ja", {}, true},
+      {nullptr, {{"LANG", "ja_JP.UTF-8"}}, true},
+      {nullptr, {{"LC_MESSAGES", "ja_JP.utf8"}, {"LANG", "en_US.UTF-8"}}, true},
+      {nullptr, {{"LC_ALL", ""}, {"LANG", "ja_JP.UTF-8@cjknarrow"}}, true},
+      {nullptr, {}, false},
+      {nullptr, {{"LANG", "ja_JP.eucJP"}}, false},
+      {nullptr, {{"LANG", "ja_JP"}}, false},
+      {nullptr, {{"LC_ALL", "C"}, {"LANG", "ja_JP.UTF-8"}}, false},
+      {"en", {{"LANG", "ja_JP.UTF-8"}}, false},
+  };
+  struct Message {
+    std::vector<std::string> args;
+    std::string english;
+    std::string japanese;
+    bool asked = false;  // on a terminal, answered "n"
+  };
+  const Message messages[] = {
+      {{"identify", Sample(0)}, ": identified", ": 識別しました"},
+      {{"identify", "NONE.BIN"}, "did not open (file not found)", "開けません（ファイルが見つかりません）"},
+      {{"--simulate=alt-read", "update", Sample(0), "--drive", "1", "--backup", "--yes"},
+       "I could not back up the F/W in selected model.", "選択された機種ではF/Wをバックアップできませんでした。"},
+      {{"--simulate", "update", Sample(0), "--drive", "1"}, "Write " + Sample(0) + " (", " に書き込みますか?", true},
+      {{"--simulate=rewrite-fails", "update", Sample(0), "--drive", "1", "--yes"}, "(rewrite failed: sense ",
+       "(書き換えに失敗しました: センス "},
+      {{"--simulate=disk-full", "update", Sample(0), "--drive", "1", "--backup", "--yes"},
+       "no room for 1048576 bytes in CDRWFW00.TMP: disk full",
+       "CDRWFW00.TMP に 1048576 バイトの空きを確保できません: ディスクの空き容量がありません"},
+  };
+  for (const Setting& s : settings) {
+    environment = s.environment;
+    for (const Message& m : messages) {
+      std::vector<std::string> args = m.args;
+      if (s.lang != nullptr) args.insert(args.begin(), {"--lang", s.lang});
+      env.inputIsTerminal = m.asked;
+      answers = {"n"};
+      const CliRun run = Run(args);
+      const std::string said = run.out + run.err;
+      const std::string where = (s.lang ? std::string("--lang ") + s.lang : std::string("locale")) + " " + args.back();
+      EXPECT_EQ(Contains(said, m.japanese), s.japanese) << where << "\n" << said;
+      // Japanese instead of the English, not beside it.
+      EXPECT_NE(Contains(said, m.english), s.japanese) << where << "\n" << said;
+    }
+  }
+  env.inputIsTerminal = false;
+
+  // Scripts: keys and codes stay English, the reason follows the run's language.
+  environment = {{"LANG", "ja_JP.UTF-8"}};
+  const CliRun failed = Run({"--simulate=rewrite-fails", "--json", "update", Sample(0), "--drive", "1", "--yes"});
+  const nlohmann::json doc = nlohmann::json::parse(failed.out);
+  EXPECT_EQ(doc["code"], "rewrite-failed");
+  EXPECT_TRUE(Contains(doc["reason"].get<std::string>(), "書き換えに失敗しました: センス ")) << doc["reason"];
+}
+
 TEST_F(UpdateCommand, TerminalRedrawsOneProgressLineAndJapaneseStepsAreShown) {
   env.outputIsTerminal = true;
   const CliRun run = Run({"--simulate", "--lang", "ja", "update", Sample(2), "--drive", "3", "--yes"});
@@ -441,12 +512,16 @@ TEST_F(UpdateCommand, TerminalRedrawsOneProgressLineAndJapaneseStepsAreShown) {
   std::string completed(PageTextRow(Completed, Japanese).infoText);
   completed = completed.substr(0, completed.find('\r'));
   EXPECT_TRUE(Contains(run.out, completed)) << completed;
+  // Without the backup there are five steps; the redrawn bar carries the current one.
+  EXPECT_TRUE(Contains(run.out, "/120  書込データを転送中（ステップ 1/5）")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "/120  フラッシュROMへ書込中（ステップ 4/5）")) << run.out;
+  EXPECT_FALSE(Contains(run.out, "/6）"));
 
   // With the trace on the same terminal the bar goes line by line, so trace lines never land inside it.
   const CliRun traced = Run({"--simulate", "--trace", "update", Sample(2), "--drive", "3", "--yes"});
   ASSERT_EQ(traced.status, kExitOk) << traced.err;
   EXPECT_FALSE(Contains(traced.out, "\r\033[K"));
-  EXPECT_TRUE(Contains(traced.out, "] 120/120\n"));
+  EXPECT_TRUE(Contains(traced.out, "] 120/120  Confirming SUM Code (step 5 of 5)\n")) << traced.out;
 }
 
 // The "Pass Type" override: a file whose type code differs from the drive's

@@ -341,6 +341,15 @@ TEST(UpdateAttempt, OnlyTheListedDriveAsItWasListedHearsACommand) {
     EXPECT_NE(rig.proc->lastAttempt.detail.find(device), std::string::npos) << rig.proc->lastAttempt.detail;
     EXPECT_EQ(rig.machine->GetTrace().size(), 0u) << DriveClaimName(refusal);
     EXPECT_EQ(rig.host.started, 0);
+    // The same refusal in the caller's language, still naming the device.
+    rig.proc->detailLanguage = Japanese;
+    rig.Attempt();
+    const std::string japanese = rig.proc->lastAttempt.detail;
+    rig.proc->detailLanguage = English;
+    EXPECT_EQ(japanese, DriveClaimText(refusal, device, Japanese));
+    EXPECT_NE(japanese, DriveClaimText(refusal, device)) << DriveClaimName(refusal);
+    EXPECT_NE(japanese.find(device), std::string::npos) << japanese;
+    EXPECT_NE(japanese.find("何も送信していません"), std::string::npos) << japanese;
   }
   EXPECT_NE(DriveClaimText(DeviceClaimResult::Changed, device).find("the drive list is out of date"), std::string::npos);
   EXPECT_EQ(DriveClaimText(DeviceClaimResult::Claimed, device), "");
