@@ -441,6 +441,7 @@ int CommandVerify(CliContext& ctx, const std::string& file, const std::string& w
 
   TerminalHost host(ctx.out, ctx.err, HostOptions(ctx));
   UpdateProcedure procedure(*session.transport, host);
+  procedure.detailLanguage = ctx.options.language;
   host.SetSourceName(file);
   procedure.IdentifySourceFile();
   FirmwareComparison comparison;
