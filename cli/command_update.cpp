@@ -454,18 +454,17 @@ int CommandVerify(CliContext& ctx, const std::string& file, const std::string& w
     host.FinishProgressLine();
     const AttemptReport& report = procedure.lastAttempt;
     if (!report.switchRan) {
-      ctx.text() << ctx.Tr("The drive was not touched.\n", "ドライブには何も送っていません。\n");
+      ctx.text() << DriveNotTouched(ctx);
     } else if (page != UpdateModeFailed) {
       // Reads only, but the switch itself is undone by nothing but a power cycle.
-      ctx.text() << ctx.Tr("The drive stays in update mode until it is switched off and on.\n",
-                           "ドライブは電源を入れ直すまでアップデートモードのままです。\n");
+      ctx.text() << StaysInUpdateMode(ctx);
     }
     doc["outcome"] = OutcomeJson(procedure, page, nullptr, false);
     doc["result"] = compared ? nlohmann::json(comparison.Equal() ? "equal" : "different") : nlohmann::json(nullptr);
     doc["differingRanges"] = compared ? RangesJson(comparison) : nlohmann::json(nullptr);
     doc["bytesCompared"] = OrNull(compared, comparison.bytesCompared);
     doc["bytesDiffering"] = OrNull(compared, comparison.bytesDiffering);
-    doc["interruption"] = InterruptionJson(report.heldInterruption);
+    doc["interruption"] = InterruptionJson(ctx, report.heldInterruption);
     doc["accessProblems"] = AccessProblemsJson(*session.platform);
     ctx.PrintDocument(doc, status);
     ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
