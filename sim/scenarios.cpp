@@ -489,6 +489,9 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
       return fail("unknown option \"" + std::string(opt) + "\"");
     }
   }
+  if (s.powerCycle && s.stateDirectory.empty()) {
+    return fail("power-cycle needs state=<dir>: a fresh machine starts switched on anyway");
+  }
   *parsed = std::move(s);
   return 1;
 }
@@ -537,10 +540,6 @@ std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string work
     m->SwapAtFirstClaim(a, b);
   }
   if (parsed.hold) m->SetHold(parsed.holdPhase);
-  if (parsed.powerCycle && parsed.stateDirectory.empty()) {
-    if (error != nullptr) *error = "power-cycle needs state=<dir>: a fresh machine starts switched on anyway";
-    return nullptr;
-  }
   return m;
 }
 
