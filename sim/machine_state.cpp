@@ -59,11 +59,11 @@ int ReadWhole(FileSystem& fs, const std::string& name, std::int64_t expected, st
     return 0;
   }
   out->assign(static_cast<std::size_t>(length), 0);
-  std::uint64_t done = 0;
+  std::size_t done = 0;
   while (done < out->size()) {
     const std::int64_t n = fs.ReadAt(h, done, std::span(*out).subspan(done));
     if (n <= 0) break;
-    done += static_cast<std::uint64_t>(n);
+    done += static_cast<std::size_t>(n);
   }
   fs.Close(h);
   if (done != out->size()) {

@@ -210,7 +210,9 @@ TEST(MachineState, LinksPlantedInTheDirectoryAreNotWrittenThrough) {
   ASSERT_NE(Open(text, work, &error), nullptr) << error;
   // The next save's names, and the current ones, all lead elsewhere.
   for (const char* name : {"drive-0-2.flash", "drive-0-2.flash.new", "machine.json.new"}) {
-    fs::create_symlink(victim, dir / name);
+    std::error_code ec;
+    fs::create_symlink(victim, dir / name, ec);
+    if (ec) GTEST_SKIP() << "this system makes no symbolic links here";
   }
   std::vector<std::string> reports;
   ASSERT_NE(Open(text, work, &error, &reports), nullptr) << error;
@@ -224,7 +226,9 @@ TEST(MachineState, LinksPlantedInTheDirectoryAreNotWrittenThrough) {
   // A lock file that is a link is refused, not followed.
   const fs::path other = fs::path(work.path()) / "other";
   fs::create_directory(other);
-  fs::create_symlink(victim, other / "lock");
+  std::error_code ec;
+  fs::create_symlink(victim, other / "lock", ec);
+  ASSERT_FALSE(ec) << ec.message();
   EXPECT_EQ(Open("default,state=" + other.string(), work, &error), nullptr);
   EXPECT_NE(error.find("cannot lock it"), std::string::npos) << error;
 }
