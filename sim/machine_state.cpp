@@ -23,11 +23,31 @@ constexpr int kFinishVariants = 8;
 constexpr const char* kNewSuffix = ".new";
 constexpr const char* kDriveFilePattern = "drive-*";
 
+constexpr const char* kFlashKind = ".flash";
+constexpr const char* kReceivedKind = ".received";
+
 std::string DriveFileName(std::size_t index, std::uint64_t generation, const char* kind) {
   return "drive-" + std::to_string(index) + "-" + std::to_string(generation) + kind;
 }
-constexpr const char* kFlashKind = ".flash";
-constexpr const char* kReceivedKind = ".received";
+
+// Whether `name` is one of the drive files a save makes: drive-<n>-<g> with
+// .flash or .received, and those with .new after them.
+bool IsDriveFileName(std::string_view name) {
+  constexpr std::string_view kPrefix = "drive-";
+  if (!name.starts_with(kPrefix)) return false;
+  name.remove_prefix(kPrefix.size());
+  if (name.ends_with(kNewSuffix)) name.remove_suffix(std::string_view(kNewSuffix).size());
+  for (const std::string_view kind : {std::string_view(kFlashKind), std::string_view(kReceivedKind)}) {
+    if (!name.ends_with(kind)) continue;
+    name.remove_suffix(kind.size());
+    const std::size_t dash = name.find('-');
+    const auto digits = [](std::string_view d) {
+      return !d.empty() && std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return dash != std::string_view::npos && digits(name.substr(0, dash)) && digits(name.substr(dash + 1));
+  }
+  return false;
+}
 
 const char* RewriteName(RewriteState r) {
   switch (r) {
@@ -347,7 +367,7 @@ int SaveMachineState(const std::string& directoryPath, std::string_view scenario
     for (std::size_t i = 0; i < machine.DriveCount() && !current; ++i) {
       current = name == DriveFileName(i, next, kFlashKind) || name == DriveFileName(i, next, kReceivedKind);
     }
-    if (!current) fs->Remove(name);
+    if (!current && IsDriveFileName(name)) fs->Remove(name);
   }
   return 1;
 }
@@ -382,10 +402,11 @@ std::unique_ptr<Platform> OpenScenarioMachine(std::string_view text, std::string
                                               KeptMachine::Reporter report, std::string* error) {
   ScenarioSpec spec;
   if (ParseScenario(text, &spec, error) == 0) return nullptr;
+  // Like every file name of a run, a relative directory is taken in the working directory.
+  const std::string dir = spec.stateDirectory.empty() ? std::string() : JoinNativePath(workingDirectory, spec.stateDirectory);
   std::unique_ptr<SimMachine> machine = MakeScenario(text, std::move(workingDirectory), error);
-  if (!machine || spec.stateDirectory.empty()) return machine;
+  if (!machine || dir.empty()) return machine;
 
-  const std::string& dir = spec.stateDirectory;
   const auto fail = [&](const std::string& why) -> std::unique_ptr<Platform> {
     if (error != nullptr) *error = "simulator state " + dir + ": " + why;
     return nullptr;

@@ -66,7 +66,8 @@ class KeptMachine final : public ForwardingPlatform {
 };
 
 // The machine of a scenario text: MakeScenario's, or with state=DIR a
-// KeptMachine (DIR made when missing, locked, loaded; power-cycle applied
+// KeptMachine (DIR, taken relative to `workingDirectory`, made when missing,
+// locked, loaded; power-cycle applied
 // after loading). nullptr with *error (a bad text, DIR in use by another run,
 // or a state that cannot be this machine's). `report` hears of a save that
 // failed when the machine is put away.

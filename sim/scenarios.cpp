@@ -579,7 +579,7 @@ std::string ScenarioHelp() {
       "  hold=<phase>                        the dialog's update stops in that rewrite phase (sum, erase,\n"
       "                                      write, sum-again) until a file RELEASE is in the directory\n"
       "  state=<dir>                         the machine (flash, mode, what each drive received) is kept in\n"
-      "                                      <dir> between runs; without it every run starts fresh\n"
+      "                                      <dir> (relative to -C) between runs; else every run starts fresh\n"
       "  power-cycle                         with state=: every drive is switched off and on before the run\n"
       "Examples: default,fault=aa:3:check:04/00 (the third 12-byte chunk fails: the rest go as 0xE2)\n"
       "          ten-byte-chunks,fault=e2:3:check:04/00 (the third 0xE2 chunk fails: the update fails)\n"

@@ -63,6 +63,8 @@ TEST_F(CliStateTest, RunsFollowOneAnotherAsOnARealMachine) {
 
   // Without state= every run starts fresh.
   EXPECT_EQ(Drives("--simulate")["drives"][0]["revision"], "1.10");
+  // A relative directory is taken in the working directory (-C), as file names are.
+  EXPECT_EQ(Drives("--simulate=default,state=machine")["drives"][0]["revision"], "L1.0");
 }
 
 TEST_F(CliStateTest, ADriveLeftInUpdateModeIsFoundThereByTheNextRun) {

@@ -55,6 +55,7 @@ TEST(MachineState, KeepsFlashModeAndWhatWasReceivedUntilPowerCycle) {
   }
   EXPECT_TRUE(fs::exists(fs::path(dir) / "machine.json"));
   EXPECT_TRUE(fs::exists(fs::path(dir) / "drive-0-1.flash"));
+  WriteText(fs::path(dir) / "drive-notes.txt", "mine");  // not the saves' to remove
   {
     const std::unique_ptr<Platform> p = Open(text, work, &error);
     ASSERT_NE(p, nullptr) << error;
@@ -68,6 +69,7 @@ TEST(MachineState, KeepsFlashModeAndWhatWasReceivedUntilPowerCycle) {
   // Only the newest generation's files are left.
   EXPECT_FALSE(fs::exists(fs::path(dir) / "drive-0-1.flash"));
   EXPECT_TRUE(fs::exists(fs::path(dir) / "drive-0-2.flash"));
+  EXPECT_TRUE(fs::exists(fs::path(dir) / "drive-notes.txt"));
   {
     const std::unique_ptr<Platform> p = Open(text + ",power-cycle", work, &error);
     ASSERT_NE(p, nullptr) << error;
