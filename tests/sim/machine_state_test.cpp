@@ -143,23 +143,17 @@ TEST(MachineState, ForeignNewerAndDamagedStatesAreRefused) {
        "format version 2"},
       {"not json", [](const fs::path& d) { WriteText(d / "machine.json", "{\"format\": "); }, "default",
        "not a JSON object"},
-      {"empty json", [](const fs::path& d) { WriteText(d / "machine.json", ""); }, "default", "not a JSON object"},
       {"foreign json", [](const fs::path& d) { WriteText(d / "machine.json", "{\"format\":\"x\"}"); }, "default",
        "not a kept simulated machine"},
       {"no version", [](const fs::path& d) { EditJson(d, [](nlohmann::json& j) { j.erase("version"); }); }, "default",
        "no format version"},
       {"too few drives", [](const fs::path& d) { EditJson(d, [](nlohmann::json& j) { j["drives"].erase(0); }); },
        "default", "3 drives kept, the scenario has 4"},
-      {"drives not a list", [](const fs::path& d) { EditJson(d, [](nlohmann::json& j) { j["drives"] = 7; }); },
-       "default", "no drive list"},
       {"a drive that is a number",
        [](const fs::path& d) { EditJson(d, [](nlohmann::json& j) { j["drives"][1] = 7; }); }, "default",
        "drive 1: not an object"},
       {"wrong type", [](const fs::path& d) {
          EditJson(d, [](nlohmann::json& j) { j["drives"][0]["updateMode"] = "yes"; });
-       }, "default", "drive 0: a field is missing or out of range"},
-      {"negative count", [](const fs::path& d) {
-         EditJson(d, [](nlohmann::json& j) { j["drives"][0]["rewritesCompleted"] = -1; });
        }, "default", "drive 0: a field is missing or out of range"},
       {"variant out of range", [](const fs::path& d) {
          EditJson(d, [](nlohmann::json& j) { j["drives"][0]["finishedVariant"] = 8; });
