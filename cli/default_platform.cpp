@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "cli/cli_context.h"
 #include "platform/platform.h"
+#include "sim/machine_state.h"
 #include "sim/real_time_platform.h"
 #include "sim/scenarios.h"
 
@@ -14,7 +15,9 @@ namespace orvel {
 std::unique_ptr<Platform> MakeDefaultPlatform(const PlatformRequest& request, std::string* error) {
   if (!request.simulate) return MakeNativePlatform(request.workingDirectory);
   const std::string text = request.scenario.empty() ? std::string("default") : request.scenario;
-  std::unique_ptr<Platform> machine = sim::MakeScenario(text, request.workingDirectory, error);
+  // A kept machine that cannot be saved when it is put away says so then.
+  const auto report = [](const std::string& message) { std::cerr << "orvel-cli: " << message << '\n'; };
+  std::unique_ptr<Platform> machine = sim::OpenScenarioMachine(text, request.workingDirectory, report, error);
   if (!machine) return nullptr;
   if (!request.realTime) return machine;
   return std::make_unique<RealTimePlatform>(std::move(machine));

@@ -6,7 +6,7 @@ namespace orvel {
 namespace {
 
 constexpr StopCodeRow kRows[] = {
-    {StopCode::Usage, "usage", kExitUsage, "the arguments do not parse, or name an unknown scenario"},
+    {StopCode::Usage, "usage", kExitUsage, "the arguments do not parse, or name an unknown scenario or a simulator state directory that cannot be used (in use by another run, of another scenario, damaged)"},
     {StopCode::ConfirmationRequired, "confirmation-required", kExitUsage,
      "`update` without `--yes` where no question may be asked (`--json`, or no terminal)"},
     {StopCode::NotConfirmed, "not-confirmed", kExitUsage, "the question before writing was not answered yes"},

@@ -95,6 +95,21 @@ bool CreateNativeDirectories(const std::string& path);
 // `name` taken relative to `directory`, unless it is an absolute path already.
 std::string JoinNativePath(const std::string& directory, const std::string& name);
 
+// A lock on a directory held by this process until the object is destroyed
+// (POSIX: flock on DIRECTORY/lock; Windows: LockFileEx on the same file). The
+// lock file is created when missing and never followed when it is a link.
+class DirectoryLock {
+ public:
+  virtual ~DirectoryLock() = default;
+};
+enum class LockResult { Locked, Busy, Failed };
+// Takes the lock without waiting: Busy when another holder has it, Failed
+// (*err says why) when the lock file cannot be made or opened.
+std::unique_ptr<DirectoryLock> LockNativeDirectory(const std::string& directory, LockResult* result, FileError* err);
+// Gives the file `from` of `directory` the name `to`, replacing an entry
+// called `to` (a link is replaced, never followed) in one step.
+bool ReplaceNativeFile(const std::string& directory, const std::string& from, const std::string& to, FileError* err);
+
 // Case-insensitive wildcard match of a bare file name ('*' and '?').
 bool MatchesPattern(std::string_view name, std::string_view pattern);
 

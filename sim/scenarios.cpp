@@ -540,9 +540,17 @@ int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* erro
       if (phase == kHoldPhases.end()) return fail("hold needs a phase: sum, erase, write or sum-again");
       s.hold = true;
       s.holdPhase = phase->code;
+    } else if (key == "state") {
+      if (value.empty()) return fail("state needs a directory");
+      s.stateDirectory = std::string(value);
+    } else if (key == "power-cycle" && eq == std::string_view::npos) {
+      s.powerCycle = true;
     } else {
       return fail("unknown option \"" + std::string(opt) + "\"");
     }
+  }
+  if (s.powerCycle && s.stateDirectory.empty()) {
+    return fail("power-cycle needs state=<dir>: a fresh machine starts switched on anyway");
   }
   *parsed = std::move(s);
   return 1;
@@ -630,6 +638,9 @@ std::string ScenarioHelp() {
       "  platform=<id>                       the platform id the system reports\n"
       "  hold=<phase>                        the dialog's update stops in that rewrite phase (sum, erase,\n"
       "                                      write, sum-again) until a file RELEASE is in the directory\n"
+      "  state=<dir>                         the machine (flash, mode, what each drive received) is kept in\n"
+      "                                      <dir> (relative to -C) between runs; else every run starts fresh\n"
+      "  power-cycle                         with state=: every drive is switched off and on before the run\n"
       "Examples: default,fault=aa:3:check:04/00 (the third 12-byte chunk fails: the rest go as 0xE2)\n"
       "          ten-byte-chunks,fault=e2:3:check:04/00 (the third 0xE2 chunk fails: the update fails)\n"
       "          default,disk-full=100000 (no room for a backup: refused before the drive is touched)\n";

@@ -35,6 +35,10 @@
 //                                        phase (sum, erase, write, sum-again) until
 //                                        a file RELEASE is in the working directory
 //                                        (SimMachine::SetHold; for the GUI programs)
+//   state=<dir>                          the machine is kept in that directory between
+//                                        runs (sim/machine_state.h; no commas in <dir>)
+//   power-cycle                          with state=: every drive is switched off and on
+//                                        before the run
 // Example: "ten-byte-chunks,fault=e2:3:check:04/00" makes the third 0xE2 chunk
 // fail with sense key 2, ASC 04, ASCQ 00 (the default drives take 0xAA chunks
 // and never send 0xE2).
@@ -81,12 +85,15 @@ struct ScenarioSpec {
   std::uint32_t platformId = 0;
   bool hold = false;
   std::uint8_t holdPhase = 0;  // the phase code the drive reports (0x00..0x03)
+  std::string stateDirectory;  // empty: every run starts fresh
+  bool powerCycle = false;
 };
 // 1 on success; 0 with *error telling what is wrong.
 int ParseScenario(std::string_view text, ScenarioSpec* parsed, std::string* error);
 
 // Builds the machine of a scenario text rooted at `workingDirectory`;
-// nullptr with *error for an unknown name or a bad option.
+// nullptr with *error for an unknown name or a bad option. state= and
+// power-cycle are left to OpenScenarioMachine (sim/machine_state.h).
 std::unique_ptr<SimMachine> MakeScenario(std::string_view text, std::string workingDirectory, std::string* error);
 
 // The help text listing every scenario, option and fault kind.

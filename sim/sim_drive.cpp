@@ -73,6 +73,30 @@ bool IsLoaderId(std::span<const char> row) {
   return false;
 }
 
+// The revision the firmware in `flash` names in its identification block
+// ("... Ver 1.32"); empty when there is none.
+std::string RevisionInFlash(int family, std::span<const std::uint8_t> flash) {
+  constexpr std::string_view kMarker = "Ver ";
+  for (std::size_t i = 0; i < kTypeCodeRows; ++i) {
+    const TypeCodeEntry& row = TypeCodeRow(static_cast<int>(i));
+    if (row.family != family) continue;
+    const std::size_t start = std::size_t{row.idOffset} + kTypeCodeLength;
+    if (start + kDescriptionLength > flash.size()) return {};
+    const std::string description(reinterpret_cast<const char*>(flash.data() + start), kDescriptionLength);
+    const std::size_t at = description.find(kMarker);
+    if (at == std::string::npos || at + kMarker.size() + kRevisionLength > description.size()) return {};
+    std::string revision = description.substr(at + kMarker.size(), kRevisionLength);
+    const bool printable = std::all_of(revision.begin(), revision.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    return printable ? revision : std::string();
+  }
+  return {};
+}
+
+bool FitsField(const std::string& text, std::size_t width) {
+  return text.size() <= width &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c < 0x7F; });
+}
+
 }  // namespace
 
 std::string NormalProductId(int n) {
@@ -119,6 +143,48 @@ void SimDrive::PowerCycle() {
   lastSense_ = {};
   rewrite_ = RewriteState::Idle;
   ResetTransfer();
+  if (rewritesCompleted_ == 0) return;
+  if (std::string revision = RevisionInFlash(family_, flash_); !revision.empty()) identity_.revision = std::move(revision);
+}
+
+DriveMemory SimDrive::Memory() const {
+  DriveMemory m;
+  m.updateMode = updateMode_;
+  m.identity = identity_;
+  m.enterLoaderByte = enterLoaderByte_;
+  m.rewriteLoaderByte = rewriteLoaderByte_;
+  m.rewrite = rewrite_ == RewriteState::Done || rewrite_ == RewriteState::Failed ? rewrite_ : RewriteState::Idle;
+  m.rewritesCompleted = rewritesCompleted_;
+  m.finishedVariant = finishedVariant_;
+  m.transferFinished = transferFinished_;
+  const std::span<const std::uint8_t> got = Received();
+  m.received.assign(got.begin(), got.end());
+  return m;
+}
+
+int SimDrive::Restore(const DriveMemory& memory) {
+  const DriveIdentity& id = memory.identity;
+  constexpr int kVariants = 8;
+  const bool fits = memory.received.size() <= received_.size() && FitsField(id.vendor, kVendorLength) &&
+                    FitsField(id.product, kProductIdLength) && FitsField(id.revision, kRevisionLength) &&
+                    FitsField(id.loaderRevision, kRevisionLength) && memory.rewritesCompleted >= 0 &&
+                    memory.finishedVariant >= -1 && memory.finishedVariant < kVariants &&
+                    (memory.rewrite == RewriteState::Idle || memory.rewrite == RewriteState::Done ||
+                     memory.rewrite == RewriteState::Failed);
+  if (!fits) return 0;
+  PowerCycle();
+  identity_ = id;
+  updateMode_ = memory.updateMode;
+  readArmed_ = memory.updateMode;  // as a drive found in its loader (StartInUpdateMode)
+  enterLoaderByte_ = memory.enterLoaderByte;
+  rewriteLoaderByte_ = memory.rewriteLoaderByte;
+  rewrite_ = memory.rewrite;
+  rewritesCompleted_ = memory.rewritesCompleted;
+  finishedVariant_ = memory.finishedVariant;
+  transferFinished_ = memory.transferFinished;
+  std::copy(memory.received.begin(), memory.received.end(), received_.begin());
+  receivedLength_ = memory.received.size();
+  return 1;
 }
 
 void SimDrive::StartInUpdateMode() {

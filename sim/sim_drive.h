@@ -105,6 +105,21 @@ struct DriveIdentity {
 
 enum class RewriteState : std::uint8_t { Idle, Busy, Phases, Done, Failed };
 
+// What a drive keeps between runs of a program (besides its flash): its mode,
+// the identification in force and what it received. A rewrite still running
+// is not kept: the drive comes back with it idle.
+struct DriveMemory {
+  bool updateMode = false;
+  DriveIdentity identity;
+  std::uint8_t enterLoaderByte = 0;
+  std::uint8_t rewriteLoaderByte = 0;
+  RewriteState rewrite = RewriteState::Idle;  // Idle, Done or Failed
+  int rewritesCompleted = 0;
+  int finishedVariant = -1;
+  bool transferFinished = false;
+  std::vector<std::uint8_t> received;
+};
+
 class SimDrive {
  public:
   // `flash` is the drive's firmware memory; it is resized to the family's image size.
@@ -119,8 +134,14 @@ class SimDrive {
   // Virtual milliseconds the command with this opcode takes.
   std::uint32_t CommandDuration(std::uint8_t opcode) const;
 
-  // Leaves update mode, drops a received image and an unfinished rewrite.
+  // Leaves update mode, drops a received image and an unfinished rewrite. A
+  // drive whose flash was rewritten reports the new firmware's revision from
+  // then on (the 4 characters after "Ver " in its identification block),
+  // unless the flash names none.
   void PowerCycle();
+  DriveMemory Memory() const;
+  // 1, or 0 (nothing changed) when `memory` cannot be this drive's.
+  int Restore(const DriveMemory& memory);
   // Puts the drive into update mode at once (a drive left in its loader).
   void StartInUpdateMode();
   // Remembers `sense` as the answer REQUEST SENSE reports (faults use it).

@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -333,6 +334,62 @@ bool CreateNativeDirectories(const std::string& path) {
   }
   ::mkdir(path.c_str(), kDirectoryMode);
   return NativePathKind(path) == PathKind::Directory;
+}
+
+namespace {
+
+constexpr const char* kLockFileName = "lock";
+
+class PosixDirectoryLock final : public DirectoryLock {
+ public:
+  explicit PosixDirectoryLock(int fd) : fd_(fd) {}
+  ~PosixDirectoryLock() override { ::close(fd_); }  // closing lets the lock go
+  PosixDirectoryLock(const PosixDirectoryLock&) = delete;
+  PosixDirectoryLock& operator=(const PosixDirectoryLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<DirectoryLock> LockNativeDirectory(const std::string& directory, LockResult* result, FileError* err) {
+  *result = LockResult::Failed;
+  const std::string path = JoinNativePath(directory, kLockFileName);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kCreateMode);
+  if (fd < 0) {
+    SetError(err, ErrorFromErrno(errno));
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    SetError(err, FileError::NotRegular);
+    return nullptr;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int e = errno;
+    ::close(fd);
+    if (e == EWOULDBLOCK) {
+      *result = LockResult::Busy;
+      SetError(err, FileError::None);
+    } else {
+      SetError(err, ErrorFromErrno(e));
+    }
+    return nullptr;
+  }
+  *result = LockResult::Locked;
+  SetError(err, FileError::None);
+  return std::make_unique<PosixDirectoryLock>(fd);
+}
+
+bool ReplaceNativeFile(const std::string& directory, const std::string& from, const std::string& to, FileError* err) {
+  if (::rename(JoinNativePath(directory, from).c_str(), JoinNativePath(directory, to).c_str()) != 0) {
+    SetError(err, ErrorFromErrno(errno));
+    return false;
+  }
+  SetError(err, FileError::None);
+  return true;
 }
 
 std::string JoinNativePath(const std::string& directory, const std::string& name) {

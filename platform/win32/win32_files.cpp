@@ -394,6 +394,64 @@ bool CreateNativeDirectories(const std::string& path) {
   return NativePathKind(path) == PathKind::Directory;
 }
 
+namespace {
+
+constexpr const char* kLockFileName = "lock";
+
+class Win32DirectoryLock final : public DirectoryLock {
+ public:
+  explicit Win32DirectoryLock(HANDLE h) : h_(h) {}
+  ~Win32DirectoryLock() override { ::CloseHandle(h_); }
+  Win32DirectoryLock(const Win32DirectoryLock&) = delete;
+  Win32DirectoryLock& operator=(const Win32DirectoryLock&) = delete;
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+std::unique_ptr<DirectoryLock> LockNativeDirectory(const std::string& directory, LockResult* result, FileError* err) {
+  *result = LockResult::Failed;
+  const std::string path = JoinNativePath(directory, kLockFileName);
+  // Opened without sharing: a second holder's open fails with a sharing
+  // violation, and the lock goes with the handle (also when the process dies).
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | (IsNtFamily() ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD e = ::GetLastError();
+    if (e == ERROR_SHARING_VIOLATION) {
+      *result = LockResult::Busy;
+      SetError(err, FileError::None);
+    } else {
+      SetError(err, ErrorFromWin32(e));
+    }
+    return nullptr;
+  }
+  *result = LockResult::Locked;
+  SetError(err, FileError::None);
+  return std::make_unique<Win32DirectoryLock>(h);
+}
+
+bool ReplaceNativeFile(const std::string& directory, const std::string& from, const std::string& to, FileError* err) {
+  // Windows 95 has no replacing rename: the old entry goes first. Between the
+  // two steps only `from` holds the content, under its own name.
+  const std::string target = JoinNativePath(directory, to);
+  if (!::DeleteFileA(target.c_str())) {
+    const FileError e = ErrorFromWin32(::GetLastError());
+    if (e != FileError::NotFound) {
+      SetError(err, e);
+      return false;
+    }
+  }
+  if (!::MoveFileA(JoinNativePath(directory, from).c_str(), target.c_str())) {
+    SetError(err, ErrorFromWin32(::GetLastError()));
+    return false;
+  }
+  SetError(err, FileError::None);
+  return true;
+}
+
 std::string JoinNativePath(const std::string& directory, const std::string& name) {
   if (IsAbsolute(name) || directory.empty()) return name;
   return IsSeparator(directory.back()) ? directory + name : directory + kSeparator + name;

@@ -87,7 +87,8 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   ScenarioSpec parsed;
   std::string error;
   ASSERT_EQ(ParseScenario("default,fault=e2@1:3+:check:04/00,fault=any:2:short:100,disk-full=4096,sync-fails,"
-                          "file-short=77,no-open=2,no-access=1,swap=0:2,pending,no-logind,platform=1,hold=sum-again",
+                          "file-short=77,no-open=2,no-access=1,swap=0:2,pending,no-logind,platform=1,hold=sum-again,"
+                          "state=/tmp/kept machine,power-cycle",
                           &parsed, &error),
             1)
       << error;
@@ -114,6 +115,8 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
   EXPECT_EQ(parsed.platformId, 1U);
   EXPECT_TRUE(parsed.hold);
   EXPECT_EQ(parsed.holdPhase, 0x03);
+  EXPECT_EQ(parsed.stateDirectory, "/tmp/kept machine");
+  EXPECT_TRUE(parsed.powerCycle);
   ASSERT_EQ(ParseScenario("default,hold=erase", &parsed, &error), 1) << error;
   EXPECT_EQ(parsed.holdPhase, 0x01);
 
@@ -125,7 +128,8 @@ TEST(Scenarios, ParseScenarioReadsOptionsAndRejectsBadText) {
                           "default,fault=e2:1:check:10/20/30", "default,fault=e2:1:short", "default,fault=e2:1:timeout:5",
                           "default,disk-full=lots", "default,colour=blue", "fault=e2:1:fail", "default,swap=1",
                           "default,swap=1:1", "default,swap=a:2", "default,swap=1:", "default,hold=",
-                          "default,hold=flash"}) {
+                          "default,hold=flash", "default,state=", "default,power-cycle",
+                          "default,state=/tmp/x,power-cycle=1"}) {
     error.clear();
     EXPECT_EQ(ParseScenario(bad, &parsed, &error), 0) << bad;
     EXPECT_FALSE(error.empty()) << bad;
