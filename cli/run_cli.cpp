@@ -97,10 +97,9 @@ constexpr const char* kAbout = "orvel-cli: firmware updates for CD-R/RW and DVD+
 constexpr const char* kAboutWhich =
     "WHICH is a drive's position in the `drives` list (from 1), the address part of\n"
     "its label (cdrom0, drive2, \"HA:0 ID:3\") or the path of one of its nodes\n"
-    "(/dev/sr0, /dev/sg1, /dev/disk/by-id/...). File names are taken relative to\n"
-    "-C DIR. Options may stand before or after the command. `orvel-cli help COMMAND`\n"
-    "shows a command's options; `orvel-cli --simulate=help` lists the simulator's\n"
-    "scenarios.\n"
+    "(/dev/sr0, /dev/sg1, /dev/disk/by-id/...). Files are relative to -C DIR.\n"
+    "`orvel-cli help COMMAND` shows a command's options (they may stand before or\n"
+    "after it); `orvel-cli --simulate=help` lists the simulator's scenarios.\n"
     "\n";
 constexpr std::string_view kSimulateHelp = "help";
 
