@@ -18,7 +18,7 @@ while read -r name scenario drive file prepare; do
   [[ -z ${name:-} || $name == \#* ]] && continue
   dir=$work/$name
   mkdir -p "$dir"
-  "$cli" -C "$dir" make-samples . >/dev/null
+  "$cli" --simulate="$scenario" -C "$dir" make-samples . >/dev/null
   # A family without a sample file is updated with its drive's own backup.
   if [[ ${prepare:-} == backup ]]; then
     "$cli" --simulate="$scenario" --fast -C "$dir" backup --drive "$drive" >/dev/null

@@ -116,10 +116,11 @@ class CliTest : public ::testing::Test {
     return run;
   }
 
-  void WriteSamples() {
+  // The sample files of `scenario`'s drives (the default machine's without one).
+  void WriteSamples(std::string_view scenario = {}) {
     std::unique_ptr<FileSystem> fs = MakeNativeFileSystem(dir_.string());
     std::string error;
-    ASSERT_EQ(sim::WriteSampleFirmware(*fs, nullptr, &error), 1) << error;
+    ASSERT_EQ(sim::WriteSampleFirmware(*fs, nullptr, &error, scenario), 1) << error;
   }
   void WriteBytes(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     std::ofstream f(dir_ / name, std::ios::binary);
