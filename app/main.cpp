@@ -25,6 +25,7 @@
 #include "app/update_app.h"
 #include "platform/platform.h"
 #include "resources/resource_ids.h"
+#include "sim/machine_state.h"
 #include "sim/real_time_platform.h"
 #include "sim/scenarios.h"
 #include "ui/qt/qt_window_system.h"
@@ -144,7 +145,10 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<orvel::Platform> platform;
   if (options.simulate) {
-    auto machine = orvel::sim::MakeScenario(options.scenario, workingDirectory, &error);
+    // state=DIR keeps the machine between runs, as for orvel-cli.
+    const auto report = [](const std::string& message) { std::cerr << kProgramName << ": " << message << '\n'; };
+    auto machine = orvel::sim::OpenScenarioMachine(
+        options.scenario.empty() ? "default" : options.scenario, workingDirectory, report, &error);
     if (machine == nullptr) {
       std::cerr << kProgramName << ": --simulate=" << options.scenario << ": " << error << '\n';
       return kExitUsage;

@@ -23,6 +23,7 @@
 #include "app/update_app.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "sim/machine_state.h"
 #include "sim/real_time_platform.h"
 #include "sim/scenarios.h"
 #include "ui/win32/win32_window_system.h"
@@ -90,10 +91,13 @@ int main(int argc, char** argv) {
   std::unique_ptr<orvel::Platform> platform;
   orvel::sim::SimMachine* machine = nullptr;
   if (options.simulate) {
-    std::unique_ptr<orvel::sim::SimMachine> simulated =
-        orvel::sim::MakeScenario(options.scenario, workingDirectory, &error);
+    // state=DIR keeps the machine between runs, as for orvel-cli; a save that
+    // fails when the program ends has nobody left to tell.
+    std::unique_ptr<orvel::Platform> simulated =
+        orvel::sim::OpenScenarioMachine(
+        options.scenario.empty() ? "default" : options.scenario, workingDirectory, {}, &error);
     if (simulated == nullptr) return UsageError("--simulate=" + options.scenario + ": " + error);
-    machine = simulated.get();
+    machine = orvel::sim::SimulatedMachineOf(*simulated);
     if (SimulatorFast()) {
       platform = std::move(simulated);
     } else {

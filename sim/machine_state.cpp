@@ -429,4 +429,9 @@ std::unique_ptr<Platform> OpenScenarioMachine(std::string_view text, std::string
                                        std::move(report));
 }
 
+SimMachine* SimulatedMachineOf(Platform& platform) {
+  if (auto* kept = dynamic_cast<KeptMachine*>(&platform)) return &kept->Machine();
+  return dynamic_cast<SimMachine*>(&platform);
+}
+
 }  // namespace orvel::sim

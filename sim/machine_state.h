@@ -73,5 +73,7 @@ class KeptMachine final : public ForwardingPlatform {
 // failed when the machine is put away.
 std::unique_ptr<Platform> OpenScenarioMachine(std::string_view text, std::string workingDirectory,
                                               KeptMachine::Reporter report, std::string* error);
+// The simulated machine behind what OpenScenarioMachine made (nullptr for any other platform).
+SimMachine* SimulatedMachineOf(Platform& platform);
 
 }  // namespace orvel::sim

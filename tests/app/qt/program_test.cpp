@@ -90,6 +90,15 @@ TEST_P(ProgramTest, TakesQtsOptionsAndWritesTheFirstPageAsAScreenshot) {
   EXPECT_NE(unknown.output.find("unknown option '--unknown'"), std::string::npos);
   const Outcome unwritable = Run("-platform offscreen --simulate --screenshot=no/such/dir/x.png");
   EXPECT_EQ(unwritable.status, 3);
+
+  // The simulated machine kept between runs, as for orvel-cli; another scenario's is refused.
+  const Outcome kept = Run("-platform offscreen --simulate=default,state=kept --screenshot=third.png");
+  EXPECT_EQ(kept.status, 0) << kept.output;
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/kept/machine.json"));
+  const Outcome other = Run("-platform offscreen --simulate=aspi,state=kept --screenshot=fourth.png");
+  EXPECT_EQ(other.status, 2);  // a usage error, as a bad scenario text
+  EXPECT_NE(other.output.find("kept"), std::string::npos) << other.output;
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/fourth.png"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramTest,
