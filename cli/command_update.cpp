@@ -170,6 +170,28 @@ int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& wh
 // operator (doc["file"]), and what the load would refuse only after the drive
 // had been switched to update mode and left there. The exit status of a
 // refusal, said while the drive is still untouched; nothing when the file may go on.
+// The listed drive held and switched to update mode, for the commands that
+// only read from it; the command's exit status when that did not happen.
+template <class Finish, class ProcedureStop>
+std::optional<int> HoldAndSwitch(CliContext& ctx, UpdateProcedure& procedure, const DriveEntry& drive,
+                                 Finish& finish, ProcedureStop& procedureStop) {
+  if (procedure.HoldListedDrive(&drive.address) == 0) {
+    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
+    TellWhyNotHeld(ctx, *procedure.lastAttempt.driveClaim);
+    return finish(procedureStop(), UpdateModeFailed);
+  }
+  procedure.BeginAttempt();
+  const int switchResult = procedure.SwitchDriveToUpdateMode();
+  procedure.lastAttempt.switchRan = true;
+  procedure.lastAttempt.switchResult = switchResult;
+  if (switchResult == 0) {
+    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
+    return finish(procedureStop(), UpdateModeFailed);
+  }
+  if (switchResult < 0) ctx.text() << ctx.Tr("The drive's flash ROM is blank.\n", "ドライブのフラッシュROMは空です。\n");
+  return std::nullopt;
+}
+
 std::optional<int> RefuseFileBeforeTheDrive(CliContext& ctx, DriveSession& session, const std::string& file,
                                             nlohmann::json& doc, SourceIdentification* identified) {
   const SourceIdentification id = IdentifyFile(session.platform->Files(), file);
@@ -329,20 +351,9 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   }
 
   // Nothing reaches a drive that is not the one listed, or that another program may reach meanwhile.
-  if (procedure.HoldListedDrive(&drive.address) == 0) {
-    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
-    TellWhyNotHeld(ctx, *procedure.lastAttempt.driveClaim);
-    return finish(procedureStop(), UpdateModeFailed);
+  if (const std::optional<int> stopped = HoldAndSwitch(ctx, procedure, drive, finish, procedureStop)) {
+    return *stopped;
   }
-  procedure.BeginAttempt();
-  const int switchResult = procedure.SwitchDriveToUpdateMode();
-  procedure.lastAttempt.switchRan = true;
-  procedure.lastAttempt.switchResult = switchResult;
-  if (switchResult == 0) {
-    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
-    return finish(procedureStop(), UpdateModeFailed);
-  }
-  if (switchResult < 0) ctx.text() << ctx.Tr("The drive's flash ROM is blank.\n", "ドライブのフラッシュROMは空です。\n");
 
   // No source file to take the form from: the drive's own family decides it.
   if (procedure.TakeBackupFormFromDrive() == 0) {
@@ -476,20 +487,9 @@ int CommandVerify(CliContext& ctx, const std::string& file, const std::string& w
   };
 
   // Claimed as for a backup: nothing reaches a drive that is not the one listed.
-  if (procedure.HoldListedDrive(&drive.address) == 0) {
-    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
-    TellWhyNotHeld(ctx, *procedure.lastAttempt.driveClaim);
-    return finish(procedureStop(), UpdateModeFailed);
+  if (const std::optional<int> stopped = HoldAndSwitch(ctx, procedure, drive, finish, procedureStop)) {
+    return *stopped;
   }
-  procedure.BeginAttempt();
-  const int switchResult = procedure.SwitchDriveToUpdateMode();
-  procedure.lastAttempt.switchRan = true;
-  procedure.lastAttempt.switchResult = switchResult;
-  if (switchResult == 0) {
-    PrintResultPage(ctx, UpdateModeFailed, procedure.lastAttempt.detail);
-    return finish(procedureStop(), UpdateModeFailed);
-  }
-  if (switchResult < 0) ctx.text() << ctx.Tr("The drive's flash ROM is blank.\n", "ドライブのフラッシュROMは空です。\n");
 
   ctx.text() << ctx.Tr("Reading the drive's firmware back to compare it with " + file + ".\n",
                        "ドライブのファームウェアを読み出して " + file + " と比較します。\n");
@@ -500,7 +500,7 @@ int CommandVerify(CliContext& ctx, const std::string& file, const std::string& w
   }
   compared = true;
   host.FinishProgressLine();
-  if (switchResult > 0 && !std::equal(procedure.driveTypeCode.begin(),
+  if (procedure.lastAttempt.switchResult > 0 && !std::equal(procedure.driveTypeCode.begin(),
                                       procedure.driveTypeCode.begin() + kTypeCodeLength,
                                       procedure.sourceTypeCode.begin())) {
     const std::string driveCode = Printable(TypeCodeText(procedure.driveTypeCode));
