@@ -57,6 +57,28 @@ bool UpdateProcedure::CheckTypeCodeNow() {
 
 namespace update_steps {
 
+std::string QuotedTypeCode(const TypeCode& code) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  constexpr unsigned kNibble = 4;
+  constexpr unsigned kNibbleMask = 0x0F;
+  constexpr char kFirstPrintable = 0x20;
+  constexpr char kLastPrintable = 0x7E;
+  std::string text = "\"";
+  for (std::size_t i = 0; i < kTypeCodeLength && code[i] != '\0'; ++i) {
+    const char c = code[i];
+    if (c >= kFirstPrintable && c <= kLastPrintable) {
+      text += c;
+    } else {
+      // A blank drive's 0xFF or a raising byte from 0x80 would garble the terminal.
+      const auto byte = static_cast<unsigned char>(c);
+      text += "\\x";
+      text += kHex[(byte >> kNibble) & kNibbleMask];
+      text += kHex[byte & kNibbleMask];
+    }
+  }
+  return text + "\"";
+}
+
 std::string SenseText(std::uint8_t asc, std::uint8_t ascq) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   constexpr unsigned kNibble = 4;
@@ -215,8 +237,8 @@ int UpdateProcedure::RunUpdateAttempt(const DriveAddress* listedDrive) {
 
   if (!CheckTypeCodeNow()) {
     lastAttempt.stop = AttemptStop::TypeCodeRefused;
-    const std::string drive = "\"" + std::string(driveTypeCode.data()) + "\"";
-    const std::string file = "\"" + std::string(sourceTypeCode.data()) + "\"";
+    const std::string drive = update_steps::QuotedTypeCode(driveTypeCode);
+    const std::string file = update_steps::QuotedTypeCode(sourceTypeCode);
     lastAttempt.detail = update_steps::Worded(
         detailLanguage, "type code of the drive " + drive + " does not permit the file's " + file,
         "ドライブのタイプコード " + drive + " はファイルのタイプコード " + file + " を許可しません");

@@ -15,6 +15,9 @@ inline std::string Worded(int language, std::string_view english, std::string_vi
   return std::string(language == 1 ? japanese : english);
 }
 
+// A type code in quotes for a detail text, bytes outside printable ASCII as \xNN.
+std::string QuotedTypeCode(const TypeCode& code);
+
 // "04/00": the sense codes of the last command, for the attempt's detail text.
 std::string SenseText(std::uint8_t asc, std::uint8_t ascq);
 
