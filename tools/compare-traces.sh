@@ -12,10 +12,10 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/orvel-traces-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 export ORVEL_SIM_FAST=1
 
-mapfile -t scenarios < <("$linux" --help | sed -n '/^Simulator (--simulate=SCENARIO):/,/^Options:/p' |
-  awk 'NR > 2 && /^  [a-z0-9-]+  / {print $1}')
+mapfile -t scenarios < <("$linux" --simulate=help | sed -n '/^Scenarios/,/^Options:/p' |
+  awk '/^  [a-z0-9-]+  / {print $1}')
 if [ ${#scenarios[@]} -eq 0 ]; then
-  echo "compare-traces: no scenarios listed by $linux --help" >&2
+  echo "compare-traces: no scenarios listed by $linux --simulate=help" >&2
   exit 1
 fi
 mkdir -p "$work/samples"
