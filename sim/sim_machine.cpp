@@ -255,7 +255,8 @@ void SimMachine::DenyAccess(std::string deviceName) {
 std::vector<NodeAccessProblem> SimMachine::AccessProblems() {
   std::vector<NodeAccessProblem> problems;
   for (const std::string& name : deniedNames_) {
-    problems.push_back({name, "permission denied", "run without no-access in the scenario"});
+    problems.push_back({name, "permission denied", "run without no-access in the scenario",
+                        AccessReason::PermissionDenied, AccessRemedy::LiftSimulatedRefusal});
   }
   return problems;
 }
