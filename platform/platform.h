@@ -65,12 +65,23 @@ using DeviceHandle = int;           // -1 = none
 // backend's own code). 0 is none.
 using Interruption = int;
 
+// Why the machine is not kept awake during an attempt, as a kind that the
+// command line words in the run's language.
+enum class AwakeGap : std::uint8_t {
+  Unnamed,
+  NoLogindLock,       // logind was not reached or gave no lock (whyNot says how)
+  SimulatedNoLogind,  // the simulated machine has none
+  WindowsIdleOnly,    // idle sleep is held off, a suspend asked for is not
+  WindowsCannotAsk,   // SetThreadExecutionState is missing or refused
+};
+
 // What an attempt on a drive was given when it began.
 struct AttemptHold {
   // Suspend, hibernation and shutdown are held off until the attempt ends.
   bool machineKeptAwake = false;
-  // When they are not: why, in one line for the operator.
+  // When they are not: why, in one line for the operator (English).
   std::string whyNot;
+  AwakeGap gap = AwakeGap::Unnamed;
 };
 
 // What claiming a listed device for an update attempt came to.

@@ -212,7 +212,10 @@ FileSystem& SimMachine::Files() { return *files_; }
 AttemptHold SimMachine::BeginAttempt() {
   AttemptHold hold;
   hold.machineKeptAwake = canKeepAwake_;
-  if (!canKeepAwake_) hold.whyNot = "the simulated machine has no logind to keep it awake";
+  if (!canKeepAwake_) {
+    hold.whyNot = "the simulated machine has no logind to keep it awake";
+    hold.gap = AwakeGap::SimulatedNoLogind;
+  }
   attemptOpen_ = true;
   ++attemptsBegun_;
   HoldInterruptions();

@@ -90,4 +90,22 @@ std::string AccessProblemLine(Platform& platform, int language) {
   return refusal + "。また、" + CannotOpenJa(*unopened);
 }
 
+std::string AwakeGapText(const AttemptHold& hold, int language) {
+  if (language != kJapanese) return hold.whyNot;
+  switch (hold.gap) {
+    case AwakeGap::NoLogindLock:
+      // The system's own account of the failure stays as it came.
+      return "logind からロックを得られませんでした: " + hold.whyNot;
+    case AwakeGap::SimulatedNoLogind:
+      return "シミュレートされたマシンには、スリープを防ぐ logind がありません";
+    case AwakeGap::WindowsIdleOnly:
+      return "アイドル時のスリープは防げますが、求められたサスペンドやシャットダウンは防げません";
+    case AwakeGap::WindowsCannotAsk:
+      return "SetThreadExecutionState が使えないため、この Windows にはスリープしないよう求められません";
+    case AwakeGap::Unnamed:
+      break;
+  }
+  return hold.whyNot;
+}
+
 }  // namespace orvel

@@ -16,4 +16,7 @@ std::string AccessRemedyText(const NodeAccessProblem& problem, int language);
 // when there is nothing to say): Platform::AccessProblem in English.
 std::string AccessProblemLine(Platform& platform, int language);
 
+// Why the machine is not kept awake during an attempt, in `language`.
+std::string AwakeGapText(const AttemptHold& hold, int language);
+
 }  // namespace orvel

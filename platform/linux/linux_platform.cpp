@@ -393,6 +393,7 @@ AttemptHold LinuxPlatform::BeginAttempt() {
   // interruption may still end the program.
   hold.whyNot = inhibitor_.Take(program_invocation_short_name, kInhibitReason);
   hold.machineKeptAwake = hold.whyNot.empty();
+  if (!hold.machineKeptAwake) hold.gap = AwakeGap::NoLogindLock;
   HoldInterruptions();
   return hold;
 }

@@ -373,6 +373,7 @@ AttemptHold Win32Platform::BeginAttempt() {
   hold.whyNot = executionStateSet_
                     ? "Windows is kept from sleeping when idle, but a suspend or shutdown asked for is not held off"
                     : "this Windows cannot be asked to stay awake (SetThreadExecutionState)";
+  hold.gap = executionStateSet_ ? AwakeGap::WindowsIdleOnly : AwakeGap::WindowsCannotAsk;
   HoldInterruptions();
   return hold;
 }

@@ -471,6 +471,9 @@ TEST_F(UpdateCommand, MessagesFollowLangOrTheLocale) {
       {{"--simulate=default,no-access=1", "drives"},
        "cannot open \\\\.\\cdrom1 (permission denied): run without no-access in the scenario",
        "\\\\.\\cdrom1 を開けません（権限がありません）: シナリオの no-access を外して実行してください"},
+      {{"--simulate=default,no-logind", "update", Sample(0), "--drive", "1", "--yes"},
+       "(the simulated machine has no logind to keep it awake)",
+       "（シミュレートされたマシンには、スリープを防ぐ logind がありません）"},
   };
   for (const Setting& s : settings) {
     environment = s.environment;
