@@ -51,6 +51,9 @@ struct CliEnvironment {
   // The address parts (cdrom0 ...) of the drives the request's route could
   // reach, found without sending any command (the shell's completion asks).
   std::function<std::vector<std::string>(const PlatformRequest&)> listDriveAddresses;
+  // Told the run's language (0 English, 1 Japanese) once it is known: the
+  // process's own notices, made below the command line, follow it.
+  std::function<void(int language)> useLanguage;
 };
 
 // The simulator or the backend of this system (MakeNativePlatform), as the

@@ -1,6 +1,7 @@
 #include "cli/cli_context.h"
 
 #include "cli/command_table.h"
+#include "update/access_texts.h"
 
 #include <cctype>
 #include <charconv>
@@ -187,7 +188,7 @@ int OpenDriveSession(CliContext& ctx, DriveSession& session) {
   if (!session.observers.Empty()) session.transport->SetObserver(&session.observers);
   TransportMessage message;
   if (!session.transport->SelectTransport(&message)) return ctx.Stop(StopCode::NoRoute, message.text);
-  const std::string problem = session.platform->AccessProblem();
+  const std::string problem = AccessProblemLine(*session.platform, ctx.options.language);
   if (!problem.empty()) ctx.err << "orvel-cli: " << problem << '\n';
   session.drives = DiscoverDrives(*session.transport);
   return kExitOk;
@@ -273,10 +274,12 @@ nlohmann::json DriveJson(const DriveSession& session, std::size_t index) {
   };
 }
 
-nlohmann::json AccessProblemsJson(Platform& platform) {
+nlohmann::json AccessProblemsJson(Platform& platform, int language) {
   nlohmann::json problems = nlohmann::json::array();
   for (const NodeAccessProblem& problem : platform.AccessProblems()) {
-    problems.push_back({{"node", problem.node}, {"reason", problem.reason}, {"remedy", problem.remedy}});
+    problems.push_back({{"node", problem.node},
+                        {"reason", AccessReasonText(problem, language)},
+                        {"remedy", AccessRemedyText(problem, language)}});
   }
   return problems;
 }

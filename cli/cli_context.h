@@ -114,8 +114,8 @@ std::optional<std::size_t> FindDrive(const DriveSession& session, const std::str
 bool IsNodePath(std::string_view which);
 
 nlohmann::json DriveJson(const DriveSession& session, std::size_t index);
-// The nodes this user may not open, node by node (an empty array: none).
-nlohmann::json AccessProblemsJson(Platform& platform);
+// The nodes this user may not open, node by node (an empty array: none), worded in `language`.
+nlohmann::json AccessProblemsJson(Platform& platform, int language);
 
 // A document of `command`: every key the command's documents have (null
 // unless `body` gives it), schemaVersion, command (null when none was

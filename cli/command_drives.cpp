@@ -8,7 +8,7 @@ int CommandDrives(CliContext& ctx) {
   if (opened != kExitOk) return opened;
   // A drive this user may not open is missing from the list, or listed but
   // out of reach of the update: either way the list is not the whole truth.
-  const nlohmann::json problems = AccessProblemsJson(*session.platform);
+  const nlohmann::json problems = AccessProblemsJson(*session.platform, ctx.options.language);
   // People were told on standard error when the session opened.
   const int status =
       problems.empty() ? kExitOk : ctx.KeepStop(StopCode::DrivesNotAccessible,

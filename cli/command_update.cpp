@@ -162,7 +162,7 @@ int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& wh
     why += ctx.Tr("; drives exist that this user may not open", "。このユーザーが開けないドライブがあります");
   }
   const int status = ctx.Stop(code, why);
-  ctx.PrintDocument({{"accessProblems", AccessProblemsJson(platform)}}, status);
+  ctx.PrintDocument({{"accessProblems", AccessProblemsJson(platform, ctx.options.language)}}, status);
   return status;
 }
 
@@ -233,7 +233,7 @@ int CommandUpdate(CliContext& ctx, const UpdateArgs& args) {
 
   nlohmann::json doc = {{"drive", DriveJson(session, index)}};
   auto finish = [&](int status) {
-    doc["accessProblems"] = AccessProblemsJson(*session.platform);
+    doc["accessProblems"] = AccessProblemsJson(*session.platform, ctx.options.language);
     ctx.PrintDocument(doc, status);
     return status;
   };
@@ -330,7 +330,7 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
     }
     doc["outcome"] = OutcomeJson(procedure, page, nullptr, true);
     doc["interruption"] = InterruptionJson(ctx, report.heldInterruption);
-    doc["accessProblems"] = AccessProblemsJson(*session.platform);
+    doc["accessProblems"] = AccessProblemsJson(*session.platform, ctx.options.language);
     ctx.PrintDocument(doc, status);
     ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
     return status;
@@ -445,7 +445,7 @@ int CommandVerify(CliContext& ctx, const std::string& file, const std::string& w
   nlohmann::json doc = {{"drive", DriveJson(session, index)}};
   SourceIdentification id;
   if (const std::optional<int> refused = RefuseFileBeforeTheDrive(ctx, session, file, doc, &id)) {
-    doc["accessProblems"] = AccessProblemsJson(*session.platform);
+    doc["accessProblems"] = AccessProblemsJson(*session.platform, ctx.options.language);
     ctx.PrintDocument(doc, *refused);
     return *refused;
   }
@@ -476,7 +476,7 @@ int CommandVerify(CliContext& ctx, const std::string& file, const std::string& w
     doc["bytesCompared"] = OrNull(compared, comparison.bytesCompared);
     doc["bytesDiffering"] = OrNull(compared, comparison.bytesDiffering);
     doc["interruption"] = InterruptionJson(ctx, report.heldInterruption);
-    doc["accessProblems"] = AccessProblemsJson(*session.platform);
+    doc["accessProblems"] = AccessProblemsJson(*session.platform, ctx.options.language);
     ctx.PrintDocument(doc, status);
     ctx.ActOnHeldInterruption(*session.platform, report.heldInterruption);
     return status;

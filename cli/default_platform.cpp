@@ -77,16 +77,32 @@ std::vector<std::string> DefaultDriveAddresses(const PlatformRequest& request) {
   return addresses;
 }
 
+namespace {
+
+constexpr int kEnglishRun = 0;
+constexpr int kJapaneseRun = 1;
+
+// Said by the platform's handler when an interruption arrives during an attempt.
+void AnnounceHeldInterruptionsIn(int language) {
+  const std::string notice =
+      language == kJapaneseRun
+          ? "orvel-cli: ドライブがアップデートモードにあるため、いまアップデートを安全に止めることはできません。"
+            "試行が終わりしだい orvel-cli を終了します。\n"
+          : "orvel-cli: the update cannot be stopped safely now: the drive is in its update mode. "
+            "orvel-cli stops as soon as the attempt has ended.\n";
+  // On a terminal the line may land after a progress bar (and the ^C the terminal echoes).
+  SetInterruptionNotice(IsTerminal(StandardStream::Error) ? "\n" + notice : notice);
+}
+
+}  // namespace
+
 CliEnvironment ProcessCliEnvironment() {
   CliEnvironment env;
   env.makePlatform = MakeDefaultPlatform;
   env.listDriveAddresses = DefaultDriveAddresses;
   PrepareConsoleOutput();
-  // On a terminal the line may land after a progress bar (and the ^C the terminal echoes).
-  const std::string notice =
-      "orvel-cli: the update cannot be stopped safely now: the drive is in its update mode. "
-      "orvel-cli stops as soon as the attempt has ended.\n";
-  SetInterruptionNotice(IsTerminal(StandardStream::Error) ? "\n" + notice : notice);
+  env.useLanguage = AnnounceHeldInterruptionsIn;
+  AnnounceHeldInterruptionsIn(kEnglishRun);
   env.outputIsTerminal = IsTerminal(StandardStream::Output);
   env.inputIsTerminal = IsTerminal(StandardStream::Input);
   env.readLine = []() -> std::optional<std::string> {

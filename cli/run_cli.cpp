@@ -228,6 +228,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   options.simulate = simulate.has_value();
   options.scenario = simulate.value_or(std::string());
   options.language = globals.lang.empty() ? LocaleLanguage(env) : (globals.lang == "ja" ? kJapanese : kEnglish);
+  if (env.useLanguage) env.useLanguage(options.language);
   options.fast = options.fast || EnvSaysFast(env);
   CliContext ctx{out, err, env, options, {}, false, std::nullopt, {}, nullptr, nullptr, false, std::nullopt};
   for (const CLI::App* sub : app.get_subcommands()) ctx.command = sub->get_name();

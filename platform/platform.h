@@ -65,12 +65,23 @@ using DeviceHandle = int;           // -1 = none
 // backend's own code). 0 is none.
 using Interruption = int;
 
+// Why the machine is not kept awake during an attempt, as a kind that the
+// command line words in the run's language.
+enum class AwakeGap : std::uint8_t {
+  Unnamed,
+  NoLogindLock,       // logind was not reached or gave no lock (whyNot says how)
+  SimulatedNoLogind,  // the simulated machine has none
+  WindowsIdleOnly,    // idle sleep is held off, a suspend asked for is not
+  WindowsCannotAsk,   // SetThreadExecutionState is missing or refused
+};
+
 // What an attempt on a drive was given when it began.
 struct AttemptHold {
   // Suspend, hibernation and shutdown are held off until the attempt ends.
   bool machineKeptAwake = false;
-  // When they are not: why, in one line for the operator.
+  // When they are not: why, in one line for the operator (English).
   std::string whyNot;
+  AwakeGap gap = AwakeGap::Unnamed;
 };
 
 // What claiming a listed device for an update attempt came to.
@@ -93,11 +104,33 @@ struct DeviceNodes {
   std::string generic;  // the SCSI generic node (/dev/sg1)
 };
 
+// Why a node is refused and what would let the user in, as kinds that the
+// command line words in the run's language; Unnamed where only the English
+// text beside it says it (a recording made before the kinds, say).
+enum class AccessReason : std::uint8_t {
+  Unnamed,
+  PermissionDenied,        // "permission denied"
+  NotPermitted,            // "operation not permitted"
+  VendorCommandsFiltered,  // the kernel filters vendor commands on block nodes
+  AccessDenied,            // Windows: "access denied"
+  NotSupported,            // Windows: "not supported"
+};
+enum class AccessRemedy : std::uint8_t {
+  Unnamed,
+  JoinCdromGroup,       // join group 'cdrom' and log in again, or run as root
+  GenericNodeOrGroup,   // read-write access to the SCSI generic node, by group 'cdrom' or as root
+  RunElevated,          // Windows: run as administrator
+  OtherRoute,           // Windows: the route is not supported for the drive
+  LiftSimulatedRefusal, // the simulator's no-access
+};
+
 // A drive node this user may not use.
 struct NodeAccessProblem {
   std::string node;    // as the system names it
   std::string reason;  // "permission denied"
   std::string remedy;  // what would let the user in
+  AccessReason reasonKind = AccessReason::Unnamed;
+  AccessRemedy remedyKind = AccessRemedy::Unnamed;
 };
 
 class Platform {

@@ -212,7 +212,10 @@ FileSystem& SimMachine::Files() { return *files_; }
 AttemptHold SimMachine::BeginAttempt() {
   AttemptHold hold;
   hold.machineKeptAwake = canKeepAwake_;
-  if (!canKeepAwake_) hold.whyNot = "the simulated machine has no logind to keep it awake";
+  if (!canKeepAwake_) {
+    hold.whyNot = "the simulated machine has no logind to keep it awake";
+    hold.gap = AwakeGap::SimulatedNoLogind;
+  }
   attemptOpen_ = true;
   ++attemptsBegun_;
   HoldInterruptions();
@@ -255,7 +258,8 @@ void SimMachine::DenyAccess(std::string deviceName) {
 std::vector<NodeAccessProblem> SimMachine::AccessProblems() {
   std::vector<NodeAccessProblem> problems;
   for (const std::string& name : deniedNames_) {
-    problems.push_back({name, "permission denied", "run without no-access in the scenario"});
+    problems.push_back({name, "permission denied", "run without no-access in the scenario",
+                        AccessReason::PermissionDenied, AccessRemedy::LiftSimulatedRefusal});
   }
   return problems;
 }

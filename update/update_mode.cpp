@@ -7,6 +7,7 @@
 
 #include "drive/drive_commands.h"
 #include "firmware/catalogue.h"
+#include "update/access_texts.h"
 #include "update/update_procedure.h"
 #include "update/update_steps.h"
 
@@ -24,7 +25,7 @@ bool RefusedWithoutSense(int result, const ScsiTransport& t) { return result == 
 // reason the platform can name, with the way to get access: said after `detail`.
 std::string WithAccessProblem(std::string detail, bool requestRefused, Platform& platform, int language) {
   if (!requestRefused) return detail;
-  const std::string problem = platform.AccessProblem();
+  const std::string problem = AccessProblemLine(platform, language);
   if (problem.empty()) return detail;
   return detail +
          update_steps::Worded(language, "; the update-mode request did not reach the drive: ",

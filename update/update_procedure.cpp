@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "update/access_texts.h"
 #include "update/update_steps.h"
 
 namespace orvel {
@@ -22,7 +23,7 @@ void UpdateProcedure::BeginAttempt() {
   attemptOpen_ = true;
   lastAttempt.heldInterruption = 0;
   const AttemptHold hold = transport_.GetPlatform().BeginAttempt();
-  if (!hold.machineKeptAwake) host_.ShowMachineNotKeptAwake(hold.whyNot);
+  if (!hold.machineKeptAwake) host_.ShowMachineNotKeptAwake(AwakeGapText(hold, detailLanguage));
 }
 
 void UpdateProcedure::EndAttempt() {

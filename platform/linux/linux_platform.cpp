@@ -258,7 +258,9 @@ void LinuxPlatform::NoteOpenFailure(const std::string& path, int err, bool known
     return;
   }
   const std::string reason = err == EACCES ? "permission denied" : "operation not permitted";
-  NoteProblem({path, reason, std::string(kGroupRemedy)});
+  NoteProblem({path, reason, std::string(kGroupRemedy),
+               err == EACCES ? AccessReason::PermissionDenied : AccessReason::NotPermitted,
+               AccessRemedy::JoinCdromGroup});
   if (!accessProblem_.empty()) return;  // the line for people names the first
   accessProblem_ = "cannot open " + path + " (" + reason + "): " + std::string(kGroupRemedy);
 }
@@ -332,7 +334,8 @@ PassThroughResult LinuxPlatform::PassThrough(DeviceHandle dev, std::span<std::ui
       std::string refusal = "the kernel refuses vendor commands to " + lastPath_ + " without ";
       refusal += kRawIo;
       NoteProblem({lastPath_, "the kernel refuses vendor commands to it without " + std::string(kRawIo),
-                   std::string(kGenericRemedy) + ": " + std::string(kGroupRemedy)});
+                   std::string(kGenericRemedy) + ": " + std::string(kGroupRemedy),
+                   AccessReason::VendorCommandsFiltered, AccessRemedy::GenericNodeOrGroup});
       if (accessProblem_.empty()) {
         accessProblem_ = refusal + "; " + std::string(kGenericRemedy) + ": " + std::string(kGroupRemedy);
       } else {
@@ -390,6 +393,7 @@ AttemptHold LinuxPlatform::BeginAttempt() {
   // interruption may still end the program.
   hold.whyNot = inhibitor_.Take(program_invocation_short_name, kInhibitReason);
   hold.machineKeptAwake = hold.whyNot.empty();
+  if (!hold.machineKeptAwake) hold.gap = AwakeGap::NoLogindLock;
   HoldInterruptions();
   return hold;
 }

@@ -326,7 +326,9 @@ void Win32Platform::NoteFailure(std::string_view what, std::string_view name, st
   if (error == ERROR_ACCESS_DENIED || error == ERROR_NOT_SUPPORTED) {
     const bool denied = error == ERROR_ACCESS_DENIED;
     NodeAccessProblem problem{std::string(name), denied ? "access denied" : "not supported",
-                              std::string((denied ? kElevationAdvice : kNotSupportedAdvice).substr(kAdviceLead))};
+                              std::string((denied ? kElevationAdvice : kNotSupportedAdvice).substr(kAdviceLead)),
+                              denied ? AccessReason::AccessDenied : AccessReason::NotSupported,
+                              denied ? AccessRemedy::RunElevated : AccessRemedy::OtherRoute};
     const bool known = std::any_of(accessProblems_.begin(), accessProblems_.end(),
                                    [&](const NodeAccessProblem& p) { return p.node == problem.node; });
     if (!known) accessProblems_.push_back(std::move(problem));
@@ -371,6 +373,7 @@ AttemptHold Win32Platform::BeginAttempt() {
   hold.whyNot = executionStateSet_
                     ? "Windows is kept from sleeping when idle, but a suspend or shutdown asked for is not held off"
                     : "this Windows cannot be asked to stay awake (SetThreadExecutionState)";
+  hold.gap = executionStateSet_ ? AwakeGap::WindowsIdleOnly : AwakeGap::WindowsCannotAsk;
   HoldInterruptions();
   return hold;
 }

@@ -476,6 +476,13 @@ TEST_F(UpdateCommand, MessagesFollowLangOrTheLocale) {
       {{"--simulate=disk-full", "update", Sample(0), "--drive", "1", "--backup", "--yes"},
        "no room for 1048576 bytes in CDRWFW00.TMP: disk full",
        "CDRWFW00.TMP に 1048576 バイトの空きを確保できません: ディスクの空き容量がありません"},
+      // Said by the platform, worded by its kinds.
+      {{"--simulate=default,no-access=1", "drives"},
+       "cannot open \\\\.\\cdrom1 (permission denied): run without no-access in the scenario",
+       "\\\\.\\cdrom1 を開けません（権限がありません）: シナリオの no-access を外して実行してください"},
+      {{"--simulate=default,no-logind", "update", Sample(0), "--drive", "1", "--yes"},
+       "(the simulated machine has no logind to keep it awake)",
+       "（シミュレートされたマシンには、スリープを防ぐ logind がありません）"},
   };
   for (const Setting& s : settings) {
     environment = s.environment;
@@ -500,6 +507,11 @@ TEST_F(UpdateCommand, MessagesFollowLangOrTheLocale) {
   const nlohmann::json doc = nlohmann::json::parse(failed.out);
   EXPECT_EQ(doc["code"], "rewrite-failed");
   EXPECT_TRUE(Contains(doc["reason"].get<std::string>(), "書き換えに失敗しました: センス ")) << doc["reason"];
+  const nlohmann::json refused = nlohmann::json::parse(Run({"--simulate=default,no-access=1", "--json", "drives"}).out);
+  ASSERT_EQ(refused["accessProblems"].size(), 1u) << refused;
+  EXPECT_EQ(refused["accessProblems"][0]["node"], "\\\\.\\cdrom1");
+  EXPECT_EQ(refused["accessProblems"][0]["reason"], "権限がありません");
+  EXPECT_EQ(refused["accessProblems"][0]["remedy"], "シナリオの no-access を外して実行してください");
 }
 
 TEST_F(UpdateCommand, TerminalRedrawsOneProgressLineAndJapaneseStepsAreShown) {

@@ -15,6 +15,7 @@
 
 #include "drive/drive_commands.h"
 #include "transport/scsi_transport.h"
+#include "update/access_texts.h"
 
 namespace orvel {
 namespace {
@@ -292,6 +293,15 @@ TEST_F(LinuxPlatformTest, FilteredVendorCommandsOnABlockNodeAreExplained) {
   EXPECT_EQ(problems[0].node, Dev("sr1"));
   EXPECT_NE(problems[0].reason.find("CAP_SYS_RAWIO"), std::string::npos);
   EXPECT_NE(problems[0].remedy.find("/dev/sg*"), std::string::npos) << problems[0].remedy;
+  // In Japanese the same line, with the same remedy in it.
+  EXPECT_EQ(AccessProblemLine(p, 0), p.AccessProblem());
+  const std::string japanese = AccessProblemLine(p, 1);
+  EXPECT_EQ(japanese.find("CAP_SYS_RAWIO がないため、カーネルが " + Dev("sr1") + " へのベンダーコマンドを受け付けません。"),
+            0u)
+      << japanese;
+  EXPECT_NE(japanese.find(AccessRemedyText(problems[0], 1)), std::string::npos) << japanese;
+  EXPECT_NE(AccessRemedyText(problems[0], 1).find("/dev/sg*"), std::string::npos);
+  EXPECT_EQ(japanese.find("cannot open"), std::string::npos) << japanese;
 }
 
 // The generic node would not open, so the block node was used and the kernel
@@ -308,6 +318,10 @@ TEST_F(LinuxPlatformTest, FilteredVendorCommandsAfterARefusedGenericNodeSayBoth)
   EXPECT_NE(msg.find("cannot open " + Dev("sg1") + " (permission denied)"), std::string::npos) << msg;
   EXPECT_EQ(EnterUpdateMode(t, 1), 0);
   EXPECT_EQ(p.AccessProblem(), msg) << "said once";
+  EXPECT_EQ(AccessProblemLine(p, 1),
+            "CAP_SYS_RAWIO がないため、カーネルが " + Dev("sr0") + " へのベンダーコマンドを受け付けません。また、" +
+                Dev("sg1") + " を開けません（権限がありません）: ユーザーをグループ 'cdrom' に加えて（sudo usermod -aG cdrom "
+                "$USER）ログインし直すか、root で実行してください");
 }
 
 TEST_F(LinuxPlatformTest, CommandsRunEndToEndThroughTheTransport) {
