@@ -224,7 +224,7 @@ bool UpdateMode(const fs::path& root) {
 bool Scenario(const fs::path& root, const char* target) {
   SeedDirectory d(root, target);
   for (const sim::Scenario& s : sim::Scenarios()) d.Add("name-" + std::string(s.name), s.name);
-  constexpr std::array<const char*, 12> kTexts{
+  constexpr std::array<const char*, 16> kTexts{
       "default,fault=aa:3:check:04/00",
       "ten-byte-chunks,fault=e2:3:check:04/00",
       "aspi,fault=e3@0:2:short:8192",
@@ -237,6 +237,11 @@ bool Scenario(const fs::path& root, const char* target) {
       "default,no-open=9",
       "aspi,platform=2",
       "default,platform=0,unknown=1",
+      // Refused when the machine is built: no such drive, or no device names to swap.
+      "default,no-access=166",
+      "default,swap=0:9",
+      "aspi,swap=0:1",
+      "every-family,no-access=20,pending",
   };
   for (std::size_t i = 0; i < kTexts.size(); ++i) d.Add("options-" + std::to_string(i), std::string_view(kTexts[i]));
   return d.ok();
