@@ -35,6 +35,7 @@ if [ -w /dev/shm ] && [ "$(stat -f -c %T /dev/shm)" = tmpfs ]; then
 fi
 start=$SECONDS
 # Each hook fails the run when its check fails; /dev/null as the target keeps no root.
+# tee appends: opening /dev/stderr anew truncates a log file it is redirected to.
 mmdebstrap --variant=essential --include=man-db --include="$deb" \
   --dpkgopt=force-unsafe-io \
   --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/locale/*' \
@@ -43,8 +44,8 @@ mmdebstrap --variant=essential --include=man-db --include="$deb" \
   --setup-hook="copy-in '$deb' '$(dirname "$deb")'" \
   --setup-hook="sync-in '$cache' /var/cache/apt/archives/" \
   --customize-hook="sync-out /var/cache/apt/archives '$cache'" \
-  --customize-hook='echo "## orvel-cli --version"; chroot "$1" orvel-cli --version | tee /dev/stderr | grep -qx "orvel-cli '"$version"'"' \
-  --customize-hook='echo "## orvel-cli --simulate drives"; chroot "$1" orvel-cli --simulate drives | tee /dev/stderr | grep -q "^1  cdrom0 :"' \
-  --customize-hook='echo "## man -w orvel-cli"; chroot "$1" man -w orvel-cli | tee /dev/stderr | grep -qx /usr/share/man/man1/orvel-cli.1.gz' \
+  --customize-hook='echo "## orvel-cli --version"; chroot "$1" orvel-cli --version | tee -a /dev/stderr | grep -qx "orvel-cli '"$version"'"' \
+  --customize-hook='echo "## orvel-cli --simulate drives"; chroot "$1" orvel-cli --simulate drives | tee -a /dev/stderr | grep -q "^1  cdrom0 :"' \
+  --customize-hook='echo "## man -w orvel-cli"; chroot "$1" man -w orvel-cli | tee -a /dev/stderr | grep -qx /usr/share/man/man1/orvel-cli.1.gz' \
   "$suite" /dev/null "${sources[@]}"
 echo "test-package: orvel-cli $version installed and ran in a clean $suite root in $((SECONDS - start)) s"
