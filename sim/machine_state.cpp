@@ -400,10 +400,10 @@ void KeptMachine::ActOnInterruption(Interruption interruption) {
 
 std::unique_ptr<Platform> OpenScenarioMachine(std::string_view text, std::string workingDirectory,
                                               KeptMachine::Reporter report, std::string* error) {
-  ScenarioSpec spec;
-  if (ParseScenario(text, &spec, error) == 0) return nullptr;
+  ScenarioSpec parsed;
+  if (ParseScenario(text, &parsed, error) == 0) return nullptr;
   // Like every file name of a run, a relative directory is taken in the working directory.
-  const std::string dir = spec.stateDirectory.empty() ? std::string() : JoinNativePath(workingDirectory, spec.stateDirectory);
+  const std::string dir = parsed.stateDirectory.empty() ? std::string() : JoinNativePath(workingDirectory, parsed.stateDirectory);
   std::unique_ptr<SimMachine> machine = MakeScenario(text, std::move(workingDirectory), error);
   if (!machine || dir.empty()) return machine;
 
@@ -420,12 +420,12 @@ std::unique_ptr<Platform> OpenScenarioMachine(std::string_view text, std::string
   const std::unique_ptr<FileSystem> files = MakeNativeFileSystem(dir);
   std::string why;
   std::uint64_t generation = 0;
-  const int loaded = LoadMachineState(*files, spec.name, *machine, &generation, &why);
+  const int loaded = LoadMachineState(*files, parsed.name, *machine, &generation, &why);
   if (loaded == 0) return fail(why);
-  if (spec.powerCycle) {
+  if (parsed.powerCycle) {
     for (std::size_t i = 0; i < machine->DriveCount(); ++i) machine->Drive(i).PowerCycle();
   }
-  return std::make_unique<KeptMachine>(std::move(machine), std::move(lock), dir, spec.name, generation,
+  return std::make_unique<KeptMachine>(std::move(machine), std::move(lock), dir, parsed.name, generation,
                                        std::move(report));
 }
 
