@@ -170,6 +170,19 @@ int OpenNamedDrive(CliContext& ctx, DriveSession& session, const std::string& wh
 // operator (doc["file"]), and what the load would refuse only after the drive
 // had been switched to update mode and left there. The exit status of a
 // refusal, said while the drive is still untouched; nothing when the file may go on.
+// The end of a command that only reads from the drive: the drive let go, and
+// what state it is left in. Once switched, only a power cycle brings it back.
+void EndReadingAttempt(CliContext& ctx, UpdateProcedure& procedure, TerminalHost& host, std::optional<int> page) {
+  procedure.LetDriveGo();
+  procedure.EndAttempt();
+  host.FinishProgressLine();
+  if (!procedure.lastAttempt.switchRan) {
+    ctx.text() << DriveNotTouched(ctx);
+  } else if (page != UpdateModeFailed) {
+    ctx.text() << StaysInUpdateMode(ctx);
+  }
+}
+
 // The listed drive held and switched to update mode, for the commands that
 // only read from it; the command's exit status when that did not happen.
 template <class Finish, class ProcedureStop>
@@ -318,16 +331,8 @@ int CommandBackup(CliContext& ctx, const std::string& which) {
   procedure.detailLanguage = ctx.options.language;
   // The page shown when it stops; none when the backup is written (the dialog has no page for a backup alone).
   auto finish = [&](int status, std::optional<int> page) {
-    procedure.LetDriveGo();
-    procedure.EndAttempt();
-    host.FinishProgressLine();
+    EndReadingAttempt(ctx, procedure, host, page);
     const AttemptReport& report = procedure.lastAttempt;
-    // Once switched, only a power cycle brings the drive back to normal operation.
-    if (!report.switchRan) {
-      ctx.text() << DriveNotTouched(ctx);
-    } else if (page != UpdateModeFailed) {
-      ctx.text() << StaysInUpdateMode(ctx);
-    }
     doc["outcome"] = OutcomeJson(procedure, page, nullptr, true);
     doc["interruption"] = InterruptionJson(ctx, report.heldInterruption);
     doc["accessProblems"] = AccessProblemsJson(*session.platform, ctx.options.language);
@@ -460,16 +465,8 @@ int CommandVerify(CliContext& ctx, const std::string& file, const std::string& w
   // The page shown when the drive did not enter update mode; none otherwise
   // (the dialog has no page for a comparison).
   auto finish = [&](int status, std::optional<int> page) {
-    procedure.LetDriveGo();
-    procedure.EndAttempt();
-    host.FinishProgressLine();
+    EndReadingAttempt(ctx, procedure, host, page);
     const AttemptReport& report = procedure.lastAttempt;
-    if (!report.switchRan) {
-      ctx.text() << DriveNotTouched(ctx);
-    } else if (page != UpdateModeFailed) {
-      // Reads only, but the switch itself is undone by nothing but a power cycle.
-      ctx.text() << StaysInUpdateMode(ctx);
-    }
     doc["outcome"] = OutcomeJson(procedure, page, nullptr, false);
     doc["result"] = compared ? nlohmann::json(comparison.Equal() ? "equal" : "different") : nlohmann::json(nullptr);
     doc["differingRanges"] = compared ? RangesJson(comparison) : nlohmann::json(nullptr);
